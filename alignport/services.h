@@ -1,0 +1,52 @@
+// The nineteen services of alignport. Each takes the host's argument convention with the
+// dispatcher's leading inputs removed; file services also get the open BAM file, indexed
+// services the open file and its loaded BAI index. The dispatcher owns both handles.
+#pragma once
+
+#include "hx.h"
+
+#include <samtools/bam.h>
+#include <samtools/sam.h>
+
+#define ALIGNPORT_SELF_ARGS int outCount, haArray *outSlots[], int inCount, const haArray *inArgs[]
+#define ALIGNPORT_FILE_ARGS ALIGNPORT_SELF_ARGS, samfile_t *file
+#define ALIGNPORT_INDEXED_ARGS ALIGNPORT_FILE_ARGS, bam_index_t *index
+
+// Reference and header queries.
+void validatereferencestringF(ALIGNPORT_FILE_ARGS);
+void getnumberofreferencesF(ALIGNPORT_FILE_ARGS);
+void getreferencestringF(ALIGNPORT_FILE_ARGS);
+void getheaderF(ALIGNPORT_SELF_ARGS);
+// Alignment starts and features by index.
+void getstartsinrefF(ALIGNPORT_INDEXED_ARGS);
+void dumpstartsinfoF(ALIGNPORT_FILE_ARGS);
+void getfeatureinrefbyindexF(ALIGNPORT_INDEXED_ARGS);
+void getfeaturesinrefbyindexF(ALIGNPORT_INDEXED_ARGS);
+// Conversion, index building and sorting.
+void indexbamfileF(ALIGNPORT_SELF_ARGS);
+void sam2bamF(ALIGNPORT_SELF_ARGS);
+void bam2bamF(ALIGNPORT_SELF_ARGS);
+void bamsortF(ALIGNPORT_SELF_ARGS);
+// File summaries.
+void baminfoF(ALIGNPORT_SELF_ARGS);
+void saminfoF(ALIGNPORT_SELF_ARGS);
+// SAM writing.
+void writesambyregionF(ALIGNPORT_INDEXED_ARGS);
+void writesamunalignedF(ALIGNPORT_FILE_ARGS);
+// Dumps.
+void dumpinfobyregionF(ALIGNPORT_INDEXED_ARGS);
+void dumpinfobyindexF(ALIGNPORT_INDEXED_ARGS);
+void dumpinfoinrefbyindexF(ALIGNPORT_INDEXED_ARGS);
+
+namespace alignport {
+
+// Raises "helixo:alignport:SERVICE:NAME" with "SERVICE: TEXT".
+[[noreturn]] void service_error(const char* service, const char* name, const char* text);
+// Raises "helixo:alignport:NAME" with TEXT (errors shared by several services).
+[[noreturn]] void plugin_error(const char* name, const char* text);
+// The service-count checks every service starts with.
+void check_counts(const char* service, int inCount, int wantInputs, int outCount, int maxOutputs);
+// Raises "helixo:alignport:SERVICE:NotAvailable" for a service not built yet.
+[[noreturn]] void not_available(const char* service);
+
+} // namespace alignport

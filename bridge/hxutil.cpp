@@ -1,0 +1,59 @@
+#include "hxutil.h"
+
+#include <cmath>
+#include <exception>
+#include <limits>
+
+namespace hxb {
+
+void raise(const char* identifier, const char* message) {
+    hxErrMsgIdAndTxt(identifier, "%s", message);
+}
+
+void raise(const std::string& identifier, const std::string& message) {
+    hxErrMsgIdAndTxt(identifier.c_str(), "%s", message.c_str());
+}
+
+bool read_text(const haArray* array, char* buf, std::size_t size) {
+    if (array == nullptr || !haIsChar(array))
+        return false;
+    return haGetString(array, buf, size) == 0;
+}
+
+std::int32_t read_int32(const haArray* array) {
+    const double value = std::trunc(haGetScalar(array));
+    if (std::isnan(value) || value < static_cast<double>(std::numeric_limits<std::int32_t>::min()) ||
+        value > static_cast<double>(std::numeric_limits<std::int32_t>::max()))
+        return -1;
+    return static_cast<std::int32_t>(value);
+}
+
+bool read_flag_nonzero(const haArray* array) {
+    const double value = haGetScalar(array);
+    return std::isnan(value) || value != 0.0;
+}
+
+std::uint8_t read_flag_low8(const haArray* array) {
+    const double value = std::trunc(haGetScalar(array));
+    if (!std::isfinite(value))
+        return 0;
+    double low = std::fmod(value, 256.0);
+    if (low < 0)
+        low += 256.0;
+    return static_cast<std::uint8_t>(low);
+}
+
+void rethrow_as_host_error(const char* plugin) {
+    const std::string prefix = std::string("helixo:") + plugin + ":";
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        raise(prefix + "OutOfMemory", "Out of memory.");
+    } catch (const std::exception& e) {
+        raise(prefix + "InternalError", std::string("Internal error: ") + e.what());
+    } catch (...) {
+        raise(prefix + "InternalError", "Internal error: unknown exception.");
+    }
+}
+
+} // namespace hxb

@@ -1,0 +1,45 @@
+// Helpers every plug-in shares on top of the host contract: raising errors, reading text,
+// scalars and flags with the system's conventions, and the exception firewall of an entry.
+#pragma once
+
+#include "hx.h"
+
+#include <cstdint>
+#include <new>
+#include <string>
+
+namespace hxb {
+
+// Raises the host error identifier/message (message passed as text, never as a format).
+[[noreturn]] void raise(const char* identifier, const char* message);
+[[noreturn]] void raise(const std::string& identifier, const std::string& message);
+
+// Reads a text input into buf of size bytes. False when the array is not a character array
+// or when its text and the terminating zero do not fit (a text of size characters fails).
+bool read_text(const haArray* array, char* buf, std::size_t size);
+
+// Scalar truncated toward zero to int32. NaN, and values outside the int32 range, give -1.
+std::int32_t read_int32(const haArray* array);
+
+// Flag read as "set when not equal to 0"; NaN counts as set.
+bool read_flag_nonzero(const haArray* array);
+
+// Flag read as "truncated to an integer whose low eight bits decide" (NaN and infinities give 0).
+std::uint8_t read_flag_low8(const haArray* array);
+
+// Turns any exception other than the host's own into a host error "helixo:PLUGIN:OutOfMemory"
+// or "helixo:PLUGIN:InternalError", so that no foreign exception unwinds into the host.
+[[noreturn]] void rethrow_as_host_error(const char* plugin);
+
+// Runs an entry point's body behind the exception firewall.
+template <class Body> void firewall(const char* plugin, Body&& body) {
+    try {
+        body();
+    } catch (const hx::HostError&) {
+        throw;
+    } catch (...) {
+        rethrow_as_host_error(plugin);
+    }
+}
+
+} // namespace hxb

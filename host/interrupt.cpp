@@ -1,0 +1,72 @@
+// The interrupt state of the stand-in host: one process-wide pending flag, set by SIGINT or by
+// the test control "stop request at poll number K", and counters of each kind of poll.
+#include "hxhost.h"
+#include "interrupt_impl.h"
+
+#include <atomic>
+#include <csignal>
+
+namespace {
+
+volatile std::sig_atomic_t g_pending = 0;
+long g_interrupt_at = 0;
+long g_poll_number = 0;
+hxhost::PollCounts g_counts;
+
+void count_poll() {
+    ++g_poll_number;
+    if (g_interrupt_at > 0 && g_poll_number == g_interrupt_at)
+        g_pending = 1;
+}
+
+extern "C" void on_sigint(int) { g_pending = 1; }
+
+} // namespace
+
+namespace hxhost {
+
+void request_interrupt() noexcept { g_pending = 1; }
+bool interrupt_pending() noexcept { return g_pending != 0; }
+void clear_interrupt() noexcept { g_pending = 0; }
+
+void install_sigint_handler() {
+    struct sigaction action {};
+    action.sa_handler = on_sigint;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+}
+
+namespace detail {
+
+void interrupts_begin_call(long interrupt_at) {
+    g_interrupt_at = interrupt_at;
+    g_poll_number = 0;
+    g_counts = PollCounts{};
+}
+
+PollCounts interrupts_end_call() {
+    g_interrupt_at = 0;
+    return g_counts;
+}
+
+} // namespace detail
+
+} // namespace hxhost
+
+namespace HostInterrupt {
+
+bool IsInterruptPending() {
+    ++g_counts.is_pending;
+    count_poll();
+    return g_pending != 0;
+}
+
+bool HandlePendingInterrupt() {
+    ++g_counts.handle;
+    count_poll();
+    const bool was = g_pending != 0;
+    g_pending = 0;
+    return was;
+}
+
+} // namespace HostInterrupt

@@ -1,0 +1,76 @@
+#include "bamkit.h"
+
+#include <samtools/bam.h>
+#include <samtools/sam.h>
+
+#include <algorithm>
+#include <random>
+#include <sstream>
+
+namespace bamkit {
+
+std::string sam_header(const std::vector<std::pair<std::string, int>>& refs, const char* sortOrder) {
+    std::ostringstream s;
+    s << "@HD\tVN:1.0\tSO:" << sortOrder << "\n";
+    for (const auto& r : refs)
+        s << "@SQ\tSN:" << r.first << "\tLN:" << r.second << "\n";
+    return s.str();
+}
+
+std::string make_bam(const testkit::TempDir& dir, const std::string& name, const std::string& sam,
+                     bool index) {
+    const std::string samPath = dir.write_text(name + ".sam", sam);
+    const std::string bamPath = dir.file(name + ".bam");
+    samfile_t* in = samopen(samPath.c_str(), "r", nullptr);
+    EXPECT_NE(in, nullptr) << "cannot read fixture SAM " << samPath;
+    if (in == nullptr)
+        return bamPath;
+    samfile_t* out = samopen(bamPath.c_str(), "wb", in->header);
+    EXPECT_NE(out, nullptr);
+    bam1_t* b = bam_init1();
+    int r;
+    while ((r = samread(in, b)) >= 0)
+        samwrite(out, b);
+    EXPECT_EQ(r, -1) << "fixture SAM did not parse to its end";
+    bam_destroy1(b);
+    samclose(out);
+    samclose(in);
+    if (index)
+        bam_index_build(bamPath.c_str());
+    return bamPath;
+}
+
+std::string generated_sam(unsigned seed, int references, int readsPerReference, int readLength) {
+    std::mt19937 rng(seed);
+    std::vector<std::pair<std::string, int>> refs;
+    for (int r = 0; r < references; ++r)
+        refs.emplace_back("chr" + std::to_string(r + 1), 100000 + 1000 * r);
+    std::ostringstream s;
+    s << sam_header(refs);
+    static const char kBases[] = "ACGT";
+    for (int r = 0; r < references; ++r) {
+        std::uniform_int_distribution<int> pos(1, refs[static_cast<std::size_t>(r)].second - 2 * readLength);
+        std::vector<int> starts(static_cast<std::size_t>(readsPerReference));
+        for (int& p : starts)
+            p = pos(rng);
+        std::sort(starts.begin(), starts.end());
+        for (int k = 0; k < readsPerReference; ++k) {
+            const int flag = (rng() % 2 ? 16 : 0) | (rng() % 2 ? 1 | 64 : 0);
+            std::string seq, qual;
+            for (int j = 0; j < readLength; ++j) {
+                seq.push_back(kBases[rng() % 4]);
+                qual.push_back(static_cast<char>('!' + rng() % 41));
+            }
+            const int softClip = static_cast<int>(rng() % 3);
+            std::string cigar = softClip ? std::to_string(softClip) + "S" +
+                                               std::to_string(readLength - softClip) + "M"
+                                         : std::to_string(readLength) + "M";
+            s << "r" << r << "_" << k << "\t" << flag << "\t" << refs[static_cast<std::size_t>(r)].first
+              << "\t" << starts[static_cast<std::size_t>(k)] << "\t" << (rng() % 61) << "\t" << cigar
+              << "\t*\t0\t0\t" << seq << "\t" << qual << "\tNM:i:" << (rng() % 5) << "\n";
+        }
+    }
+    return s.str();
+}
+
+} // namespace bamkit

@@ -1,0 +1,24 @@
+// BAM and BAI fixtures made at test time from inline SAM text through the BAM library.
+#pragma once
+
+#include "testkit.h"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace bamkit {
+
+// "@SQ" header lines for the given (name, length) references, preceded by an "@HD" line.
+std::string sam_header(const std::vector<std::pair<std::string, int>>& refs,
+                       const char* sortOrder = "coordinate");
+
+// Writes SAM text to NAME.sam and converts it to NAME.bam through the library; with index,
+// also builds NAME.bam.bai. Returns the BAM path. Fails the test on a library error.
+std::string make_bam(const testkit::TempDir& dir, const std::string& name, const std::string& sam,
+                     bool index = true);
+
+// A seeded, coordinate-sorted SAM text: references chr1..chrN and reads of 'reads' per reference.
+std::string generated_sam(unsigned seed, int references, int readsPerReference, int readLength = 50);
+
+} // namespace bamkit

@@ -1,0 +1,129 @@
+#include "testkit.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+
+namespace testkit {
+
+TempDir::TempDir() {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp != nullptr && *tmp ? tmp : "/tmp") + "/helixo-test.XXXXXX";
+    if (::mkdtemp(&pattern[0]) == nullptr)
+        throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+std::string TempDir::write_text(const std::string& name, const std::string& text) const {
+    const std::string p = file(name);
+    std::ofstream out(p, std::ios::binary);
+    out << text;
+    return p;
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+bool file_exists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+long file_size(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<long>(st.st_size) : -1;
+}
+
+std::string bin_dir() {
+    const char* env = std::getenv("HELIXO_BIN_DIR");
+    return env != nullptr && *env ? env : HELIXO_BIN_DIR;
+}
+
+const hxhost::Plugin& plugin(const std::string& name) {
+    static std::map<std::string, std::unique_ptr<hxhost::Plugin>> loaded;
+    auto& slot = loaded[name];
+    if (!slot)
+        slot = std::make_unique<hxhost::Plugin>(bin_dir() + "/" + name + ".so");
+    return *slot;
+}
+
+hxhost::ArrayPtr text(const std::string& utf8) { return hxhost::make_text(utf8); }
+hxhost::ArrayPtr num(double value) { return hxhost::make_double(value); }
+hxhost::ArrayPtr u32(const std::vector<std::uint32_t>& v) {
+    return hxhost::make_numeric(haUINT32_CLASS, v);
+}
+hxhost::ArrayPtr i32(const std::vector<std::int32_t>& v) {
+    return hxhost::make_numeric(haINT32_CLASS, v);
+}
+hxhost::ArrayPtr u64(const std::vector<std::uint64_t>& v) {
+    return hxhost::make_numeric(haUINT64_CLASS, v);
+}
+hxhost::ArrayPtr dbl(const std::vector<double>& v) { return hxhost::make_numeric(haDOUBLE_CLASS, v); }
+hxhost::ArrayPtr cell_of(const std::vector<std::string>& texts) {
+    std::vector<hxhost::ArrayPtr> elements;
+    for (const std::string& t : texts)
+        elements.push_back(text(t));
+    return hxhost::make_cell(std::move(elements));
+}
+
+Inputs inputs() { return Inputs(); }
+
+hxhost::ArrayPtr to_array(const char* s) { return text(s); }
+hxhost::ArrayPtr to_array(const std::string& s) { return text(s); }
+hxhost::ArrayPtr to_array(hxhost::ArrayPtr a) { return a; }
+hxhost::ArrayPtr to_array(double v) { return num(v); }
+hxhost::ArrayPtr to_array(int v) { return num(v); }
+
+namespace {
+
+long arrays_in(const haArray* a) {
+    if (a == nullptr)
+        return 0;
+    long n = 1;
+    if (haIsCell(a)) {
+        for (haSize k = 0; k < haGetNumberOfElements(a); ++k)
+            n += arrays_in(haGetCell(a, k));
+    }
+    return n;
+}
+
+} // namespace
+
+hxhost::CallResult call(const std::string& pluginName, int outCount, const Inputs& in,
+                        const hxhost::CallOptions& options) {
+    const hxhost::Plugin& p = plugin(pluginName);
+    std::vector<const haArray*> raw;
+    for (const auto& a : in)
+        raw.push_back(a.get());
+    const int fdsBefore = hxhost::open_fd_count();
+    const long liveBefore = hxhost::live_arrays();
+    hxhost::CallResult r = p.call(outCount, raw, options);
+    const int fdsAfter = hxhost::open_fd_count();
+    long returned = 0;
+    for (const auto& out : r.outputs)
+        returned += arrays_in(out.get());
+    EXPECT_EQ(fdsBefore, fdsAfter) << pluginName << ": descriptors left open by the call";
+    EXPECT_EQ(liveBefore + returned, hxhost::live_arrays()) << pluginName << ": arrays leaked";
+    EXPECT_FALSE(r.foreign_exception) << "a foreign exception escaped: " << r.message;
+    if (!r.ok) {
+        EXPECT_TRUE(r.outputs.empty());
+    }
+    return r;
+}
+
+} // namespace testkit
