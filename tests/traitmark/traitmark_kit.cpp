@@ -98,3 +98,126 @@ unsigned width_of(const std::string& feature, const std::string& indexer) {
 }
 
 } // namespace tmkit
+
+#include <algorithm>
+#include <cstdio>
+#include <random>
+#include <sstream>
+#include <tuple>
+
+namespace tmkit {
+
+namespace {
+
+struct Read {
+    std::string name;
+    int flag;
+    int reference; // from 0; -1 unmapped
+    long position; // 1-based; 0 unmapped
+    std::string cigar;
+    int query_length;
+    long mate_position;
+    int mapq;
+};
+
+// A CIGAR with clips, matches, insertions, deletions, skips and padding.
+std::pair<std::string, int> random_cigar(std::mt19937& rng) {
+    std::ostringstream cigar;
+    int query = 0;
+    auto op = [&](unsigned length, char c) {
+        cigar << length << c;
+        if (c == 'M' || c == 'I' || c == 'S')
+            query += static_cast<int>(length);
+    };
+    if (rng() % 4 == 0)
+        op(1 + rng() % 20, 'H');
+    if (rng() % 3 == 0)
+        op(1 + rng() % 30, 'S');
+    op(5 + rng() % 60, 'M');
+    const unsigned middle = rng() % 4;
+    for (unsigned k = 0; k < middle; ++k) {
+        static const char kOps[] = "IDNP";
+        op(1 + rng() % (k % 2 ? 300 : 9), kOps[rng() % 4]);
+        op(1 + rng() % 40, 'M');
+    }
+    if (rng() % 3 == 0)
+        op(1 + rng() % 30, 'S');
+    if (rng() % 4 == 0)
+        op(1 + rng() % 20, 'H');
+    return {cigar.str(), query};
+}
+
+} // namespace
+
+std::string paired_sam(unsigned seed, int pairs) {
+    std::mt19937 rng(seed);
+    const int kReferences = 3;
+    const long kLength = 2000000;
+    std::vector<Read> reads;
+    for (int p = 0; p < pairs; ++p) {
+        // Every seventh pair reuses the name of an earlier pair: a third and fourth read.
+        const std::string name =
+            "q" + std::to_string(p % 7 == 6 && p > 7 ? p - 5 - static_cast<int>(rng() % 3) : p);
+        const int reference = static_cast<int>(rng() % kReferences);
+        const long first = 1 + static_cast<long>(rng() % 1000000);
+        const long second = first + static_cast<long>(rng() % 900000); // mates far apart
+        static const int kFlagPairs[][2] = {{99, 147},  {83, 163},   {97, 145}, {65, 129},
+                                            {73, 133},  {355, 403},  {99, 147}, {83, 163},
+                                            {1, 1},     {0, 0},      {99, 155}, {67, 131}};
+        const auto& flags = kFlagPairs[rng() % (sizeof kFlagPairs / sizeof kFlagPairs[0])];
+        for (int mate = 0; mate < 2; ++mate) {
+            const auto cigar = random_cigar(rng);
+            reads.push_back({name, flags[mate], reference, mate ? second : first, cigar.first,
+                             cigar.second, mate ? first : second, static_cast<int>(rng() % 256)});
+        }
+    }
+    std::stable_sort(reads.begin(), reads.end(), [](const Read& a, const Read& b) {
+        return std::tie(a.reference, a.position) < std::tie(b.reference, b.position);
+    });
+    for (int u = 0; u < 5; ++u)
+        reads.push_back({"u" + std::to_string(u), 4, -1, 0, "*", 12, 0, 0});
+    static const char kBases[] = "ACGT";
+    std::ostringstream s;
+    s << "@HD\tVN:1.6\tSO:coordinate\n";
+    for (int r = 0; r < kReferences; ++r)
+        s << "@SQ\tSN:chr" << r + 1 << "\tLN:" << kLength << "\n";
+    for (const Read& read : reads) {
+        std::string seq, qual;
+        for (int k = 0; k < read.query_length; ++k) {
+            seq.push_back(kBases[rng() % 4]);
+            qual.push_back(static_cast<char>('!' + rng() % 40));
+        }
+        s << read.name << '\t' << read.flag << '\t'
+          << (read.reference < 0 ? "*" : "chr" + std::to_string(read.reference + 1)) << '\t'
+          << read.position << '\t' << read.mapq << '\t' << read.cigar << '\t'
+          << (read.reference < 0 ? "*" : "=") << '\t' << read.mate_position << "\t0\t" << seq
+          << '\t' << qual << "\tNM:i:0\n";
+    }
+    return s.str();
+}
+
+std::vector<std::uint64_t> alignment_starts(const std::string& text) {
+    std::vector<std::uint64_t> starts;
+    for (std::uint64_t at : line_starts(text)) {
+        if (text[at] != '@')
+            starts.push_back(at);
+    }
+    return starts;
+}
+
+bool run_pysam(const std::string& script, const std::string& argument, std::string& output) {
+    testkit::TempDir dir;
+    const std::string path = dir.write_text("check.py", script);
+    const std::string command = "/usr/bin/python3 " + path + " '" + argument + "' 2>/dev/null";
+    std::FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr)
+        return false;
+    output.clear();
+    char chunk[4096];
+    std::size_t got = 0;
+    while ((got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0)
+        output.append(chunk, got);
+    return ::pclose(pipe) == 0;
+}
+
+} // namespace tmkit

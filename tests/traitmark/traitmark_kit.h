@@ -50,3 +50,20 @@ std::vector<std::uint32_t> values_of_feature(const std::string& indexer,
 unsigned width_of(const std::string& feature, const std::string& indexer = "sam");
 
 } // namespace tmkit
+
+namespace tmkit {
+
+// A seeded, coordinate-sorted SAM text with a header: pairs of reads whose mates lie far
+// apart, pairs that share a QNAME with another pair, reads whose flags exclude them from
+// pairing, CIGARs of every accepted operation (sequence lengths to match) and unmapped reads
+// at the end. Every line is one alignment after the header lines.
+std::string paired_sam(unsigned seed, int pairs);
+
+// Lines of text that do not begin with "@": the alignment lines' offsets.
+std::vector<std::uint64_t> alignment_starts(const std::string& text);
+
+// Runs /usr/bin/python3 with the script and arguments; false when python3 or pysam is
+// missing (the check is then skipped), otherwise the script's standard output.
+bool run_pysam(const std::string& script, const std::string& argument, std::string& output);
+
+} // namespace tmkit
