@@ -108,7 +108,8 @@ DecodedCall decode_inputs(const haArray* inArgs[], bool wide_offsets, CallFiles&
 
 } // namespace traitmark
 
-extern "C" void hxFunction(int outCount, haArray* outSlots[], int inCount, const haArray* inArgs[]) {
+extern "C" void hxFunction(int outCount, haArray* outSlots[], int inCount,
+                           const haArray* inArgs[]) {
     hxb::firewall("traitmark", [&] {
         if (inCount != 9)
             traitmark::fail("InvalidNumInputArg", "Nine input arguments required.");

@@ -20,8 +20,8 @@ namespace traitmark {
 // The validated call: what the inputs asked for, with both files open in files.
 struct DecodedCall {
     const FeatureRow* row = nullptr;
-    std::uint32_t count = 0;         // N
-    const void* offsets = nullptr;   // N offsets (N + 1 for the FASTA length), of the width
+    std::uint32_t count = 0;       // N
+    const void* offsets = nullptr; // N offsets (N + 1 for the FASTA length), of the width
 };
 
 // Checks inputs 1 to 9 in the system's order, opens the input file and the index file into
@@ -136,8 +136,7 @@ void extract_sam(Extraction& x, const Offset* offsets, std::uint32_t count) {
     }
 }
 
-template <class Offset>
-void extract_entries(const DecodedCall& call, CallFiles& files) {
+template <class Offset> void extract_entries(const DecodedCall& call, CallFiles& files) {
     const auto* offsets = static_cast<const Offset*>(call.offsets);
     Extraction x(files, *call.row);
     switch (call.row->feature) {

@@ -6,7 +6,9 @@ namespace {
 // Characters one line read takes at most (a read of 65,535 bytes keeps one for its zero).
 constexpr std::uint32_t kPieceLength = 65534;
 
-bool is_sequence_character(int c) { return c != '\r' && c != '\n' && c != ' ' && c != '\t'; }
+bool is_sequence_character(int c) {
+    return c != '\r' && c != '\n' && c != ' ' && c != '\t';
+}
 
 // Reads one piece and counts its sequence characters; false when nothing could be read.
 bool read_piece(InputWindow& in, std::uint32_t& sequence_characters) {
@@ -36,8 +38,7 @@ std::uint16_t fastq_length(InputWindow& in) {
     return static_cast<std::uint16_t>(count);
 }
 
-std::uint32_t fasta_length(InputWindow& in, std::uint64_t next_entry,
-                           std::uint64_t position_mask) {
+std::uint32_t fasta_length(InputWindow& in, std::uint64_t next_entry, std::uint64_t position_mask) {
     std::uint32_t count = 0;
     std::uint32_t piece = 0;
     if (!read_piece(in, piece)) // header line

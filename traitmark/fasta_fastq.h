@@ -16,7 +16,6 @@ std::uint16_t fastq_length(InputWindow& in);
 // before next_entry (the start of the following entry, or any offset at or beyond the end of
 // the file for the last entry), modulo 2^32. Positions are compared after masking them with
 // position_mask: the 32-bit offset instance compares the low 32 bits of a position.
-std::uint32_t fasta_length(InputWindow& in, std::uint64_t next_entry,
-                           std::uint64_t position_mask);
+std::uint32_t fasta_length(InputWindow& in, std::uint64_t next_entry, std::uint64_t position_mask);
 
 } // namespace traitmark

@@ -8,7 +8,7 @@
 namespace traitmark {
 namespace {
 
-constexpr std::size_t kSmallRead = 16 * 1024;
+constexpr std::size_t kSmallRead = 4 * 1024; // a few SAM lines: random access stays cheap
 constexpr std::size_t kLargestRead = 512 * 1024;
 
 } // namespace

@@ -48,11 +48,11 @@ private:
 
     std::FILE* file_;
     std::unique_ptr<char[]> buffer_;
-    std::uint64_t base_ = 0;       // file offset of buffer_[0]
-    std::size_t filled_ = 0;       // bytes of the file held in buffer_
-    std::size_t cursor_ = 0;       // next byte in buffer_
-    std::uint64_t file_at_ = 0;    // where the stream stands (after the last read)
-    std::size_t next_read_ = 0;    // size of the next read; grows while reading is sequential
+    std::uint64_t base_ = 0;    // file offset of buffer_[0]
+    std::size_t filled_ = 0;    // bytes of the file held in buffer_
+    std::size_t cursor_ = 0;    // next byte in buffer_
+    std::uint64_t file_at_ = 0; // where the stream stands (after the last read)
+    std::size_t next_read_ = 0; // size of the next read; grows while reading is sequential
     bool failed_ = false;
 };
 

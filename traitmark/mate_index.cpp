@@ -5,7 +5,9 @@ namespace {
 
 // Paired (0x1) and properly paired (0x2), and neither this read (0x4) nor its mate (0x8)
 // unmapped; higher bits play no part.
-bool is_properly_paired(std::uint16_t flag) { return (flag & 0xFu) == 0x3u; }
+bool is_properly_paired(std::uint16_t flag) {
+    return (flag & 0xFu) == 0x3u;
+}
 
 } // namespace
 

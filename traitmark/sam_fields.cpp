@@ -124,7 +124,9 @@ CigarWalk walk_cigar(const char* token, std::size_t length) {
     return walk;
 }
 
-ReferenceNumbering::ReferenceNumbering() { numbers_.emplace("*", 0); }
+ReferenceNumbering::ReferenceNumbering() {
+    numbers_.emplace("*", 0);
+}
 
 std::uint8_t ReferenceNumbering::number_of(const char* name, std::size_t length) {
     lookup_.assign(name, length);

@@ -21,7 +21,7 @@ enum class ReadOutcome { Read, Unreadable, TokenTooLong };
 
 // What one pattern read from the entry's line.
 struct SamColumns {
-    std::uint64_t number = 0; // the column read as a number (saturating at 2^64 - 1)
+    std::uint64_t number = 0;     // the column read as a number (saturating at 2^64 - 1)
     std::size_t token_length = 0; // the column read as text is in the caller's buffer
 };
 
@@ -33,8 +33,8 @@ ReadOutcome read_sam_columns(InputWindow& in, const char* pattern, char* buffer,
                              SamColumns& columns);
 
 struct CigarWalk {
-    bool valid = true;            // false: an operation character due is not one of MIDNSHP
-    bool unavailable = false;     // the token begins with "*": nothing was walked
+    bool valid = true;                // false: an operation character due is not one of MIDNSHP
+    bool unavailable = false;         // the token begins with "*": nothing was walked
     std::uint16_t query_length = 0;   // M, I and S lengths, modulo 2^16
     std::uint32_t reference_span = 0; // M, D and N lengths, modulo 2^32
 };

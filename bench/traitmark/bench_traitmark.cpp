@@ -48,10 +48,10 @@ std::vector<std::uint32_t> write_sam(const std::string& path, std::uint32_t line
     for (const Read& r : reads) {
         for (char& c : seq)
             c = "ACGT"[rng() % 4];
-        const int n = std::snprintf(line, sizeof line,
-                                    "SIM:%u:FC:%u\t%u\tchr1\t%u\t60\t100M\t=\t%u\t0\t%s\t%s\tNM:i:0\n",
-                                    r.pair, r.pair % 97, r.second ? 147u : 99u, r.position,
-                                    r.mate_position, seq.c_str(), qual.c_str());
+        const int n = std::snprintf(
+            line, sizeof line, "SIM:%u:FC:%u\t%u\tchr1\t%u\t60\t100M\t=\t%u\t0\t%s\t%s\tNM:i:0\n",
+            r.pair, r.pair % 97, r.second ? 147u : 99u, r.position, r.mate_position, seq.c_str(),
+            qual.c_str());
         starts.push_back(static_cast<std::uint32_t>(at));
         std::fwrite(line, 1, static_cast<std::size_t>(n), out);
         at += static_cast<std::uint64_t>(n);
@@ -85,8 +85,8 @@ double time_feature(const hxhost::Plugin& plugin, const char* feature, const std
     in.push_back(hxhost::make_text(sam));
     in.push_back(hxhost::make_text(index));
     in.push_back(hxhost::make_double(0));
-    in.push_back(hxhost::make_numeric<std::uint32_t>(
-        haUINT32_CLASS, {static_cast<std::uint32_t>(starts.size())}));
+    in.push_back(hxhost::make_numeric<std::uint32_t>(haUINT32_CLASS,
+                                                     {static_cast<std::uint32_t>(starts.size())}));
     in.push_back(hxhost::make_double(0));
     in.push_back(hxhost::make_numeric(haUINT32_CLASS, starts));
     std::vector<const haArray*> raw;

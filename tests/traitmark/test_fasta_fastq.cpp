@@ -50,16 +50,14 @@ TEST(FastaLength, TestsEachPieceOfALongLineByItself) {
     const std::string header = ">long\n";
     const std::string text = header + std::string(100000, 'A') + "\n>next\nAC\n";
     const std::uint64_t second_piece = header.size() + 65534;
-    EXPECT_EQ(fasta_lengths(text, fasta_offsets(text)),
-              (std::vector<std::uint32_t>{100000, 2}));
+    EXPECT_EQ(fasta_lengths(text, fasta_offsets(text)), (std::vector<std::uint32_t>{100000, 2}));
     EXPECT_EQ(fasta_lengths(text, {0, second_piece}), std::vector<std::uint32_t>{65534});
     EXPECT_EQ(fasta_lengths(text, {0, second_piece + 1}), std::vector<std::uint32_t>{100000});
 }
 
 TEST(FastaLength, AHeaderLongerThanOnePieceCountsItsRest) {
     const std::string text = ">" + std::string(70000, 'h') + "\nACGT\n";
-    EXPECT_EQ(fasta_lengths(text, {0, text.size()}),
-              std::vector<std::uint32_t>{70001 - 65534 + 4});
+    EXPECT_EQ(fasta_lengths(text, {0, text.size()}), std::vector<std::uint32_t>{70001 - 65534 + 4});
 }
 
 TEST(FastaLength, AnEntryAtOrBeyondTheEndOfTheFileIsZero) {
@@ -73,14 +71,15 @@ TEST(FastaLength, ThirtyTwoAndSixtyFourBitOffsetsGiveTheSameBlock) {
     for (int k = 0; k < 200; ++k) {
         text += ">seq" + std::to_string(k) + (k % 3 ? "\r\n" : "\n");
         for (int line = 0; line < k % 5; ++line)
-            text += std::string(static_cast<std::size_t>(1 + (k * 37 + line) % 80), "ACGT"[line % 4]) +
-                    (k % 2 ? "\n" : "\r\n");
+            text +=
+                std::string(static_cast<std::size_t>(1 + (k * 37 + line) % 80), "ACGT"[line % 4]) +
+                (k % 2 ? "\n" : "\r\n");
     }
     const auto offsets = fasta_offsets(text);
     const auto narrow = fasta_lengths(text, offsets, false);
     EXPECT_EQ(narrow, fasta_lengths(text, offsets, true));
-    EXPECT_EQ(narrow[4], 1u + (4 * 37) % 80 + 1 + (4 * 37 + 1) % 80 + 1 + (4 * 37 + 2) % 80 +
-                             1 + (4 * 37 + 3) % 80);
+    EXPECT_EQ(narrow[4], 1u + (4 * 37) % 80 + 1 + (4 * 37 + 1) % 80 + 1 + (4 * 37 + 2) % 80 + 1 +
+                             (4 * 37 + 3) % 80);
 }
 
 std::vector<std::uint32_t> fastq_lengths(const std::string& text, bool wide = false) {
@@ -110,9 +109,9 @@ TEST(FastqLength, CountsAtMostOnePieceOfALongLine) {
 
 TEST(NoEntries, AppendNothingForEveryFeature) {
     const std::vector<std::pair<std::string, std::string>> features = {
-        {"sam", "Flag"},        {"sam", "Position"},    {"sam", "MappingQuality"},
-        {"sam", "MatePosition"}, {"sam", "MateIndex"},  {"sam", "QueryLength"},
-        {"sam", "EndPosition"}, {"sam", "Reference"},   {"fasta", "Length"},
+        {"sam", "Flag"},         {"sam", "Position"},  {"sam", "MappingQuality"},
+        {"sam", "MatePosition"}, {"sam", "MateIndex"}, {"sam", "QueryLength"},
+        {"sam", "EndPosition"},  {"sam", "Reference"}, {"fasta", "Length"},
         {"fastq", "Length"}};
     for (const auto& f : features) {
         for (bool wide : {false, true}) {

@@ -30,7 +30,9 @@ struct InterruptCase {
     long poll;
 };
 
-void PrintTo(const InterruptCase& c, std::ostream* os) { *os << c.feature << " at " << c.poll; }
+void PrintTo(const InterruptCase& c, std::ostream* os) {
+    *os << c.feature << " at " << c.poll;
+}
 
 class InterruptAtPoll : public ::testing::TestWithParam<InterruptCase> {};
 
@@ -65,8 +67,8 @@ TEST(Interrupt, ARequestAfterTheLastPollIsNotSeen) {
     TempDir dir;
     hxhost::CallOptions options;
     options.interrupt_at = 11;
-    const auto out = tmkit::run_feature(dir, "sam", "Flag", text, line_starts(text), false, -1,
-                                        options);
+    const auto out =
+        tmkit::run_feature(dir, "sam", "Flag", text, line_starts(text), false, -1, options);
     EXPECT_TRUE(out.result.ok) << out.result.message;
     EXPECT_EQ(out.block.size(), 20u);
     EXPECT_EQ(out.result.polls.handle, 10);
@@ -97,10 +99,10 @@ TEST(Interrupt, StillRaisedWhenTheIndexFileCannotBeCutBack) {
     const std::string input = dir.write_text("x.sam", text);
     hxhost::CallOptions options;
     options.interrupt_at = 3;
-    const auto r = call("traitmark", 0,
-                        tmkit::call_inputs("sam", "Flag", input, "/dev/full", 5, line_starts(text),
-                                           false),
-                        options);
+    const auto r =
+        call("traitmark", 0,
+             tmkit::call_inputs("sam", "Flag", input, "/dev/full", 5, line_starts(text), false),
+             options);
     EXPECT_HX_ERROR(r, "helixo:traitmark:IterruptedByUser", "Operation terminated by user.");
 }
 
@@ -111,9 +113,9 @@ TEST(WriteFailure, AFullDiskIsReportedNotSwallowed) {
     const std::string text = many_lines(5);
     const std::string input = dir.write_text("x.sam", text);
     for (const char* feature : {"Flag", "MateIndex"}) {
-        const auto r = call("traitmark", 0,
-                            tmkit::call_inputs("sam", feature, input, "/dev/full", 5,
-                                               line_starts(text), false));
+        const auto r = call(
+            "traitmark", 0,
+            tmkit::call_inputs("sam", feature, input, "/dev/full", 5, line_starts(text), false));
         EXPECT_HX_ERROR(r, "helixo:traitmark:CannotWriteIdxFile",
                         "Cannot write into output index file.");
     }
@@ -171,7 +173,8 @@ TEST(ReadFailure, AnInputThatCannotBeReadIsReportedWithTheEntry) {
     auto r = call("traitmark", 0, tmkit::call_inputs("sam", "Flag", folder, index, 1, {0}, false));
     if (r.ok)
         GTEST_SKIP() << "this platform reads folders as files";
-    EXPECT_HX_ERROR(r, "helixo:traitmark:CannotReadInFile", "Could not read input file at entry 1.");
+    EXPECT_HX_ERROR(r, "helixo:traitmark:CannotReadInFile",
+                    "Could not read input file at entry 1.");
     EXPECT_EQ(read_file(index), "before");
     r = call("traitmark", 0, tmkit::call_inputs("sam", "Flag", folder, index, 0, {}, false));
     EXPECT_TRUE(r.ok) << "nothing is read for no entries";
@@ -180,8 +183,8 @@ TEST(ReadFailure, AnInputThatCannotBeReadIsReportedWithTheEntry) {
 TEST(OffsetWidths, ThirtyTwoAndSixtyFourBitInstancesWriteIdenticalBlocks) {
     const std::string sam = tmkit::paired_sam(99, 800);
     const auto starts = tmkit::alignment_starts(sam);
-    for (const char* feature : {"Flag", "Position", "MappingQuality", "MatePosition",
-                                "MateIndex", "QueryLength", "EndPosition", "Reference"}) {
+    for (const char* feature : {"Flag", "Position", "MappingQuality", "MatePosition", "MateIndex",
+                                "QueryLength", "EndPosition", "Reference"}) {
         TempDir dir;
         const auto narrow = tmkit::run_feature(dir, "sam", feature, sam, starts, false);
         const auto wide = tmkit::run_feature(dir, "sam", feature, sam, starts, true);
@@ -197,10 +200,12 @@ TEST(IndexFile, EachCallAppendsItsBlockAfterWhatIsThere) {
     const std::string input = dir.write_text("x.sam", text);
     const std::string index = dir.write_text("x.idx", "");
     const auto starts = line_starts(text);
-    ASSERT_TRUE(call("traitmark", 0, tmkit::call_inputs("sam", "Flag", input, index, 4, starts,
-                                                        false)).ok);
-    ASSERT_TRUE(call("traitmark", 0, tmkit::call_inputs("sam", "MappingQuality", input, index, 2,
-                                                        starts, true, "char")).ok);
+    ASSERT_TRUE(
+        call("traitmark", 0, tmkit::call_inputs("sam", "Flag", input, index, 4, starts, false)).ok);
+    ASSERT_TRUE(
+        call("traitmark", 0,
+             tmkit::call_inputs("sam", "MappingQuality", input, index, 2, starts, true, "char"))
+            .ok);
     EXPECT_EQ(read_file(index), std::string("\x93\x00\x63\x00\x63\x00\x93\x00\x3c\x3c", 10));
 }
 

@@ -14,7 +14,8 @@ namespace {
 std::string lines_of(const std::vector<std::pair<std::string, int>>& reads) {
     std::string text;
     for (const auto& read : reads)
-        text += read.first + "\t" + std::to_string(read.second) + "\tchr1\t1\t60\t4M\t=\t1\t0\tACGT\tIIII\n";
+        text += read.first + "\t" + std::to_string(read.second) +
+                "\tchr1\t1\t60\t4M\t=\t1\t0\tACGT\tIIII\n";
     return text;
 }
 
@@ -41,15 +42,21 @@ TEST(MateIndex, AThirdReadOfOneNameWaitsForAFourth) {
 
 TEST(MateIndex, OnlyTheLowFourFlagBitsDecide) {
     // 0x1 and 0x2 set, 0x4 and 0x8 clear: higher bits (secondary, supplementary) play no part.
-    EXPECT_EQ(mates_of({{"A", 3}, {"A", 3 | 256 | 2048}, {"B", 1}, {"B", 1}, {"C", 2}, {"C", 2},
-                        {"D", 11}, {"D", 3}}),
+    EXPECT_EQ(mates_of({{"A", 3},
+                        {"A", 3 | 256 | 2048},
+                        {"B", 1},
+                        {"B", 1},
+                        {"C", 2},
+                        {"C", 2},
+                        {"D", 11},
+                        {"D", 3}}),
               (std::vector<std::uint32_t>{2, 1, 0, 0, 0, 0, 0, 0}));
 }
 
 TEST(MateIndex, NamesMatchOnlyWhenEqualInLengthAndBytes) {
-    EXPECT_EQ(mates_of({{"read1", 99}, {"read", 147}, {"read10", 147}, {"READ1", 147},
-                        {"read1", 147}}),
-              (std::vector<std::uint32_t>{5, 0, 0, 0, 1}));
+    EXPECT_EQ(
+        mates_of({{"read1", 99}, {"read", 147}, {"read10", 147}, {"READ1", 147}, {"read1", 147}}),
+        (std::vector<std::uint32_t>{5, 0, 0, 0, 1}));
 }
 
 TEST(MateIndex, NumbersReferToTheCallsEntriesNotToLinesOfTheFile) {
@@ -111,9 +118,9 @@ TEST(MateIndex, AgreesWithTheOldestFirstSearchOnAGeneratedFileWithMatesFarApart)
             paired += v != 0;
         ASSERT_GT(paired, reads.size() / 2) << "the file pairs most of its reads";
         for (bool wide : {false, true}) {
-            EXPECT_EQ(values_of_feature("sam", "MateIndex", sam, tmkit::alignment_starts(sam), 4,
-                                        wide),
-                      expected)
+            EXPECT_EQ(
+                values_of_feature("sam", "MateIndex", sam, tmkit::alignment_starts(sam), 4, wide),
+                expected)
                 << "seed " << seed;
         }
     }

@@ -19,7 +19,9 @@ struct FeatureBytes {
     std::string bytes;
 };
 
-void PrintTo(const FeatureBytes& f, std::ostream* os) { *os << f.feature; }
+void PrintTo(const FeatureBytes& f, std::ostream* os) {
+    *os << f.feature;
+}
 
 class EdgeCaseLine : public ::testing::TestWithParam<FeatureBytes> {};
 
@@ -58,7 +60,9 @@ struct CigarCase {
     std::uint32_t end_position;
 };
 
-void PrintTo(const CigarCase& c, std::ostream* os) { *os << c.cigar << " at " << c.pos; }
+void PrintTo(const CigarCase& c, std::ostream* os) {
+    *os << c.cigar << " at " << c.pos;
+}
 
 class CigarWalk : public ::testing::TestWithParam<CigarCase> {};
 
@@ -71,26 +75,24 @@ TEST_P(CigarWalk, GivesQueryLengthAndEndPosition) {
               std::vector<std::uint32_t>{c.end_position});
 }
 
-INSTANTIATE_TEST_SUITE_P(Traitmark, CigarWalk,
-                         ::testing::Values(CigarCase{"5S10M2I3D", "100", 17, 112},
-                                           CigarCase{"3H10M", "100", 10, 109},
-                                           CigarCase{"*", "100", 0, 100},
-                                           CigarCase{"*", "0", 0, 0},
-                                           CigarCase{"10S", "100", 10, 99},
-                                           CigarCase{"10S", "0", 10, 0xFFFFFFFFu},
-                                           CigarCase{"4M100N6M", "100", 10, 209},
-                                           CigarCase{"2P3M1H", "100", 3, 102},
-                                           CigarCase{"M", "100", 0, 99},
-                                           CigarCase{"70000M", "100", 70000 - 65536, 70099},
-                                           CigarCase{"5M", "4294967296", 5, 4},
-                                           CigarCase{"10M", "4294967295", 10, 8}));
+INSTANTIATE_TEST_SUITE_P(
+    Traitmark, CigarWalk,
+    ::testing::Values(CigarCase{"5S10M2I3D", "100", 17, 112}, CigarCase{"3H10M", "100", 10, 109},
+                      CigarCase{"*", "100", 0, 100}, CigarCase{"*", "0", 0, 0},
+                      CigarCase{"10S", "100", 10, 99}, CigarCase{"10S", "0", 10, 0xFFFFFFFFu},
+                      CigarCase{"4M100N6M", "100", 10, 209}, CigarCase{"2P3M1H", "100", 3, 102},
+                      CigarCase{"M", "100", 0, 99},
+                      CigarCase{"70000M", "100", 70000 - 65536, 70099},
+                      CigarCase{"5M", "4294967296", 5, 4}, CigarCase{"10M", "4294967295", 10, 8}));
 
 struct BadCigar {
     const char* cigar;
     const char* feature;
 };
 
-void PrintTo(const BadCigar& c, std::ostream* os) { *os << c.feature << " " << c.cigar; }
+void PrintTo(const BadCigar& c, std::ostream* os) {
+    *os << c.feature << " " << c.cigar;
+}
 
 class InvalidCigar : public ::testing::TestWithParam<BadCigar> {};
 
@@ -147,7 +149,7 @@ TEST(SamFeatures, TheTwoHundredFiftyFifthNewReferenceAndLaterOnesGet255) {
     std::string text;
     for (int k = 0; k < 300; ++k)
         text += "r\t0\tcontig" + std::to_string(k) + "\t1\t0\t*\t*\t0\t0\t*\t*\n";
-    text += "r\t0\tcontig3\t1\t0\t*\t*\t0\t0\t*\t*\n";  // numbered before the cap
+    text += "r\t0\tcontig3\t1\t0\t*\t*\t0\t0\t*\t*\n";   // numbered before the cap
     text += "r\t0\tcontig299\t1\t0\t*\t*\t0\t0\t*\t*\n"; // met after the cap: never numbered
     const auto values = values_of_feature("sam", "Reference", text, line_starts(text), 1);
     ASSERT_EQ(values.size(), 302u);
@@ -176,7 +178,9 @@ struct Unreadable {
     const char* feature;
 };
 
-void PrintTo(const Unreadable& u, std::ostream* os) { *os << u.name; }
+void PrintTo(const Unreadable& u, std::ostream* os) {
+    *os << u.name;
+}
 
 class UnreadableEntry : public ::testing::TestWithParam<Unreadable> {};
 
@@ -186,8 +190,8 @@ TEST_P(UnreadableEntry, GivesZeroAndTheNextEntryIsUntouched) {
     const std::vector<std::uint64_t> offsets = {0, starts.back()};
     const auto values =
         values_of_feature("sam", GetParam().feature, text, offsets, width_of(GetParam().feature));
-    const auto expected = values_of_feature("sam", GetParam().feature, kLine, {0},
-                                            width_of(GetParam().feature));
+    const auto expected =
+        values_of_feature("sam", GetParam().feature, kLine, {0}, width_of(GetParam().feature));
     ASSERT_EQ(values.size(), 2u);
     EXPECT_EQ(values[0], 0u);
     EXPECT_EQ(values[1], expected[0]);
@@ -196,8 +200,7 @@ TEST_P(UnreadableEntry, GivesZeroAndTheNextEntryIsUntouched) {
 INSTANTIATE_TEST_SUITE_P(
     Traitmark, UnreadableEntry,
     ::testing::Values(
-        Unreadable{"FlagOnTheNextLine", "r1\n", "Flag"},
-        Unreadable{"EmptyLine", "\n", "Flag"},
+        Unreadable{"FlagOnTheNextLine", "r1\n", "Flag"}, Unreadable{"EmptyLine", "\n", "Flag"},
         Unreadable{"FlagNotANumber", "r1\tx99\tchr1\t100\n", "Flag"},
         Unreadable{"FlagWithTrailingLetters", "r1\t99x\tchr1\t100\n", "Flag"},
         Unreadable{"NegativeFlag", "r1\t-1\tchr1\t100\n", "Flag"},
@@ -225,8 +228,8 @@ TEST(SamFeatures, OffsetsAtOrBeyondTheEndOfTheFileGiveZero) {
         offsets.push_back(0);
         for (const char* feature : {"Flag", "Position", "MappingQuality", "MatePosition",
                                     "QueryLength", "EndPosition", "Reference"}) {
-            const auto values = values_of_feature("sam", feature, kLine, offsets,
-                                                  width_of(feature), wide);
+            const auto values =
+                values_of_feature("sam", feature, kLine, offsets, width_of(feature), wide);
             ASSERT_EQ(values.size(), offsets.size()) << feature;
             for (std::size_t k = 1; k + 1 < values.size(); ++k)
                 EXPECT_EQ(values[k], 0u) << feature << " entry " << k + 1;
@@ -237,7 +240,8 @@ TEST(SamFeatures, OffsetsAtOrBeyondTheEndOfTheFileGiveZero) {
 }
 
 TEST(SamFeatures, CarriageReturnsAndAMissingFinalNewlineEndFieldsLikeBlanks) {
-    const std::string crlf = "r1\t99\tchr1\t100\t60\t10M\r\nr2\t99\tchr1\t100\t60\t3S10M\t=\t300\r\n";
+    const std::string crlf =
+        "r1\t99\tchr1\t100\t60\t10M\r\nr2\t99\tchr1\t100\t60\t3S10M\t=\t300\r\n";
     const std::string no_final_newline = "r3\t99\tchr1\t200\t60\t10M\t=\t700";
     const std::string text = crlf + no_final_newline;
     const auto starts = line_starts(text);
@@ -292,19 +296,19 @@ TEST_P(FieldTooLong, EndsTheCallAndCutsTheIndexFileBack) {
         EXPECT_HX_ERROR(out.result, "helixo:traitmark:InvalidEntry", "Field too long in entry 3.");
         EXPECT_TRUE(out.prefix_kept);
         EXPECT_EQ(out.block, "") << "the index file is back at its starting size";
-        out = tmkit::run_feature(dir, "sam", feature, text, {starts[0], starts[1], starts[3]}, wide);
+        out =
+            tmkit::run_feature(dir, "sam", feature, text, {starts[0], starts[1], starts[3]}, wide);
         EXPECT_TRUE(out.result.ok) << "65,535 characters fit: " << out.result.message;
         EXPECT_EQ(out.block.size(), 3 * tmkit::width_of(feature));
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Traitmark, FieldTooLong,
-                         ::testing::Values("MateIndex", "Reference", "QueryLength",
-                                           "EndPosition"));
+                         ::testing::Values("MateIndex", "Reference", "QueryLength", "EndPosition"));
 
 TEST(SamFeatures, LongSkippedColumnsAreNoError) {
-    const std::string text = std::string(200000, 'q') + "\t99\t" + std::string(100000, 'c') +
-                             "\t100\t60\t10M\t=\t300\n";
+    const std::string text =
+        std::string(200000, 'q') + "\t99\t" + std::string(100000, 'c') + "\t100\t60\t10M\t=\t300\n";
     EXPECT_EQ(values_of_feature("sam", "Flag", text, {0}, 2), std::vector<std::uint32_t>{99});
     EXPECT_EQ(values_of_feature("sam", "MatePosition", text, {0}, 4),
               std::vector<std::uint32_t>{300});
@@ -346,12 +350,12 @@ TEST(SamFeatures, AgreeWithPysamOnAGeneratedFile) {
     ASSERT_EQ(expected[0].size(), starts.size());
     for (std::size_t f = 0; f < 7; ++f) {
         for (bool wide : {false, true}) {
-            const auto values = values_of_feature("sam", features[f], sam, starts,
-                                                  width_of(features[f]), wide);
+            const auto values =
+                values_of_feature("sam", features[f], sam, starts, width_of(features[f]), wide);
             std::vector<std::uint32_t> cut;
             for (std::uint32_t v : expected[f])
-                cut.push_back(width_of(features[f]) == 4 ? v
-                                                         : v & ((1u << (8 * width_of(features[f]))) - 1));
+                cut.push_back(
+                    width_of(features[f]) == 4 ? v : v & ((1u << (8 * width_of(features[f]))) - 1));
             EXPECT_EQ(values, cut) << features[f] << (wide ? " (64-bit offsets)" : "");
         }
     }

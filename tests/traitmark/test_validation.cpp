@@ -36,7 +36,9 @@ Call broken_call(const Files& f, int repaired) {
     if (repaired < 1)
         c.in.pop_back();
     const std::vector<std::function<void(Inputs&)>> repairs = {
-        nullptr, nullptr, [](Inputs& in) { in[0] = text("SAM"); },
+        nullptr,
+        nullptr,
+        [](Inputs& in) { in[0] = text("SAM"); },
         [](Inputs& in) { in[0] = text("sam"); },
         [](Inputs& in) { in[1] = text("Length"); },
         [](Inputs& in) { in[1] = text("Flag"); },
@@ -117,7 +119,9 @@ Call valid_call(const Files& f) {
     return c;
 }
 
-std::string repeat(char c, std::size_t n) { return std::string(n, c); }
+std::string repeat(char c, std::size_t n) {
+    return std::string(n, c);
+}
 
 const Variant kVariants[] = {
     {"TenInputs", [](Call& c, const Files&) { c.in.push_back(text("extra")); },
@@ -232,7 +236,9 @@ const Variant kVariants[] = {
      "helixo:traitmark:InvalidOffset", "Invalid ofsets."},
 };
 
-void PrintTo(const Variant& v, std::ostream* os) { *os << v.name; }
+void PrintTo(const Variant& v, std::ostream* os) {
+    *os << v.name;
+}
 
 class OneInputVaried : public ::testing::TestWithParam<Variant> {};
 

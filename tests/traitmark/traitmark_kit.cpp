@@ -20,7 +20,7 @@ std::vector<std::uint64_t> line_starts(const std::string& text) {
 }
 
 std::vector<std::uint64_t> starts_of_lines_beginning(const std::string& text,
-                                                    const std::string& prefix) {
+                                                     const std::string& prefix) {
     std::vector<std::uint64_t> starts;
     for (std::uint64_t at : line_starts(text)) {
         if (text.compare(at, prefix.size(), prefix) == 0)
@@ -37,8 +37,7 @@ testkit::Inputs call_inputs(const std::string& indexer, const std::string& featu
     for (std::uint64_t o : offsets)
         narrow.push_back(static_cast<std::uint32_t>(o));
     return testkit::args(indexer, feature, feature_type, input_path, index_path,
-                         hxhost::make_double(0), testkit::u32({count}),
-                         hxhost::make_logical(wide),
+                         hxhost::make_double(0), testkit::u32({count}), hxhost::make_logical(wide),
                          wide ? testkit::u64(offsets) : testkit::u32(narrow));
 }
 
@@ -52,9 +51,8 @@ Appended run_feature(const testkit::TempDir& dir, const std::string& indexer,
     const long entries = static_cast<long>(offsets.size()) - (indexer == "fasta" ? 1 : 0);
     const auto n = static_cast<std::uint32_t>(count < 0 ? entries : count);
     Appended out;
-    out.result = testkit::call("traitmark", 0,
-                               call_inputs(indexer, feature, input, index, n, offsets, wide),
-                               options);
+    out.result = testkit::call(
+        "traitmark", 0, call_inputs(indexer, feature, input, index, n, offsets, wide), options);
     const std::string after = testkit::read_file(index);
     out.prefix_kept = after.compare(0, prefix.size(), prefix) == 0;
     if (after.size() >= prefix.size())
@@ -73,8 +71,7 @@ std::vector<std::uint32_t> decode(const std::string& block, unsigned width) {
     return values;
 }
 
-std::vector<std::uint32_t> values_of_feature(const std::string& indexer,
-                                             const std::string& feature,
+std::vector<std::uint32_t> values_of_feature(const std::string& indexer, const std::string& feature,
                                              const std::string& text,
                                              const std::vector<std::uint64_t>& offsets,
                                              unsigned width, bool wide) {
@@ -161,9 +158,9 @@ std::string paired_sam(unsigned seed, int pairs) {
         const int reference = static_cast<int>(rng() % kReferences);
         const long first = 1 + static_cast<long>(rng() % 1000000);
         const long second = first + static_cast<long>(rng() % 900000); // mates far apart
-        static const int kFlagPairs[][2] = {{99, 147},  {83, 163},   {97, 145}, {65, 129},
-                                            {73, 133},  {355, 403},  {99, 147}, {83, 163},
-                                            {1, 1},     {0, 0},      {99, 155}, {67, 131}};
+        static const int kFlagPairs[][2] = {{99, 147}, {83, 163},  {97, 145}, {65, 129},
+                                            {73, 133}, {355, 403}, {99, 147}, {83, 163},
+                                            {1, 1},    {0, 0},     {99, 155}, {67, 131}};
         const auto& flags = kFlagPairs[rng() % (sizeof kFlagPairs / sizeof kFlagPairs[0])];
         for (int mate = 0; mate < 2; ++mate) {
             const auto cigar = random_cigar(rng);

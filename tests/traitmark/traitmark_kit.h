@@ -14,7 +14,7 @@ namespace tmkit {
 std::vector<std::uint64_t> line_starts(const std::string& text);
 // Offsets of the lines that begin with prefix (FASTA ">" headers, say).
 std::vector<std::uint64_t> starts_of_lines_beginning(const std::string& text,
-                                                    const std::string& prefix);
+                                                     const std::string& prefix);
 
 // The nine inputs of a call; offsets go in as uint64 when wide, else cut to uint32.
 testkit::Inputs call_inputs(const std::string& indexer, const std::string& feature,
@@ -24,7 +24,7 @@ testkit::Inputs call_inputs(const std::string& indexer, const std::string& featu
 
 struct Appended {
     hxhost::CallResult result;
-    std::string block;      // bytes that the call added after the index file's earlier content
+    std::string block;        // bytes that the call added after the index file's earlier content
     bool prefix_kept = false; // the earlier content is still there, unchanged
 };
 
@@ -33,15 +33,14 @@ struct Appended {
 // of offsets ("fasta": one less, the last offset ending the last entry).
 Appended run_feature(const testkit::TempDir& dir, const std::string& indexer,
                      const std::string& feature, const std::string& text,
-                     const std::vector<std::uint64_t>& offsets, bool wide = false,
-                     long count = -1, const hxhost::CallOptions& options = {});
+                     const std::vector<std::uint64_t>& offsets, bool wide = false, long count = -1,
+                     const hxhost::CallOptions& options = {});
 
 // Little-endian values of width bytes each.
 std::vector<std::uint32_t> decode(const std::string& block, unsigned width);
 
 // Runs run_feature and expects success; returns the decoded values.
-std::vector<std::uint32_t> values_of_feature(const std::string& indexer,
-                                             const std::string& feature,
+std::vector<std::uint32_t> values_of_feature(const std::string& indexer, const std::string& feature,
                                              const std::string& text,
                                              const std::vector<std::uint64_t>& offsets,
                                              unsigned width, bool wide = false);
