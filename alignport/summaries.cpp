@@ -6,6 +6,8 @@
 #include "services.h"
 #include "sortedness.h"
 
+#include <sys/stat.h>
+
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -24,6 +26,12 @@ struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// A folder opens for reading on some systems and only fails at the first read.
+bool is_folder(std::FILE* file) {
+    struct stat st {};
+    return ::fstat(::fileno(file), &st) == 0 && S_ISDIR(st.st_mode);
+}
 
 haArray* counts_column(const std::uint32_t* counts, std::size_t n) {
     haArray* column = haCreateDoubleMatrix(n, 1, haREAL);
@@ -162,8 +170,10 @@ void saminfoF(int outCount, haArray* outSlots[], int inCount, const haArray* inA
     if (!hxb::read_text(inArgs[0], name, sizeof name))
         plugin_error("InvalidFileName", "Invalid SAM file name.");
     FilePtr file(std::fopen(name, "rb"));
-    if (!file)
+    if (!file || is_folder(file.get())) {
+        file.reset();
         plugin_error("CannotOpenInFile", "Could not open SAM file.");
+    }
     SamTextReader reader(file.get());
     if (!skip_header(reader)) {
         file.reset();

@@ -274,6 +274,19 @@ TEST(DumpWindows, SeededRangesPrintTheSameRecordsAsSamtools) {
     hxhost::capture_console(false);
 }
 
+TEST(DumpWindows, LinesLongerThanTheLineBufferArePrintedWhole) {
+    hxhost::capture_console(true);
+    TempDir dir;
+    const std::string bam = bamkit::make_bam(
+        dir, "long", kHeader + rec("l1", "chr1", 10, "5M", "\tXL:Z:" + std::string(7000, 'q')) +
+                         rec("l2", "chr1", 12));
+    auto r = call("alignport", 0, args("dumpinfobyindex", bam, bam + ".bai", 1, 2));
+    ASSERT_TRUE(r.ok) << r.message;
+    EXPECT_EQ(hxhost::take_console(),
+              " alignport:dumpinfobyindex chr1\n [0,1] -> [9,11] \n" + peers::samtools_view(bam));
+    hxhost::capture_console(false);
+}
+
 TEST(DumpDamage, TruncatedBamIsReportedAsCorrupted) {
     hxhost::capture_console(true);
     TempDir dir;

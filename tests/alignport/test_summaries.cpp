@@ -388,6 +388,10 @@ INSTANTIATE_TEST_SUITE_P(
                   "helixo:alignport:InvalidFileName", "Invalid SAM file name."},
         InfoError{"saminfo missing file", "saminfo", 3, {"DIR/none.sam"},
                   "helixo:alignport:CannotOpenInFile", "Could not open SAM file."},
+        InfoError{"saminfo on a folder", "saminfo", 3, {"DIR/"},
+                  "helixo:alignport:CannotOpenInFile", "Could not open SAM file."},
+        InfoError{"baminfo on a folder", "baminfo", 2, {"DIR/"},
+                  "helixo:alignport:CannotOpenInFile", "Could not open BAM file."},
         InfoError{"saminfo short header line", "saminfo", 3, {"DIR/short.sam"},
                   "helixo:alignport:CorruptedSAMFile", "SAM file is corrupted."}));
 
