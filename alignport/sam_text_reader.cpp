@@ -11,9 +11,25 @@ namespace {
 
 constexpr std::size_t kReadBlock = std::size_t(1) << 20;
 
-bool is_blank(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+// Character classes of the scan: blanks of the C locale, the zero byte that ends the text, and
+// everything else. A table keeps the per-character test to one load.
+enum CharClass : unsigned char { kOrdinary = 0, kBlank = 1, kStop = 2 };
+
+struct ClassTable {
+    unsigned char of[256];
+    constexpr ClassTable() : of() {
+        for (int c = 0; c < 256; ++c)
+            of[c] = kOrdinary;
+        of[0] = kStop;
+        for (unsigned char c : {' ', '\t', '\n', '\v', '\f', '\r'})
+            of[c] = kBlank;
+    }
+};
+constexpr ClassTable kClasses;
+
+inline bool is_digit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
+
+inline unsigned char class_of(char c) { return kClasses.of[static_cast<unsigned char>(c)]; }
 
 // A cursor over [at, end) that also stops at a zero byte.
 struct Cursor {
@@ -21,14 +37,14 @@ struct Cursor {
     const char* end;
     bool done() const { return at == end || *at == '\0'; }
     void skip_blanks() {
-        while (!done() && is_blank(*at))
+        while (at != end && class_of(*at) == kBlank)
             ++at;
     }
     // A word: one or more non-blank characters.
     bool word(const char** start, std::size_t* length) {
         skip_blanks();
         const char* s = at;
-        while (!done() && !is_blank(*at))
+        while (at != end && class_of(*at) == kOrdinary)
             ++at;
         *start = s;
         *length = static_cast<std::size_t>(at - s);
@@ -43,18 +59,20 @@ struct Cursor {
             negative = *at == '-';
             ++at;
         }
-        if (done() || *at < '0' || *at > '9')
+        if (at == end || !is_digit(*at))
             return false;
         std::int64_t v = 0;
         bool saturated = false;
         constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
-        while (!done() && *at >= '0' && *at <= '9') {
+        constexpr std::int64_t kSafe = kMax / 10 - 1; // below it, one more digit cannot overflow
+        for (; at != end && is_digit(*at); ++at) {
             const int digit = *at - '0';
-            if (!saturated && v > (kMax - digit) / 10)
-                saturated = true;
-            if (!saturated)
+            if (v < kSafe)
                 v = v * 10 + digit;
-            ++at;
+            else if (saturated || v > (kMax - digit) / 10)
+                saturated = true;
+            else
+                v = v * 10 + digit;
         }
         if (saturated)
             v = negative ? std::numeric_limits<std::int64_t>::min() : kMax;
