@@ -199,6 +199,20 @@ TEST_F(SamWriting, AFullDiskIsReportedAsAFailedWrite) {
     EXPECT_HX_ERROR(r, "helixo:alignport:writesamunaligned:CannotWriteFile",
                     "Cannot write into output file.");
 }
+
+TEST(SamWritingFullDisk, AWriteFailingMidRegionStopsTheWalk) {
+    if (!file_exists("/dev/full"))
+        GTEST_SKIP() << "no /dev/full";
+    TempDir dir;
+    const std::string bam = bamkit::make_bam(dir, "big", bamkit::generated_sam(8, 1, 3000));
+    auto r = call("alignport", 0,
+                  args("writesambyregion", bam, bam + ".bai", "/dev/full", "chr1", 1, 0));
+    EXPECT_HX_ERROR(r, "helixo:alignport:writesambyregion:CannotWriteFile",
+                    "Cannot write into output file.");
+    EXPECT_GT(r.polls.is_pending, 0);
+    EXPECT_LT(r.polls.is_pending, 3000);
+    EXPECT_EQ(r.polls.handle, 0);
+}
 #endif
 
 // A BAM whose second half is cut off, with the index of the whole file.
