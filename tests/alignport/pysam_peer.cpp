@@ -27,8 +27,9 @@ std::uint32_t to_u32(const std::string& s) { return static_cast<std::uint32_t>(s
 std::vector<PeerAlignment> pysam_fetch(const testkit::TempDir& dir, const std::string& bam, int ref) {
     const std::string script = dir.write_text("peer_fetch.py", kScript);
     const std::string out = dir.file("peer_fetch.tsv");
-    const std::string command =
-        "python3 '" + script + "' '" + bam + "' " + std::to_string(ref) + " '" + out + "'";
+    // Debian's interpreter is the one that has python3-pysam.
+    const char* python = testkit::file_exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
+    const std::string command = std::string(python) + " '" + script + "' '" + bam + "' " + std::to_string(ref) + " '" + out + "'";
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
     std::vector<PeerAlignment> all;
     std::ifstream in(out);
