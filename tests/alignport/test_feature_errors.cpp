@@ -34,6 +34,8 @@ struct ErrorCase {
     const char* message;
 };
 
+void PrintTo(const ErrorCase& c, std::ostream* os) { *os << c.label; }
+
 class FeatureErrors : public ::testing::TestWithParam<ErrorCase> {
 protected:
     static void SetUpTestSuite() {

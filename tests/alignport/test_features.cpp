@@ -292,6 +292,8 @@ struct WindowCase {
     long deliveries;                  // alignments the window fetch delivers (one poll each)
 };
 
+void PrintTo(const WindowCase& c, std::ostream* os) { *os << c.label; }
+
 class Windows : public ::testing::TestWithParam<WindowCase> {
 protected:
     static void SetUpTestSuite() {
@@ -349,6 +351,10 @@ struct InterruptCase {
     bool multi;
     long k;
 };
+
+void PrintTo(const InterruptCase& c, std::ostream* os) {
+    *os << (c.multi ? "getfeaturesinrefbyindex" : "getfeatureinrefbyindex") << " at poll " << c.k;
+}
 
 class FeatureInterrupts : public ::testing::TestWithParam<InterruptCase> {};
 

@@ -100,6 +100,8 @@ struct EmptyRegion {
     int beg, end;
 };
 
+void PrintTo(const EmptyRegion& r, std::ostream* os) { *os << r.label; }
+
 class WalkOfEmptyRegion : public Walk, public ::testing::WithParamInterface<EmptyRegion> {};
 
 // The library's own iterator would read on from wherever the file stands.

@@ -140,6 +140,8 @@ struct ErrorCase {
     const char* message;
 };
 
+void PrintTo(const ErrorCase& c, std::ostream* os) { *os << c.label; }
+
 class StartsErrors : public Starts, public ::testing::WithParamInterface<ErrorCase> {};
 
 // Each row also breaks every later test, so it shows which test comes first.
