@@ -22,6 +22,9 @@ public:
 // CLASS@PATH, cell:{...}). Throws UsageError saying what is wrong with the word.
 hxhost::ArrayPtr parse_literal(const std::string& word);
 
+// The bytes of an input file named in a CLASS@PATH word. Throws UsageError when it cannot.
+std::string read_input_file(const std::string& path);
+
 // Reads a .npy file whose dtype is that of cls as an n-by-1 column of its values in file
 // order. Throws UsageError for a file that cannot be read, is not .npy or has another dtype.
 hxhost::ArrayPtr read_npy(const std::string& path, haClassID cls);

@@ -3,12 +3,13 @@
 // anything else is text, so "chr1:100-200" stays a region name.
 #include "cli.h"
 
+#include <sys/stat.h>
+
 #include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+#include <cstdio>
 #include <limits>
 
 namespace hxrun {
@@ -281,12 +282,7 @@ hxhost::ArrayPtr read_column(haClassID cls, const std::string& path) {
         throw UsageError("no file name after '@'");
     if (path.size() > 4 && path.compare(path.size() - 4, 4, ".npy") == 0)
         return read_npy(path, cls);
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw UsageError("cannot open '" + path + "': " + std::strerror(errno));
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad())
-        throw UsageError("cannot read '" + path + "'");
+    const std::string bytes = read_input_file(path);
     const std::size_t size = hxhost::element_size(cls);
     if (bytes.size() % size != 0)
         throw UsageError("'" + path + "' holds " + std::to_string(bytes.size()) +
@@ -300,6 +296,28 @@ hxhost::ArrayPtr read_column(haClassID cls, const std::string& path) {
     }
     return a;
 }
+
+} // namespace
+
+std::string read_input_file(const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0)
+        throw UsageError("cannot open '" + path + "': " + std::strerror(errno));
+    if (!S_ISREG(st.st_mode))
+        throw UsageError("'" + path + "' is not a file");
+    std::FILE* in = std::fopen(path.c_str(), "rb");
+    if (in == nullptr)
+        throw UsageError("cannot open '" + path + "': " + std::strerror(errno));
+    std::string bytes(static_cast<std::size_t>(st.st_size), '\0');
+    const std::size_t got = std::fread(&bytes[0], 1, bytes.size(), in);
+    const bool failed = got != bytes.size() || std::ferror(in) != 0;
+    std::fclose(in);
+    if (failed)
+        throw UsageError("cannot read '" + path + "'");
+    return bytes;
+}
+
+namespace {
 
 // CLASS:VALUES or CLASS@PATH; false when the word is neither.
 bool parse_numeric(const std::string& word, hxhost::ArrayPtr& out) {

@@ -2,11 +2,9 @@
 // read for CLASS@PATH inputs. Data is little-endian, as on every platform the host runs on.
 #include "cli.h"
 
-#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 
 namespace hxrun {
 namespace {
@@ -64,10 +62,7 @@ double element_as_double(const void* data, haClassID cls, std::size_t k) {
 } // namespace
 
 hxhost::ArrayPtr read_npy(const std::string& path, haClassID cls) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw UsageError("cannot open '" + path + "': " + std::strerror(errno));
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string bytes = read_input_file(path);
     if (bytes.size() < 10 || bytes.compare(0, kMagicSize, kMagic) != 0)
         throw UsageError("'" + path + "' is not a .npy file");
     const auto byte = [&](std::size_t k) { return static_cast<std::size_t>(static_cast<unsigned char>(bytes[k])); };

@@ -18,6 +18,8 @@ struct Int32Case {
     std::int32_t expected;
 };
 
+void PrintTo(const Int32Case& c, std::ostream* os) { *os << c.value; }
+
 class ReadInt32 : public ::testing::TestWithParam<Int32Case> {};
 
 TEST_P(ReadInt32, TruncatesTowardZeroAndRejectsWhatDoesNotFit) {
@@ -49,6 +51,8 @@ struct FlagCase {
     std::uint8_t low8;
 };
 
+void PrintTo(const FlagCase& c, std::ostream* os) { *os << c.value; }
+
 class ReadFlags : public ::testing::TestWithParam<FlagCase> {};
 
 TEST_P(ReadFlags, ReadBothWays) {
@@ -78,6 +82,8 @@ struct FirewallCase {
     const char* identifier;
     const char* message;
 };
+
+void PrintTo(const FirewallCase& c, std::ostream* os) { *os << c.thrown; }
 
 class Firewall : public ::testing::TestWithParam<FirewallCase> {};
 

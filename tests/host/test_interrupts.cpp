@@ -25,6 +25,8 @@ hxhost::CallResult polls(const std::string& pattern, long interruptAt) {
     return testkit::call("hxprobe", 1, testkit::args("polls", pattern), options);
 }
 
+void PrintTo(const PollCase& c, std::ostream* os) { *os << c.interrupt_at << " " << c.pattern; }
+
 class PollSequence : public ::testing::TestWithParam<PollCase> {};
 
 TEST_P(PollSequence, SeesTheRequestFromPollKUntilHandled) {

@@ -68,6 +68,8 @@ struct Decoding {
     std::vector<haChar> codes;
 };
 
+void PrintTo(const Decoding& d, std::ostream* os) { *os << d.name; }
+
 class Utf8Decoding : public ::testing::TestWithParam<Decoding> {};
 
 TEST_P(Utf8Decoding, CreateStringGivesTheseCodes) {
@@ -99,6 +101,8 @@ struct Encoding {
     std::vector<haChar> codes;
     std::string utf8;
 };
+
+void PrintTo(const Encoding& e, std::ostream* os) { *os << e.name; }
 
 class Utf8Encoding : public ::testing::TestWithParam<Encoding> {};
 
