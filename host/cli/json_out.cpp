@@ -159,7 +159,9 @@ void append_array(std::string& out, const haArray* a) {
     out += "}";
 }
 
-std::string count_or_null(long n) { return n < 0 ? "null" : std::to_string(n); }
+std::string count_or_null(long n) {
+    return n < 0 ? "null" : std::to_string(n);
+}
 
 } // namespace
 

@@ -8,8 +8,8 @@
 #include <cctype>
 #include <cerrno>
 #include <cmath>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 
 namespace hxrun {
@@ -121,12 +121,13 @@ template <class T> T to_integer(const Number& n) {
     case Number::Signed:
         if (n.s < 0)
             return n.s < static_cast<std::int64_t>(Limits::min()) ? Limits::min()
-                                                                   : static_cast<T>(n.s);
+                                                                  : static_cast<T>(n.s);
         return static_cast<std::uint64_t>(n.s) > static_cast<std::uint64_t>(Limits::max())
                    ? Limits::max()
                    : static_cast<T>(n.s);
     case Number::Unsigned:
-        return n.u > static_cast<std::uint64_t>(Limits::max()) ? Limits::max() : static_cast<T>(n.u);
+        return n.u > static_cast<std::uint64_t>(Limits::max()) ? Limits::max()
+                                                               : static_cast<T>(n.u);
     default: {
         if (std::isnan(n.d))
             return 0;
@@ -187,7 +188,7 @@ std::vector<haSize> parse_shape(const std::string& text) {
         const std::size_t x = text.find('x', from);
         const std::string part = text.substr(from, x == std::string::npos ? x : x - from);
         errno = 0;
-        const unsigned long long d = all_digits(part) ? std::strtoull(part.c_str(), nullptr, 10) : 0;
+        const unsigned long long d = std::strtoull(part.c_str(), nullptr, 10);
         if (!all_digits(part) || errno == ERANGE)
             throw UsageError("shape '/" + text + "' is not RxC or RxCxP with whole numbers");
         dims.push_back(static_cast<haSize>(d));
@@ -286,8 +287,7 @@ hxhost::ArrayPtr read_column(haClassID cls, const std::string& path) {
     const std::size_t size = hxhost::element_size(cls);
     if (bytes.size() % size != 0)
         throw UsageError("'" + path + "' holds " + std::to_string(bytes.size()) +
-                         " bytes, not a whole number of " + std::to_string(size) +
-                         "-byte values");
+                         " bytes, not a whole number of " + std::to_string(size) + "-byte values");
     hxhost::ArrayPtr a = hxhost::make_from_bytes(cls, bytes.data(), bytes.size() / size, {});
     if (cls == haLOGICAL_CLASS) {
         auto* data = static_cast<std::uint8_t*>(haGetData(a.get()));
@@ -333,6 +333,21 @@ bool parse_numeric(const std::string& word, hxhost::ArrayPtr& out) {
         return true;
     }
     return false;
+}
+
+// The numeric word made complex, with zero imaginary parts.
+hxhost::ArrayPtr parse_complex(const std::string& word) {
+    hxhost::ArrayPtr real;
+    if (!parse_numeric(word, real))
+        throw UsageError("complex: must be followed by CLASS:VALUES or CLASS@PATH");
+    const haClassID cls = haGetClassID(real.get());
+    if (cls == haLOGICAL_CLASS)
+        throw UsageError("a logical array cannot be complex");
+    hxhost::ArrayPtr z = hxhost::make_array(cls, hxhost::dims_of(real.get()), true);
+    const std::size_t bytes = haGetNumberOfElements(real.get()) * hxhost::element_size(cls);
+    if (bytes != 0)
+        std::memcpy(haGetData(z.get()), haGetData(real.get()), bytes);
+    return z;
 }
 
 hxhost::ArrayPtr parse_word(const std::string& word, int depth);
@@ -382,23 +397,15 @@ hxhost::ArrayPtr parse_word(const std::string& word, int depth) {
         return rest.empty() ? hxhost::make_char({}, {0, 0}) : hxhost::make_text(rest);
     if (prefix == "cell")
         return parse_cell(rest, depth);
-    if (prefix == "complex") {
-        hxhost::ArrayPtr real;
-        if (!parse_numeric(rest, real))
-            throw UsageError("complex: must be followed by CLASS:VALUES or CLASS@PATH");
-        if (haGetClassID(real.get()) == haLOGICAL_CLASS)
-            throw UsageError("a logical array cannot be complex");
-        hxhost::ArrayPtr z = hxhost::make_array(haGetClassID(real.get()), hxhost::dims_of(real.get()), true);
-        const std::size_t bytes = haGetNumberOfElements(real.get()) * hxhost::element_size(haGetClassID(real.get()));
-        if (bytes != 0)
-            std::memcpy(haGetData(z.get()), haGetData(real.get()), bytes);
-        return z;
-    }
+    if (prefix == "complex")
+        return parse_complex(rest);
     return hxhost::make_text(word);
 }
 
 } // namespace
 
-hxhost::ArrayPtr parse_literal(const std::string& word) { return parse_word(word, 0); }
+hxhost::ArrayPtr parse_literal(const std::string& word) {
+    return parse_word(word, 0);
+}
 
 } // namespace hxrun

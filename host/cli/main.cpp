@@ -59,8 +59,8 @@ const char kUsage[] =
 
 struct Options {
     long nout = 0;
-    std::string json;  // "" for none, "-" for standard output
-    std::string npy;   // "" for none
+    std::string json; // "" for none, "-" for standard output
+    std::string npy;  // "" for none
     long interrupt_at = 0;
     bool help = false;
     std::string plugin;

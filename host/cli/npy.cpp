@@ -65,10 +65,13 @@ hxhost::ArrayPtr read_npy(const std::string& path, haClassID cls) {
     const std::string bytes = read_input_file(path);
     if (bytes.size() < 10 || bytes.compare(0, kMagicSize, kMagic) != 0)
         throw UsageError("'" + path + "' is not a .npy file");
-    const auto byte = [&](std::size_t k) { return static_cast<std::size_t>(static_cast<unsigned char>(bytes[k])); };
+    const auto byte = [&](std::size_t k) {
+        return static_cast<std::size_t>(static_cast<unsigned char>(bytes[k]));
+    };
     const unsigned major = static_cast<unsigned>(byte(6));
     if (major < 1 || major > 3 || (major > 1 && bytes.size() < 12))
-        throw UsageError("'" + path + "' has .npy version " + std::to_string(major) + ", not 1 to 3");
+        throw UsageError("'" + path + "' has .npy version " + std::to_string(major) +
+                         ", not 1 to 3");
     const std::size_t lengthBytes = major == 1 ? 2 : 4;
     std::size_t headerLength = 0;
     for (std::size_t k = 0; k < lengthBytes; ++k)
@@ -82,8 +85,9 @@ hxhost::ArrayPtr read_npy(const std::string& path, haClassID cls) {
     if (!descr.empty() && (descr[0] == '<' || descr[0] == '|' || descr[0] == '='))
         descr.erase(0, 1);
     if (descr != dtype_of(cls))
-        throw UsageError("'" + path + "' holds dtype '" + header_field(header, "descr", '\'', '\'') +
-                         "', not " + hxhost::class_name(cls));
+        throw UsageError("'" + path + "' holds dtype '" +
+                         header_field(header, "descr", '\'', '\'') + "', not " +
+                         hxhost::class_name(cls));
     if (header.find("'shape'") == std::string::npos)
         throw UsageError("'" + path + "' has no shape in its .npy header");
     std::size_t count = 1;
@@ -120,8 +124,9 @@ hxhost::ArrayPtr read_npy(const std::string& path, haClassID cls) {
 void write_npy(const std::string& path, const haArray* array) {
     const haClassID cls = haGetClassID(array);
     const bool complex = haIsComplex(array);
-    std::string descr = std::string(cls == haLOGICAL_CLASS || hxhost::element_size(cls) == 1 ? "|" : "<") +
-                        dtype_of(cls);
+    std::string descr =
+        std::string(cls == haLOGICAL_CLASS || hxhost::element_size(cls) == 1 ? "|" : "<") +
+        dtype_of(cls);
     if (complex)
         descr = cls == haSINGLE_CLASS ? "<c8" : "<c16";
     std::string header = "{'descr': '" + descr + "', 'fortran_order': True, 'shape': (";
@@ -155,7 +160,8 @@ void write_npy(const std::string& path, const haArray* array) {
     } else {
         const void* imag = hxhost::imag_data(array);
         for (std::size_t k = 0; k < count; ++k) {
-            const double pair[2] = {element_as_double(real, cls, k), element_as_double(imag, cls, k)};
+            const double pair[2] = {element_as_double(real, cls, k),
+                                    element_as_double(imag, cls, k)};
             out.write(reinterpret_cast<const char*>(pair), sizeof pair);
         }
     }

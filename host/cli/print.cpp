@@ -13,7 +13,9 @@ constexpr std::size_t kMaxColumns = 10;
 constexpr std::size_t kMaxInline = 8;
 constexpr std::size_t kMaxInlineText = 60;
 
-template <class T> T at(const void* data, std::size_t k) { return static_cast<const T*>(data)[k]; }
+template <class T> T at(const void* data, std::size_t k) {
+    return static_cast<const T*>(data)[k];
+}
 
 std::string real_text(double v) {
     if (std::isnan(v))
@@ -52,7 +54,8 @@ std::string value_text(const haArray* a, std::size_t k) {
 }
 
 std::string shape_text(const haArray* a) {
-    std::string text = std::string(haIsComplex(a) ? "complex " : "") + hxhost::class_name(haGetClassID(a)) + " ";
+    std::string text =
+        std::string(haIsComplex(a) ? "complex " : "") + hxhost::class_name(haGetClassID(a)) + " ";
     const std::vector<haSize> dims = hxhost::dims_of(a);
     for (std::size_t k = 0; k < dims.size(); ++k)
         text += (k ? "x" : "") + std::to_string(dims[k]);

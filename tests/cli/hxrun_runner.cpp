@@ -45,8 +45,12 @@ Run run_program(const std::vector<std::string>& argv) {
     return r;
 }
 
-std::string hxrun_path() { return testkit::bin_dir() + "/hxrun"; }
-std::string probe_path() { return testkit::bin_dir() + "/hxprobe.so"; }
+std::string hxrun_path() {
+    return testkit::bin_dir() + "/hxrun";
+}
+std::string probe_path() {
+    return testkit::bin_dir() + "/hxprobe.so";
+}
 
 Run hxrun(const std::vector<std::string>& args) {
     std::vector<std::string> argv{hxrun_path()};
@@ -74,10 +78,10 @@ std::string echoed(const std::string& word) {
 bool python_accepts(const std::string& json, const std::string& assertions) {
     testkit::TempDir dir;
     const std::string path = dir.write_text("doc.json", json);
-    const Run r = run_program({"/usr/bin/env", "python3", "-c",
-                               "import json, sys\nd = json.load(open(sys.argv[1], encoding='utf-8'))\n" +
-                                   assertions,
-                               path});
+    const Run r = run_program(
+        {"/usr/bin/env", "python3", "-c",
+         "import json, sys\nd = json.load(open(sys.argv[1], encoding='utf-8'))\n" + assertions,
+         path});
     EXPECT_EQ(r.err, "");
     return r.status == 0;
 }

@@ -7,10 +7,9 @@ namespace {
 class AlignportThroughHxrun : public ::testing::Test {
 protected:
     testkit::TempDir dir;
-    std::string bam = bamkit::make_bam(
-        dir, "sample",
-        bamkit::sam_header({{"chr1", 1000}, {"chr:2", 2500}}) +
-            "r1\t0\tchr1\t10\t30\t5M\t*\t0\t0\tACGTA\tIIIII\n");
+    std::string bam = bamkit::make_bam(dir, "sample",
+                                       bamkit::sam_header({{"chr1", 1000}, {"chr:2", 2500}}) +
+                                           "r1\t0\tchr1\t10\t30\t5M\t*\t0\t0\tACGTA\tIIIII\n");
 };
 
 TEST_F(AlignportThroughHxrun, GetHeaderGivesTextNamesAndLengths) {
@@ -26,7 +25,8 @@ assert d["fds"]["before"] == d["fds"]["after"]
 }
 
 TEST_F(AlignportThroughHxrun, RegionTextReachesThePluginAsText) {
-    const auto r = clitest::hxrun({"--nout", "1", "alignport", "validatereferencestring", bam, "chr1:100-200"});
+    const auto r = clitest::hxrun(
+        {"--nout", "1", "alignport", "validatereferencestring", bam, "chr1:100-200"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "out1: int32 1x1\n  0\n");
 }

@@ -8,8 +8,9 @@ using clitest::probe_path;
 using clitest::python_accepts;
 
 TEST(JsonDocument, CarriesOutputsUnsetSlotsPollsAndDescriptors) {
-    const auto r = hxrun({"--nout", "3", "--json", "-", probe_path(), "echo",
-                          "int64:[-9223372036854775808,9007199254740993]", "double:[nan,-inf,0.1]"});
+    const auto r =
+        hxrun({"--nout", "3", "--json", "-", probe_path(), "echo",
+               "int64:[-9223372036854775808,9007199254740993]", "double:[nan,-inf,0.1]"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(python_accepts(r.out, R"(
 assert d["ok"] is True and "error" not in d
@@ -27,8 +28,11 @@ TEST(JsonDocument, EveryCharacterCodeSurvives) {
     const auto r = hxrun({"--nout", "1", "--json", "-", probe_path(), "chars",
                           "uint16:[55296,65,56320,55357,56832,34,92,10,1,31,127,233,8364,0]"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find(R"("text": "\uD800A\uDC00)" "\xF0\x9F\x98\x80" R"(\"\\\n\u0001\u001F)"),
-              std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(R"("text": "\uD800A\uDC00)"
+                         "\xF0\x9F\x98\x80"
+                         R"(\"\\\n\u0001\u001F)"),
+              std::string::npos)
+        << r.out;
     EXPECT_TRUE(python_accepts(r.out, R"(
 t = d["outputs"][0]["text"]
 assert [ord(c) for c in t] == [0xD800, 65, 0xDC00, 0x1F600, 34, 92, 10, 1, 31, 127, 233, 8364, 0], t
@@ -49,8 +53,8 @@ assert c["data"][1]["data"] == [{"class": "double", "dims": [1, 1], "data": [7]}
 
 TEST(JsonDocument, ErrorHasIdentifierMessageAndNoOutputs) {
     testkit::TempDir dir;
-    const auto r = hxrun({"--nout", "2", "--json", dir.file("doc.json"), probe_path(),
-                          "fail_after_outputs"});
+    const auto r =
+        hxrun({"--nout", "2", "--json", dir.file("doc.json"), probe_path(), "fail_after_outputs"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "helixo:probe:fail_after_outputs:Failed: fail_after_outputs: Failed late.\n");
@@ -61,8 +65,8 @@ assert d["error"] == {"identifier": "helixo:probe:fail_after_outputs:Failed", "m
 }
 
 TEST(JsonDocument, CountsThePollsOfEachKind) {
-    const auto r = hxrun({"--nout", "1", "--json", "-", "--interrupt-at", "2", probe_path(),
-                          "polls", "ihhii"});
+    const auto r = hxrun(
+        {"--nout", "1", "--json", "-", "--interrupt-at", "2", probe_path(), "polls", "ihhii"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(python_accepts(r.out, R"(
 assert d["outputs"][0]["data"] == [False, True, False, False, False]

@@ -39,10 +39,42 @@ TEST(LiteralParser, ReservedPrefixMustBeTheWholeTextBeforeTheColon) {
 }
 
 TEST(LiteralParser, SeededRandomWordsNeverCrashOrLeak) {
-    const std::vector<std::string> pieces{
-        "uint8:", "int64:", "double:", "single:", "logical:", "cell:{", "complex:", "str:", "[",
-        "]", "{", "}", ",", ";", "/", "x", "0", "1", "9", "-", ".", "e", "nan", "inf", "true",
-        "2x2", "@", ":", "a", " ", "18446744073709551616", "0x0", "/1x0", "}}", "[[", "uint32@"};
+    const std::vector<std::string> pieces{"uint8:",
+                                          "int64:",
+                                          "double:",
+                                          "single:",
+                                          "logical:",
+                                          "cell:{",
+                                          "complex:",
+                                          "str:",
+                                          "[",
+                                          "]",
+                                          "{",
+                                          "}",
+                                          ",",
+                                          ";",
+                                          "/",
+                                          "x",
+                                          "0",
+                                          "1",
+                                          "9",
+                                          "-",
+                                          ".",
+                                          "e",
+                                          "nan",
+                                          "inf",
+                                          "true",
+                                          "2x2",
+                                          "@",
+                                          ":",
+                                          "a",
+                                          " ",
+                                          "18446744073709551616",
+                                          "0x0",
+                                          "/1x0",
+                                          "}}",
+                                          "[[",
+                                          "uint32@"};
     std::mt19937 random(20261208);
     const long before = hxhost::live_arrays();
     int accepted = 0;

@@ -17,7 +17,8 @@ Npy split_npy(const std::string& bytes) {
     if (bytes.size() < 10)
         return n;
     EXPECT_EQ(bytes.substr(0, 8), std::string("\x93NUMPY\x01\x00", 8));
-    const std::size_t length = static_cast<unsigned char>(bytes[8]) + 256u * static_cast<unsigned char>(bytes[9]);
+    const std::size_t length =
+        static_cast<unsigned char>(bytes[8]) + 256u * static_cast<unsigned char>(bytes[9]);
     EXPECT_EQ((10 + length) % 64, 0u) << "header not padded to 64 bytes";
     n.header = bytes.substr(10, length);
     EXPECT_EQ(n.header.back(), '\n');
@@ -35,14 +36,17 @@ TEST(NpyOutput, WritesEachOutputInItsFormat) {
     EXPECT_EQ(r.out, ""); // --npy replaces the default print
 
     const Npy u32 = split_npy(testkit::read_file(out + "/out1.npy"));
-    EXPECT_EQ(u32.header.rfind("{'descr': '<u4', 'fortran_order': True, 'shape': (2, 3), }", 0), 0u) << u32.header;
+    EXPECT_EQ(u32.header.rfind("{'descr': '<u4', 'fortran_order': True, 'shape': (2, 3), }", 0), 0u)
+        << u32.header;
     ASSERT_EQ(u32.data.size(), 24u);
     std::uint32_t values[6];
     std::memcpy(values, u32.data.data(), sizeof values);
-    EXPECT_EQ(std::vector<std::uint32_t>(values, values + 6), (std::vector<std::uint32_t>{1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(std::vector<std::uint32_t>(values, values + 6),
+              (std::vector<std::uint32_t>{1, 2, 3, 4, 5, 6}));
 
     const Npy text = split_npy(testkit::read_file(out + "/out2.npy"));
-    EXPECT_EQ(text.header.rfind("{'descr': '<u2', 'fortran_order': True, 'shape': (1, 2), }", 0), 0u);
+    EXPECT_EQ(text.header.rfind("{'descr': '<u2', 'fortran_order': True, 'shape': (1, 2), }", 0),
+              0u);
     EXPECT_EQ(text.data, std::string("h\0\xE9\0", 4));
 
     EXPECT_TRUE(clitest::python_accepts(testkit::read_file(out + "/out3.json"), R"(
@@ -50,29 +54,33 @@ assert d == {"class": "cell", "dims": [1, 2], "data": [{"class": "char", "dims":
              {"class": "logical", "dims": [1, 1], "data": [True]}]}
 )"));
     const Npy flags = split_npy(testkit::read_file(out + "/out4.npy"));
-    EXPECT_EQ(flags.header.rfind("{'descr': '|b1', 'fortran_order': True, 'shape': (1, 2), }", 0), 0u);
+    EXPECT_EQ(flags.header.rfind("{'descr': '|b1', 'fortran_order': True, 'shape': (1, 2), }", 0),
+              0u);
     EXPECT_EQ(flags.data, std::string("\x01\x00", 2));
     EXPECT_FALSE(testkit::file_exists(out + "/out5.npy")); // unset slot
 }
 
 TEST(NpyOutput, ComplexAndEmptyOutputs) {
     testkit::TempDir dir;
-    const auto r = clitest::hxrun({"--nout", "2", "--npy", dir.path(), clitest::probe_path(), "echo",
-                                   "complex:single:[1.5,2]", "double:[]/0x3"});
+    const auto r = clitest::hxrun({"--nout", "2", "--npy", dir.path(), clitest::probe_path(),
+                                   "echo", "complex:single:[1.5,2]", "double:[]/0x3"});
     ASSERT_EQ(r.status, 0) << r.err;
     const Npy z = split_npy(testkit::read_file(dir.file("out1.npy")));
     EXPECT_EQ(z.header.rfind("{'descr': '<c8', 'fortran_order': True, 'shape': (1, 2), }", 0), 0u);
     const float expected[4] = {1.5f, 0, 2, 0};
     EXPECT_EQ(z.data, std::string(reinterpret_cast<const char*>(expected), sizeof expected));
     const Npy empty = split_npy(testkit::read_file(dir.file("out2.npy")));
-    EXPECT_EQ(empty.header.rfind("{'descr': '<f8', 'fortran_order': True, 'shape': (0, 3), }", 0), 0u);
+    EXPECT_EQ(empty.header.rfind("{'descr': '<f8', 'fortran_order': True, 'shape': (0, 3), }", 0),
+              0u);
     EXPECT_EQ(empty.data, "");
 }
 
 TEST(NpyOutput, WrittenFileReadsBackAsAnInput) {
     testkit::TempDir dir;
     ASSERT_EQ(clitest::hxrun({"--nout", "1", "--npy", dir.path(), clitest::probe_path(), "echo",
-                              "int64:[-5;9223372036854775807]"}).status, 0);
+                              "int64:[-5;9223372036854775807]"})
+                  .status,
+              0);
     EXPECT_EQ(clitest::echoed("int64@" + dir.file("out1.npy")),
               R"({"class": "int64", "dims": [2, 1], "data": [-5, 9223372036854775807]})");
 }

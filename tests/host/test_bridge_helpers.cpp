@@ -18,7 +18,9 @@ struct Int32Case {
     std::int32_t expected;
 };
 
-void PrintTo(const Int32Case& c, std::ostream* os) { *os << c.value; }
+void PrintTo(const Int32Case& c, std::ostream* os) {
+    *os << c.value;
+}
 
 class ReadInt32 : public ::testing::TestWithParam<Int32Case> {};
 
@@ -29,15 +31,17 @@ TEST_P(ReadInt32, TruncatesTowardZeroAndRejectsWhatDoesNotFit) {
 
 INSTANTIATE_TEST_SUITE_P(
     Values, ReadInt32,
-    ::testing::Values(Int32Case{2.9, 2}, Int32Case{-2.9, -2}, Int32Case{0.5, 0},
-                      Int32Case{-0.5, 0}, Int32Case{2147483647.0, 2147483647},
-                      Int32Case{2147483647.9, 2147483647}, Int32Case{2147483648.0, -1},
-                      Int32Case{-2147483648.0, INT32_MIN}, Int32Case{-2147483648.9, INT32_MIN},
-                      Int32Case{-2147483649.0, -1}, Int32Case{1e300, -1}, Int32Case{kNaN, -1},
-                      Int32Case{kInf, -1}, Int32Case{-kInf, -1}));
+    ::testing::Values(Int32Case{2.9, 2}, Int32Case{-2.9, -2}, Int32Case{0.5, 0}, Int32Case{-0.5, 0},
+                      Int32Case{2147483647.0, 2147483647}, Int32Case{2147483647.9, 2147483647},
+                      Int32Case{2147483648.0, -1}, Int32Case{-2147483648.0, INT32_MIN},
+                      Int32Case{-2147483648.9, INT32_MIN}, Int32Case{-2147483649.0, -1},
+                      Int32Case{1e300, -1}, Int32Case{kNaN, -1}, Int32Case{kInf, -1},
+                      Int32Case{-kInf, -1}));
 
 TEST(ReadInt32Classes, ReadsOtherClassesThroughTheirValue) {
-    EXPECT_EQ(hxb::read_int32(hxhost::make_numeric<std::uint32_t>(haUINT32_CLASS, {4294967295u}).get()), -1);
+    EXPECT_EQ(
+        hxb::read_int32(hxhost::make_numeric<std::uint32_t>(haUINT32_CLASS, {4294967295u}).get()),
+        -1);
     EXPECT_EQ(hxb::read_int32(hxhost::make_numeric<std::int64_t>(haINT64_CLASS, {-5}).get()), -5);
     EXPECT_EQ(hxb::read_int32(hxhost::make_logical(true).get()), 1);
     EXPECT_EQ(hxb::read_int32(hxhost::make_text("A").get()), 65);
@@ -51,7 +55,9 @@ struct FlagCase {
     std::uint8_t low8;
 };
 
-void PrintTo(const FlagCase& c, std::ostream* os) { *os << c.value; }
+void PrintTo(const FlagCase& c, std::ostream* os) {
+    *os << c.value;
+}
 
 class ReadFlags : public ::testing::TestWithParam<FlagCase> {};
 
@@ -74,7 +80,8 @@ TEST(ReadFlagClasses, EmptyAndCellReadAsNaN) {
     EXPECT_TRUE(hxb::read_flag_nonzero(hxhost::make_array(haDOUBLE_CLASS, {0, 0}).get()));
     EXPECT_EQ(hxb::read_flag_low8(hxhost::make_array(haDOUBLE_CLASS, {0, 0}).get()), 0);
     EXPECT_FALSE(hxb::read_flag_nonzero(hxhost::make_logical(false).get()));
-    EXPECT_EQ(hxb::read_flag_low8(hxhost::make_numeric<std::uint16_t>(haUINT16_CLASS, {300}).get()), 44);
+    EXPECT_EQ(hxb::read_flag_low8(hxhost::make_numeric<std::uint16_t>(haUINT16_CLASS, {300}).get()),
+              44);
 }
 
 struct FirewallCase {
@@ -83,7 +90,9 @@ struct FirewallCase {
     const char* message;
 };
 
-void PrintTo(const FirewallCase& c, std::ostream* os) { *os << c.thrown; }
+void PrintTo(const FirewallCase& c, std::ostream* os) {
+    *os << c.thrown;
+}
 
 class Firewall : public ::testing::TestWithParam<FirewallCase> {};
 

@@ -25,7 +25,9 @@ hxhost::CallResult polls(const std::string& pattern, long interruptAt) {
     return testkit::call("hxprobe", 1, testkit::args("polls", pattern), options);
 }
 
-void PrintTo(const PollCase& c, std::ostream* os) { *os << c.interrupt_at << " " << c.pattern; }
+void PrintTo(const PollCase& c, std::ostream* os) {
+    *os << c.interrupt_at << " " << c.pattern;
+}
 
 class PollSequence : public ::testing::TestWithParam<PollCase> {};
 
@@ -41,12 +43,12 @@ TEST_P(PollSequence, SeesTheRequestFromPollKUntilHandled) {
 
 INSTANTIATE_TEST_SUITE_P(
     Protocol, PollSequence,
-    ::testing::Values(PollCase{0, "iihhi", "00000"},     // no request
-                      PollCase{1, "i", "1"},             // the very first poll
-                      PollCase{3, "iiiiih", "001111"},   // pending stays until handled
-                      PollCase{3, "iihhi", "00100"},     // handled at once, then gone
-                      PollCase{2, "hihhi", "01100"},     // numbered over both kinds
-                      PollCase{5, "iiii", "0000"}));     // K beyond the last poll
+    ::testing::Values(PollCase{0, "iihhi", "00000"},   // no request
+                      PollCase{1, "i", "1"},           // the very first poll
+                      PollCase{3, "iiiiih", "001111"}, // pending stays until handled
+                      PollCase{3, "iihhi", "00100"},   // handled at once, then gone
+                      PollCase{2, "hihhi", "01100"},   // numbered over both kinds
+                      PollCase{5, "iiii", "0000"}));   // K beyond the last poll
 
 TEST(Interrupts, ReadLoopStopsAtPollK) {
     hxhost::CallOptions options;

@@ -18,7 +18,8 @@ protected:
 
 TEST_F(Ownership, ErrorAfterOutputsWereStoredLeavesNoArrayAlive) {
     const auto r = call(2, args("fail_after_outputs"));
-    EXPECT_HX_ERROR(r, "helixo:probe:fail_after_outputs:Failed", "fail_after_outputs: Failed late.");
+    EXPECT_HX_ERROR(r, "helixo:probe:fail_after_outputs:Failed",
+                    "fail_after_outputs: Failed late.");
     EXPECT_TRUE(r.outputs.empty());
     EXPECT_EQ(alive_now(), 0);
 }

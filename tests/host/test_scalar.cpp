@@ -19,7 +19,9 @@ template <class T> std::function<ArrayPtr()> values(haClassID cls, std::vector<T
     return [cls, v] { return hxhost::make_numeric<T>(cls, v); };
 }
 
-void PrintTo(const ScalarCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const ScalarCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ScalarRead : public ::testing::TestWithParam<ScalarCase> {};
 

@@ -31,7 +31,8 @@ haArray* copy_of(const haArray* a) {
         }
         return cell;
     }
-    haArray* out = hxhost::make_array(haGetClassID(a), hxhost::dims_of(a), haIsComplex(a)).release();
+    haArray* out =
+        hxhost::make_array(haGetClassID(a), hxhost::dims_of(a), haIsComplex(a)).release();
     const std::size_t bytes = haGetNumberOfElements(a) * hxhost::element_size(haGetClassID(a));
     if (bytes != 0) {
         std::memcpy(haGetData(out), haGetData(a), bytes);
@@ -64,7 +65,8 @@ void run(int outCount, haArray* outSlots[], int inCount, const haArray* inArgs[]
     } else if (what == "chars") { // a char array with the codes of a uint16 input
         if (inCount < 2 || haGetClassID(inArgs[1]) != haUINT16_CLASS)
             hxb::raise("helixo:probe:chars:InvalidCodes", "chars: Codes must be uint16.");
-        outSlots[0] = haCreateCharArray(haGetNumberOfDimensions(inArgs[1]), haGetDimensions(inArgs[1]));
+        outSlots[0] =
+            haCreateCharArray(haGetNumberOfDimensions(inArgs[1]), haGetDimensions(inArgs[1]));
         std::memcpy(haGetData(outSlots[0]), haGetData(inArgs[1]),
                     haGetNumberOfElements(inArgs[1]) * sizeof(haChar));
     } else if (what == "fail_after_outputs") {
@@ -110,6 +112,11 @@ void run(int outCount, haArray* outSlots[], int inCount, const haArray* inArgs[]
                 hxb::raise(kInterrupted, "Operation terminated by user.");
             sleep_ms(2);
         }
+    } else if (what == "sleep_without_polling") { // a long library call: 20 s, signals or not
+        hxPrintf("waiting\n");
+        std::fflush(stdout);
+        for (int k = 0; k < 10000; ++k)
+            sleep_ms(2);
     } else if (what == "print") {
         hxPrintf("%s", text_input(inCount, inArgs, 1).c_str());
         hxPrintf("|%d|%s|", 42, "%d");
