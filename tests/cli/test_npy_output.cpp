@@ -94,3 +94,39 @@ TEST(NpyOutput, FolderThatIsAFileIsAUsageError) {
 }
 
 } // namespace
+
+namespace {
+
+// Runs Python assertions with numpy imported as np and `folder` set; Debian's python3 carries
+// numpy (scripts/deps installs it).
+clitest::Run numpy_run(const std::string& folder, const std::string& assertions) {
+    return clitest::run_program({"/usr/bin/python3", "-c",
+                                 "import numpy as np, sys\nfolder = sys.argv[1]\n" + assertions,
+                                 folder});
+}
+
+TEST(NpyWithNumpy, NumpyReadsWhatHxrunWritesAndHxrunReadsWhatNumpyWrites) {
+    testkit::TempDir dir;
+    if (numpy_run(dir.path(), "").status != 0)
+        GTEST_SKIP() << "numpy is not installed for /usr/bin/python3";
+    const auto r = clitest::hxrun({"--nout", "3", "--npy", dir.path(), clitest::probe_path(), "echo",
+                                   "int16:[1,2,3;4,5,6]", "complex:double:[1.5,-2]", "A\xC3\xA9"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto check = numpy_run(dir.path(), R"(
+a = np.load(folder + "/out1.npy")
+assert a.dtype == np.int16 and a.tolist() == [[1, 2, 3], [4, 5, 6]], a
+z = np.load(folder + "/out2.npy")
+assert z.dtype == np.complex128 and z.tolist() == [[1.5 + 0j, -2 + 0j]], z
+t = np.load(folder + "/out3.npy")
+assert t.dtype == np.uint16 and t.tolist() == [[65, 233]], t
+np.save(folder + "/in.npy", np.array([[7, 8], [9, 10]], dtype=np.uint32))
+np.save(folder + "/flags.npy", np.array([True, False, True]))
+)");
+    ASSERT_EQ(check.status, 0) << check.err;
+    EXPECT_EQ(clitest::echoed("uint32@" + dir.file("in.npy")),
+              R"({"class": "uint32", "dims": [4, 1], "data": [7, 8, 9, 10]})");
+    EXPECT_EQ(clitest::echoed("logical@" + dir.file("flags.npy")),
+              R"({"class": "logical", "dims": [3, 1], "data": [true, false, true]})");
+}
+
+} // namespace
