@@ -15,9 +15,10 @@ namespace {
 // Region 0 to 2^29 covers every position a BAI index addresses: the whole reference.
 constexpr int kWholeReferenceEnd = 1 << 29;
 
-template <class T> T* column(haArray* outSlots[], int slot, std::uint32_t n, haClassID cls) {
-    outSlots[slot] = haCreateNumericMatrix(n, 1, cls, haREAL);
-    return static_cast<T*>(haGetData(outSlots[slot]));
+template <class T, class Column>
+void put_column(haArray* outSlots[], int slot, const Column& values, haClassID cls) {
+    outSlots[slot] = haCreateNumericMatrix(values.size(), 1, cls, haREAL);
+    values.copy_to(static_cast<T*>(haGetData(outSlots[slot])));
 }
 
 } // namespace
@@ -30,35 +31,28 @@ void getstartsinrefF(int outCount, haArray* outSlots[], int inCount, const haArr
     if (r < 0 || r >= file->header->n_targets)
         service_error(kService, "InvalidReference", "Invalid reference number.");
 
-    std::uint32_t n = 0;
-    if (plain_bam_fetch(file->x.bam, index, r, 0, kWholeReferenceEnd, &n, countalignment) ==
-        kWalkCorrupt)
-        raise_corrupted_bam();
-    if (outCount <= 0)
+    if (outCount <= 0) {
+        // Nothing to return: the walk only counts, and is not polled.
+        std::uint32_t n = 0;
+        if (plain_bam_fetch(file->x.bam, index, r, 0, kWholeReferenceEnd, &n, countalignment) ==
+            kWalkCorrupt)
+            raise_corrupted_bam();
         return;
-
-    StartsCursor cursor;
-    cursor.room = n;
-    cursor.start = column<std::uint32_t>(outSlots, 0, n, haUINT32_CLASS);
-    if (outCount >= 2)
-        cursor.end = column<std::uint32_t>(outSlots, 1, n, haUINT32_CLASS);
-    if (outCount >= 3)
-        cursor.flag = column<std::uint16_t>(outSlots, 2, n, haUINT16_CLASS);
-
-    const int result =
-        zrbam_fetch(file->x.bam, index, r, 0, kWholeReferenceEnd, &cursor, fetchstarts);
-    switch (second_pass_outcome(result, cursor)) {
-    case SecondPass::Complete:
-        return;
-    case SecondPass::Corrupt:
-        raise_corrupted_bam();
-    case SecondPass::FileChanged:
-        // The outputs were sized by the first pass; returning them would drop alignments or
-        // leave rows unfilled.
-        service_error(kService, "FileChanged", "The BAM file changed during the call.");
-    case SecondPass::Stopped:
-        raise_walk_failure(result);
     }
+
+    // One walk collects what was asked for; the outputs are then made at their final size.
+    StartsCollector collected;
+    collected.wantEnd = outCount >= 2;
+    collected.wantFlag = outCount >= 3;
+    const int result =
+        zrbam_fetch(file->x.bam, index, r, 0, kWholeReferenceEnd, &collected, fetchstarts);
+    if (result < 0)
+        raise_walk_failure(result);
+    put_column<std::uint32_t>(outSlots, 0, collected.start, haUINT32_CLASS);
+    if (collected.wantEnd)
+        put_column<std::uint32_t>(outSlots, 1, collected.end, haUINT32_CLASS);
+    if (collected.wantFlag)
+        put_column<std::uint16_t>(outSlots, 2, collected.flag, haUINT16_CLASS);
 }
 
 void dumpstartsinfoF(int outCount, haArray* /*outSlots*/[], int inCount,

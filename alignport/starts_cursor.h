@@ -1,5 +1,5 @@
-// The callbacks of getstartsinref's two passes and what its second pass's end means. Kept in a
-// header so the bound on the writes can be exercised on its own.
+// What getstartsinref collects during its single walk of a reference. Kept in a header so the
+// block buffer can be exercised on its own.
 #pragma once
 
 #include "alignment_fields.h"
@@ -7,53 +7,65 @@
 #include "hx.h"
 
 #include <cstdint>
+#include <cstring>
+#include <memory>
+#include <vector>
 
 namespace alignport {
 
-// Write positions into the outputs' data; null where that output was not asked for.
-struct StartsCursor {
-    std::uint32_t* start = nullptr;
-    std::uint32_t* end = nullptr;
-    std::uint16_t* flag = nullptr;
-    std::uint32_t room = 0; // rows left: the first pass's count bounds every write
-    bool overflow = false;  // the walk delivered more alignments than were counted
+// An append-only column in fixed-size blocks: growing it never copies what it holds, so the
+// peak memory of a walk is the values plus one block, and copying out is one pass.
+template <class T, std::size_t BlockSize = (std::size_t(1) << 16)> class BlockColumn {
+public:
+    void push(T value) {
+        if (filled_ == BlockSize || blocks_.empty()) {
+            blocks_.emplace_back(new T[BlockSize]);
+            filled_ = 0;
+        }
+        blocks_.back()[filled_++] = value;
+    }
+    std::size_t size() const {
+        return blocks_.empty() ? 0 : (blocks_.size() - 1) * BlockSize + filled_;
+    }
+    // Copies every value, in order, to out (room for size() values).
+    void copy_to(T* out) const {
+        for (std::size_t k = 0; k < blocks_.size(); ++k) {
+            const std::size_t n = k + 1 == blocks_.size() ? filled_ : BlockSize;
+            std::memcpy(out, blocks_[k].get(), n * sizeof(T));
+            out += n;
+        }
+    }
+
+private:
+    std::vector<std::unique_ptr<T[]>> blocks_;
+    std::size_t filled_ = 0;
 };
 
-// First pass: adds one to the std::uint32_t counter it is given.
+// The columns asked for; the start column is always collected (it is output 1).
+struct StartsCollector {
+    BlockColumn<std::uint32_t> start;
+    BlockColumn<std::uint32_t> end;
+    BlockColumn<std::uint16_t> flag;
+    bool wantEnd = false;
+    bool wantFlag = false;
+};
+
+// Counts alignments when no output is asked for: adds one to the std::uint32_t it is given.
 inline int countalignment(const bam1_t* /*b*/, void* data) {
     ++*static_cast<std::uint32_t*>(data);
     return 0;
 }
 
-// Second pass: stores the alignment first and polls after, so the alignment in hand is always
-// written before the walk stops. An alignment beyond the counted rows is not written; it stops
-// the walk (without a poll) and marks the overflow.
+// Stores the alignment first and polls after, so the alignment in hand is always kept before
+// the walk stops.
 inline int fetchstarts(const bam1_t* b, void* data) {
-    auto& c = *static_cast<StartsCursor*>(data);
-    if (c.room == 0) {
-        c.overflow = true;
-        return -1;
-    }
-    --c.room;
-    if (c.start != nullptr)
-        *c.start++ = static_cast<std::uint32_t>(b->core.pos) + 1u;
-    if (c.end != nullptr)
-        *c.end++ = last_reference_base(b);
-    if (c.flag != nullptr)
-        *c.flag++ = static_cast<std::uint16_t>(b->core.flag);
+    auto& c = *static_cast<StartsCollector*>(data);
+    c.start.push(static_cast<std::uint32_t>(b->core.pos) + 1u);
+    if (c.wantEnd)
+        c.end.push(last_reference_base(b));
+    if (c.wantFlag)
+        c.flag.push(static_cast<std::uint16_t>(b->core.flag));
     return HostInterrupt::IsInterruptPending() ? -1 : 0;
-}
-
-enum class SecondPass { Complete, Corrupt, FileChanged, Stopped };
-
-// A read error wins; a pass that delivered more or fewer alignments than the first counted
-// means the file changed under the call; any other negative result is the user's stop.
-inline SecondPass second_pass_outcome(int walkResult, const StartsCursor& c) {
-    if (walkResult == kWalkCorrupt)
-        return SecondPass::Corrupt;
-    if (c.overflow || (walkResult >= 0 && c.room != 0))
-        return SecondPass::FileChanged;
-    return walkResult < 0 ? SecondPass::Stopped : SecondPass::Complete;
 }
 
 } // namespace alignport
