@@ -1,0 +1,37 @@
+// The two files of one indexing call: the text file being scanned and the index file being
+// written. Every way out of a call closes them in the system's order, input file first.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+namespace flatmark {
+
+class IndexFiles {
+public:
+    IndexFiles() = default;
+    ~IndexFiles() { close_all(); }
+    IndexFiles(const IndexFiles&) = delete;
+    IndexFiles& operator=(const IndexFiles&) = delete;
+
+    std::FILE* input = nullptr;
+    std::FILE* index = nullptr;
+
+    void close_input();
+    // Closes the index file; false when its final flush or close failed (a full disk).
+    bool close_index();
+    void close_all();
+
+    // Closes the input file, then the index file, then raises identifier/message.
+    [[noreturn]] void fail(const char* identifier, const char* message);
+
+    // Appends bytes to the index file; a short write closes both files and raises
+    // "CannotWriteIdxFile". Counts what was written since the file was opened.
+    void write_index(const void* data, std::size_t size);
+    std::uint64_t index_bytes() const { return indexBytes_; }
+
+private:
+    std::uint64_t indexBytes_ = 0;
+};
+
+} // namespace flatmark
