@@ -54,7 +54,14 @@ void write_placeholder(IndexFiles& files) {
 template <class Offset>
 void write_offset_table(IndexFiles& files, const std::vector<Offset>& starts,
                         const std::vector<Offset>& ends, std::uint32_t entries, bool consecutive) {
-    // Encoded through a small staging block so the table streams at any size.
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    // The values are already in file order and byte order.
+    if (consecutive) {
+        files.write_index(starts.data(), (std::size_t{entries} + 1) * sizeof(Offset));
+        return;
+    }
+#endif
+    // Otherwise encoded through a small staging block so the table streams at any size.
     constexpr std::size_t kBlockValues = 8192;
     unsigned char block[kBlockValues * sizeof(Offset)];
     std::size_t used = 0;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 namespace flatmark {
 
@@ -28,10 +29,16 @@ public:
     // Appends bytes to the index file; a short write closes both files and raises
     // "CannotWriteIdxFile". Counts what was written since the file was opened.
     void write_index(const void* data, std::size_t size);
-    std::uint64_t index_bytes() const { return indexBytes_; }
+    // The same for many small pieces (the key lines): gathered in a block first, so a key
+    // costs a copy rather than a stream call. Flushed before any other write and on close.
+    void append_index(const void* data, std::size_t size);
+    std::uint64_t index_bytes() const { return indexBytes_ + pending_.size(); }
 
 private:
+    bool flush_pending();
+
     std::uint64_t indexBytes_ = 0;
+    std::vector<char> pending_;
 };
 
 } // namespace flatmark

@@ -17,10 +17,23 @@ namespace {
     core.files.fail(kIdCannotReadInFile, message);
 }
 
-// White space of a formatted string read.
-inline bool is_space(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
+// White space of a formatted string read, and the characters that end a word (white space and
+// the zero byte that ends a C string).
+struct CharClasses {
+    bool space[256] = {};
+    bool stop[256] = {};
+    constexpr CharClasses() {
+        for (unsigned char c : {' ', '\t', '\n', '\r', '\v', '\f'}) {
+            space[c] = true;
+            stop[c] = true;
+        }
+        stop[0] = true;
+    }
+};
+constexpr CharClasses kClasses;
+
+inline bool is_space(char c) { return kClasses.space[static_cast<unsigned char>(c)]; }
+inline bool is_stop(char c) { return kClasses.stop[static_cast<unsigned char>(c)]; }
 
 } // namespace
 
@@ -79,14 +92,14 @@ std::size_t content_end(const Line& line) {
 
 bool read_key(ScanCore& core, const Line& line, std::size_t from, std::size_t blankAt) {
     const char* text = line.text;
-    auto separates = [&](std::size_t j) { return j == blankAt || is_space(text[j]); };
     std::size_t begin = from;
-    while (begin < line.size && text[begin] != '\0' && separates(begin))
+    while (begin < line.size && (begin == blankAt || is_space(text[begin])))
         ++begin;
     if (begin >= line.size || text[begin] == '\0')
         return false;
+    const std::size_t limit = blankAt != kNoMatch && blankAt > begin ? blankAt : line.size;
     std::size_t end = begin;
-    while (end < line.size && text[end] != '\0' && !separates(end))
+    while (end < limit && !is_stop(text[end]))
         ++end;
     const std::size_t length = end - begin;
     if (length >= kKeyBuffer) {
@@ -103,7 +116,7 @@ bool read_key(ScanCore& core, const Line& line, std::size_t from, std::size_t bl
 
 void write_key(ScanCore& core) {
     core.key[core.keyLength] = '\n'; // written together, then the terminator is restored
-    core.files.write_index(core.key, core.keyLength + 1);
+    core.files.append_index(core.key, core.keyLength + 1);
     core.key[core.keyLength] = '\0';
 }
 
