@@ -5,11 +5,11 @@
 #include <array>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 namespace flatmark {
 
 class IndexFiles;
+template <class T> class GrowingArray;
 
 constexpr std::size_t kHeaderSize = 512;
 // The delimiter, its TAB and the terminating zero must end by byte 511: 34 + k + 2 <= 512.
@@ -33,8 +33,9 @@ void write_placeholder(IndexFiles& files);
 // Appends the offset table: N + 1 values of starts (consecutive) or N pairs (starts[i],
 // ends[i]) (paired), little-endian in the width of Offset. Raises on a failed write.
 template <class Offset>
-void write_offset_table(IndexFiles& files, const std::vector<Offset>& starts,
-                        const std::vector<Offset>& ends, std::uint32_t entries, bool consecutive);
+void write_offset_table(IndexFiles& files, const GrowingArray<Offset>& starts,
+                        const GrowingArray<Offset>& ends, std::uint32_t entries,
+                        bool consecutive);
 
 // Rewinds the index file and writes the header image over the placeholder.
 void write_header(IndexFiles& files, const HeaderFields& fields);

@@ -9,13 +9,13 @@ namespace flatmark {
 
 namespace {
 // Large enough that a whole piece always fits after the unread tail is moved to the front.
-constexpr std::size_t kBlockSize = std::size_t{1} << 20;
+constexpr std::size_t kBlockSize = std::size_t{1} << 18;
 static_assert(kBlockSize > 2 * kMaxLinePiece, "block must hold a piece after compaction");
 } // namespace
 
 LineReader::LineReader(std::FILE* file) : file_(file), buffer_(kBlockSize) {}
 
-ReadStatus LineReader::read(Line& line) {
+ReadStatus LineReader::read_slow(Line& line) {
     for (;;) {
         const std::size_t available = filled_ - cursor_;
         const char* begin = buffer_.data() + cursor_;
@@ -34,11 +34,7 @@ ReadStatus LineReader::read(Line& line) {
                 return ReadStatus::Failed;
             continue;
         }
-        line.text = begin;
-        line.size = size;
-        line.start = position();
-        cursor_ += size;
-        line.after = position();
+        take(line, size);
         return ReadStatus::Line;
     }
 }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 namespace flatmark {
@@ -29,14 +30,32 @@ public:
     explicit LineReader(std::FILE* file);
 
     // Next line piece; End at the end of the file, Failed on a read error.
-    ReadStatus read(Line& line);
+    ReadStatus read(Line& line) {
+        // Inline fast path: a whole line already in the block.
+        const char* begin = buffer_.data() + cursor_;
+        const std::size_t available = filled_ - cursor_;
+        const void* lineFeed =
+            std::memchr(begin, '\n', available < kMaxLinePiece ? available : kMaxLinePiece);
+        if (lineFeed == nullptr)
+            return read_slow(line);
+        take(line, static_cast<std::size_t>(static_cast<const char*>(lineFeed) - begin) + 1);
+        return ReadStatus::Line;
+    }
     // Moves the read position to an absolute byte position; false when the file cannot seek.
     bool seek(std::uint64_t position);
     // Position of the next byte to be read.
     std::uint64_t position() const { return bufferStart_ + cursor_; }
 
 private:
+    ReadStatus read_slow(Line& line);
     bool refill();
+    void take(Line& line, std::size_t size) {
+        line.text = buffer_.data() + cursor_;
+        line.size = size;
+        line.start = position();
+        cursor_ += size;
+        line.after = position();
+    }
 
     std::FILE* file_;
     std::vector<char> buffer_;

@@ -6,9 +6,46 @@
 #include "index_files.h"
 
 #include <cstdint>
-#include <vector>
+#include <cstdlib>
+#include <new>
+#include <type_traits>
 
 namespace flatmark {
+
+// A growing array of plain values that doubles its capacity when full. Grown with realloc,
+// which for large blocks remaps the pages already written instead of copying them.
+template <class T> class GrowingArray {
+    static_assert(std::is_trivially_copyable<T>::value, "plain values only");
+
+public:
+    GrowingArray() = default;
+    ~GrowingArray() { std::free(data_); }
+    GrowingArray(const GrowingArray&) = delete;
+    GrowingArray& operator=(const GrowingArray&) = delete;
+
+    void push_back(T value) {
+        if (size_ == capacity_)
+            grow();
+        data_[size_++] = value;
+    }
+    const T* data() const { return data_; }
+    std::size_t size() const { return size_; }
+    const T& operator[](std::size_t i) const { return data_[i]; }
+
+private:
+    void grow() {
+        const std::size_t capacity = capacity_ == 0 ? 4096 : 2 * capacity_;
+        void* grown = std::realloc(data_, capacity * sizeof(T));
+        if (grown == nullptr)
+            throw std::bad_alloc();
+        data_ = static_cast<T*>(grown);
+        capacity_ = capacity;
+    }
+
+    T* data_ = nullptr;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+};
 
 template <class Offset> class OffsetTable {
 public:
@@ -20,8 +57,8 @@ public:
             ends.push_back(narrow(position));
     }
 
-    std::vector<Offset> starts;
-    std::vector<Offset> ends;
+    GrowingArray<Offset> starts;
+    GrowingArray<Offset> ends;
 
 private:
     // A position that does not fit the width would point into the wrong place if reduced, so
