@@ -24,6 +24,7 @@ void run(int outCount, haArray* outSlots[], int inCount, const haArray* inArgs[]
 } // namespace
 } // namespace flatmark
 
-extern "C" void hxFunction(int outCount, haArray* outSlots[], int inCount, const haArray* inArgs[]) {
+extern "C" void hxFunction(int outCount, haArray* outSlots[], int inCount,
+                           const haArray* inArgs[]) {
     hxb::firewall("flatmark", [&] { flatmark::run(outCount, outSlots, inCount, inArgs); });
 }

@@ -1,5 +1,5 @@
-// Identifiers and messages of every error flatmark raises, in one place so the tests and the
-// code cannot drift apart.
+// Identifiers and messages of every error flatmark raises, in one place. The system's own
+// texts, odd spellings included, are used exactly.
 #pragma once
 
 namespace flatmark {

@@ -54,8 +54,7 @@ void write_placeholder(IndexFiles& files) {
 
 template <class Offset>
 void write_offset_table(IndexFiles& files, const GrowingArray<Offset>& starts,
-                        const GrowingArray<Offset>& ends, std::uint32_t entries,
-                        bool consecutive) {
+                        const GrowingArray<Offset>& ends, std::uint32_t entries, bool consecutive) {
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
     // The values are already in file order and byte order.
     if (consecutive) {
@@ -87,11 +86,11 @@ void write_offset_table(IndexFiles& files, const GrowingArray<Offset>& starts,
 }
 
 template void write_offset_table<std::uint32_t>(IndexFiles&, const GrowingArray<std::uint32_t>&,
-                                                const GrowingArray<std::uint32_t>&,
-                                                std::uint32_t, bool);
+                                                const GrowingArray<std::uint32_t>&, std::uint32_t,
+                                                bool);
 template void write_offset_table<std::uint64_t>(IndexFiles&, const GrowingArray<std::uint64_t>&,
-                                                const GrowingArray<std::uint64_t>&,
-                                                std::uint32_t, bool);
+                                                const GrowingArray<std::uint64_t>&, std::uint32_t,
+                                                bool);
 
 void write_header(IndexFiles& files, const HeaderFields& fields) {
     if (std::fseek(files.index, 0, SEEK_SET) != 0)

@@ -17,11 +17,11 @@ constexpr std::size_t kMaxEntryDelimiter = kHeaderSize - 36;
 
 struct HeaderFields {
     std::uint32_t entries = 0;
-    std::uint64_t keysPosition = 0;   // 512 with keys, 0 without
-    std::uint64_t tablePosition = 0;  // where the offset table begins in the index file
-    std::uint8_t layout = 1;          // 1 consecutive, 0 paired
-    std::uint8_t widthByte = 0;       // 0: 4-byte offsets, other: 8-byte offsets
-    std::string entryDelimiter;       // at most kMaxEntryDelimiter bytes
+    std::uint64_t keysPosition = 0;  // 512 with keys, 0 without
+    std::uint64_t tablePosition = 0; // where the offset table begins in the index file
+    std::uint8_t layout = 1;         // 1 consecutive, 0 paired
+    std::uint8_t widthByte = 0;      // 0: 4-byte offsets, other: 8-byte offsets
+    std::string entryDelimiter;      // at most kMaxEntryDelimiter bytes
 };
 
 // The full 512-byte header image for these fields.
@@ -34,8 +34,7 @@ void write_placeholder(IndexFiles& files);
 // ends[i]) (paired), little-endian in the width of Offset. Raises on a failed write.
 template <class Offset>
 void write_offset_table(IndexFiles& files, const GrowingArray<Offset>& starts,
-                        const GrowingArray<Offset>& ends, std::uint32_t entries,
-                        bool consecutive);
+                        const GrowingArray<Offset>& ends, std::uint32_t entries, bool consecutive);
 
 // Rewinds the index file and writes the header image over the placeholder.
 void write_header(IndexFiles& files, const HeaderFields& fields);

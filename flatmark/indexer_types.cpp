@@ -6,19 +6,15 @@ namespace flatmark {
 
 namespace {
 
-#define FLATMARK_TYPE(name, consecutive, delimiter, scanner)                                   \
-    IndexerType { name, consecutive, delimiter, &scanner<std::uint32_t>, &scanner<std::uint64_t> }
-
+// One row a type: name, layout always consecutive, entry delimiter required, its scanner in
+// the 32-bit and the 64-bit instance.
 const IndexerType kIndexerTypes[] = {
-    //            name     always consecutive  needs delimiter  scanner
-    FLATMARK_TYPE("mrtab", false, false, scan_mrtab),
-    FLATMARK_TYPE("table", false, false, scan_table),
-    FLATMARK_TYPE("fasta", true, false, scan_fasta),
-    FLATMARK_TYPE("fastq", true, false, scan_fastq),
-    FLATMARK_TYPE("flat", false, true, scan_flat),
+    {"mrtab", false, false, &scan_mrtab<std::uint32_t>, &scan_mrtab<std::uint64_t>},
+    {"table", false, false, &scan_table<std::uint32_t>, &scan_table<std::uint64_t>},
+    {"fasta", true, false, &scan_fasta<std::uint32_t>, &scan_fasta<std::uint64_t>},
+    {"fastq", true, false, &scan_fastq<std::uint32_t>, &scan_fastq<std::uint64_t>},
+    {"flat", false, true, &scan_flat<std::uint32_t>, &scan_flat<std::uint64_t>},
 };
-
-#undef FLATMARK_TYPE
 
 } // namespace
 

@@ -9,8 +9,8 @@ namespace flatmark {
 
 struct IndexerType {
     const char* name;
-    bool alwaysConsecutive;     // the layout input is ignored
-    bool needsEntryDelimiter;   // an empty entry delimiter is rejected
+    bool alwaysConsecutive;   // the layout input is ignored
+    bool needsEntryDelimiter; // an empty entry delimiter is rejected
     ScanFunction<std::uint32_t> scan32;
     ScanFunction<std::uint64_t> scan64;
 };

@@ -32,8 +32,12 @@ struct CharClasses {
 };
 constexpr CharClasses kClasses;
 
-inline bool is_space(char c) { return kClasses.space[static_cast<unsigned char>(c)]; }
-inline bool is_stop(char c) { return kClasses.stop[static_cast<unsigned char>(c)]; }
+inline bool is_space(char c) {
+    return kClasses.space[static_cast<unsigned char>(c)];
+}
+inline bool is_stop(char c) {
+    return kClasses.stop[static_cast<unsigned char>(c)];
+}
 
 } // namespace
 

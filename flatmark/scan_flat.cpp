@@ -15,9 +15,9 @@ enum class EntryState {
 };
 
 enum class KeySearch {
-    Token,   // the key token has not been met in this entry
-    Word,    // the token ended an earlier line; the key is the next line's first word
-    Found,   // the key buffer holds this entry's key
+    Token, // the key token has not been met in this entry
+    Word,  // the token ended an earlier line; the key is the next line's first word
+    Found, // the key buffer holds this entry's key
 };
 
 // Skips blank and header-prefixed lines at the top of the file, without polling or counting
@@ -55,8 +55,8 @@ void look_for_key(ScanCore& core, const Line& line, KeySearch& search) {
 }
 
 template <class Offset>
-void close_entry(ScanCore& core, OffsetTable<Offset>& table, std::uint64_t start,
-                 std::uint64_t end, KeySearch search) {
+void close_entry(ScanCore& core, OffsetTable<Offset>& table, std::uint64_t start, std::uint64_t end,
+                 KeySearch search) {
     table.add_start(start);
     table.add_end(end);
     if (core.settings.writeKeys) {

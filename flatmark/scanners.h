@@ -18,8 +18,8 @@ template <class Offset> void scan_fasta(ScanCore& core, OffsetTable<Offset>& tab
 template <class Offset> void scan_fastq(ScanCore& core, OffsetTable<Offset>& table);
 template <class Offset> void scan_flat(ScanCore& core, OffsetTable<Offset>& table);
 
-#define FLATMARK_INSTANTIATE_SCANNER(name)                                                     \
-    template void name<std::uint32_t>(ScanCore&, OffsetTable<std::uint32_t>&);                 \
+#define FLATMARK_INSTANTIATE_SCANNER(name)                                                         \
+    template void name<std::uint32_t>(ScanCore&, OffsetTable<std::uint32_t>&);                     \
     template void name<std::uint64_t>(ScanCore&, OffsetTable<std::uint64_t>&);
 
 // The tail both table types share: starts get the last entry's start and end, ends its end;

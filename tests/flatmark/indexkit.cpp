@@ -11,9 +11,9 @@ Request& Request::set(int position, std::function<hxhost::ArrayPtr()> make) {
 }
 
 testkit::Inputs Request::inputs() const {
-    testkit::Inputs in = testkit::args(type, input, index, wide, consecutive, keys, keyFields,
-                                       keyToken, commentPrefix, headerPrefix, fieldDelimiter,
-                                       entryDelimiter);
+    testkit::Inputs in =
+        testkit::args(type, input, index, wide, consecutive, keys, keyFields, keyToken,
+                      commentPrefix, headerPrefix, fieldDelimiter, entryDelimiter);
     for (const auto& [k, make] : overrides)
         in.at(static_cast<std::size_t>(k - 1)) = make();
     return in;
@@ -81,7 +81,9 @@ IndexFile parse_index(const std::string& bytes) {
     return f;
 }
 
-IndexFile read_index(const std::string& path) { return parse_index(testkit::read_file(path)); }
+IndexFile read_index(const std::string& path) {
+    return parse_index(testkit::read_file(path));
+}
 
 std::string le32(std::uint32_t value) {
     std::string s;

@@ -40,17 +40,17 @@ double output(const hxhost::CallResult& result, int k);
 
 // The index file as the format describes it, read without any of the plug-in's code.
 struct IndexFile {
-    std::string magic;           // bytes 0..5
-    int magicByte = -1;          // byte 6
-    std::string version;         // bytes 7..10
-    int reserved = -1;           // byte 11
+    std::string magic;   // bytes 0..5
+    int magicByte = -1;  // byte 6
+    std::string version; // bytes 7..10
+    int reserved = -1;   // byte 11
     std::uint32_t entries = 0;
     std::uint64_t keysPosition = 0;
     std::uint64_t tablePosition = 0;
     int layout = -1;
     int widthByte = -1;
-    std::string entryDelimiter;  // from byte 34 up to the TAB
-    bool zeroAfterTab = false;   // the terminator after the TAB, then zero padding to 511
+    std::string entryDelimiter;         // from byte 34 up to the TAB
+    bool zeroAfterTab = false;          // the terminator after the TAB, then zero padding to 511
     std::vector<std::string> keys;      // the key lines, without their line feeds
     std::vector<std::uint64_t> offsets; // the offset table, in the width the header gives
 };

@@ -13,8 +13,12 @@ namespace {
 
 const std::string kOldIndex = "an index written by an earlier call";
 
-hxhost::ArrayPtr number() { return testkit::num(7); }
-hxhost::ArrayPtr empty_text() { return hxhost::make_char({}, {0, 0}); }
+hxhost::ArrayPtr number() {
+    return testkit::num(7);
+}
+hxhost::ArrayPtr empty_text() {
+    return hxhost::make_char({}, {0, 0});
+}
 
 class Entry : public ::testing::Test {
 protected:
@@ -37,7 +41,8 @@ TEST_F(Entry, ElevenOrThirteenInputsAreRejectedBeforeTheOutputCount) {
                 a = testkit::text("");
         }
         auto result = testkit::call("flatmark", 3, in);
-        EXPECT_HX_ERROR(result, "helixo:flatmark:InvalidNumInputArg", "Twelve input arguments required.");
+        EXPECT_HX_ERROR(result, "helixo:flatmark:InvalidNumInputArg",
+                        "Twelve input arguments required.");
     }
     EXPECT_EQ(testkit::read_file(r.index), kOldIndex);
 }
@@ -58,7 +63,9 @@ struct ValidationCase {
     Left index;
 };
 
-std::ostream& operator<<(std::ostream& os, const ValidationCase& c) { return os << c.name; }
+std::ostream& operator<<(std::ostream& os, const ValidationCase& c) {
+    return os << c.name;
+}
 
 class Validation : public ::testing::TestWithParam<ValidationCase> {};
 
@@ -88,8 +95,8 @@ const ValidationCase kValidation[] = {
      "Unknown indexer type.", Left::Untouched},
     {"TypeCapitalised", [](R& r, D&) { r.type = "Table"; }, "helixo:flatmark:UnknownIndexerType",
      "Unknown indexer type.", Left::Untouched},
-    {"TypeWithTrailingBlank", [](R& r, D&) { r.type = "flat "; }, "helixo:flatmark:UnknownIndexerType",
-     "Unknown indexer type.", Left::Untouched},
+    {"TypeWithTrailingBlank", [](R& r, D&) { r.type = "flat "; },
+     "helixo:flatmark:UnknownIndexerType", "Unknown indexer type.", Left::Untouched},
     {"InputNameNotText", [](R& r, D&) { r.set(2, number); }, "helixo:flatmark:InvalidFileName",
      "Invalid input file name.", Left::Untouched},
     {"InputNameOf256Characters", [](R& r, D&) { r.input = std::string(256, 'x'); },
@@ -106,10 +113,10 @@ const ValidationCase kValidation[] = {
      "Invalid comment prefix.", Left::Empty},
     {"KeyTokenOf32768Characters", [](R& r, D&) { r.keyToken = std::string(32768, 'k'); },
      "helixo:flatmark:InvalidCommentPrefix", "Invalid comment prefix.", Left::Empty},
-    {"CommentPrefixNotText", [](R& r, D&) { r.set(9, number); }, "helixo:flatmark:InvalidCommentPrefix",
-     "Invalid comment prefix.", Left::Empty},
-    {"HeaderPrefixNotText", [](R& r, D&) { r.set(10, number); }, "helixo:flatmark:InvalidHeaderPrefix",
-     "Invalid header prefix.", Left::Empty},
+    {"CommentPrefixNotText", [](R& r, D&) { r.set(9, number); },
+     "helixo:flatmark:InvalidCommentPrefix", "Invalid comment prefix.", Left::Empty},
+    {"HeaderPrefixNotText", [](R& r, D&) { r.set(10, number); },
+     "helixo:flatmark:InvalidHeaderPrefix", "Invalid header prefix.", Left::Empty},
     {"HeaderPrefixOf32768Characters", [](R& r, D&) { r.headerPrefix = std::string(32768, '#'); },
      "helixo:flatmark:InvalidHeaderPrefix", "Invalid header prefix.", Left::Empty},
     {"FieldDelimiterNotText", [](R& r, D&) { r.set(11, number); },
@@ -279,7 +286,8 @@ TEST_F(Entry, FullDiskIsReportedAfterClosingTheInput) {
     Request r = request(">a\nAC\n>b\nGT\n");
     r.index = "/dev/full";
     auto result = run(r);
-    EXPECT_HX_ERROR(result, "helixo:flatmark:CannotWriteIdxFile", "Cannot write into output index file.");
+    EXPECT_HX_ERROR(result, "helixo:flatmark:CannotWriteIdxFile",
+                    "Cannot write into output index file.");
 }
 
 TEST_F(Entry, FullDiskDuringTheKeysIsReported) {
@@ -288,14 +296,16 @@ TEST_F(Entry, FullDiskDuringTheKeysIsReported) {
         text += ">sequence_with_a_long_name_" + std::to_string(i) + "\nACGT\n";
     Request r = request(text);
     r.index = "/dev/full";
-    EXPECT_HX_ERROR(run(r), "helixo:flatmark:CannotWriteIdxFile", "Cannot write into output index file.");
+    EXPECT_HX_ERROR(run(r), "helixo:flatmark:CannotWriteIdxFile",
+                    "Cannot write into output index file.");
 }
 
 TEST_F(Entry, UnreadableInputIsAnErrorNotAnEmptyIndex) {
     Request r = request();
     r.input = dir.path(); // a folder opens for reading but cannot be read
     auto result = run(r);
-    EXPECT_HX_ERROR(result, "helixo:flatmark:CannotReadInFile", "Cannot read input file at byte 0.");
+    EXPECT_HX_ERROR(result, "helixo:flatmark:CannotReadInFile",
+                    "Cannot read input file at byte 0.");
     EXPECT_EQ(testkit::read_file(r.index), std::string(512, '\0'));
 }
 

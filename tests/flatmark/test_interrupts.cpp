@@ -65,9 +65,7 @@ const InterruptCase kCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Flatmark, StopRequest, ::testing::ValuesIn(kCases),
-                         [](const auto& param) {
-                             return std::string(param.param.name);
-                         });
+                         [](const auto& param) { return std::string(param.param.name); });
 
 TEST(StopRequestLate, AfterTheLastPollChangesNothing) {
     TempDir dir;

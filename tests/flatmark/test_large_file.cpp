@@ -59,7 +59,8 @@ private:
         const std::vector<char> zeros(std::size_t{1} << 20, '\0');
         bool ok = write_all(fd, kHead.data(), kHead.size());
         for (std::uint64_t left = kLineFeedAt - kHead.size(); ok && left > 0;) {
-            const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, zeros.size()));
+            const std::size_t n =
+                static_cast<std::size_t>(std::min<std::uint64_t>(left, zeros.size()));
             ok = write_all(fd, zeros.data(), n);
             left -= n;
         }

@@ -42,8 +42,8 @@ protected:
     Request request(const std::string& type, const std::string& lfText) {
         Request r;
         r.type = type;
-        r.input = dir.write_text("in.txt", with_endings(lfText, GetParam().ending,
-                                                        GetParam().finalNewline));
+        r.input = dir.write_text("in.txt",
+                                 with_endings(lfText, GetParam().ending, GetParam().finalNewline));
         r.index = dir.file("out.idx");
         return r;
     }
@@ -204,9 +204,8 @@ TEST_P(LongLines, CountAsOneLinePerPiece) {
     EXPECT_EQ(output(result, 0), 2);
     EXPECT_EQ(output(result, 1), 3 + GetParam().lines);
     EXPECT_EQ(result.polls.handle, 3 + GetParam().lines);
-    EXPECT_EQ(read_index(r.index).offsets,
-              (std::vector<std::uint64_t>{0, 3 + GetParam().length + 1,
-                                          3 + GetParam().length + 6}));
+    EXPECT_EQ(read_index(r.index).offsets, (std::vector<std::uint64_t>{0, 3 + GetParam().length + 1,
+                                                                       3 + GetParam().length + 6}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Flatmark, LongLines,

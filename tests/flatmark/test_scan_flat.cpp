@@ -73,7 +73,7 @@ TEST_F(FlatScan, DelimiterWithTextStartsTheNextEntryAtThatText) {
     auto result = run(r);
     ASSERT_TRUE(result.ok) << result.message;
     EXPECT_EQ(output(result, 0), 2);
-    EXPECT_EQ(output(result, 1), 3); // "// ID b" counts once
+    EXPECT_EQ(output(result, 1), 3);   // "// ID b" counts once
     EXPECT_EQ(result.polls.handle, 4); // polled as a delimiter line and again as text
     const IndexFile f = read_index(r.index);
     EXPECT_EQ(f.keys, (Keys{"a", "b"}));
