@@ -54,7 +54,8 @@ void buildindex(int outCount, haArray* outSlots[], const haArray* inArgs[]) {
     LineReader reader(files.input);
     ScanCore core(settings, files, reader);
     OffsetTable<Offset> table(files, !settings.consecutive);
-    scanner_for<Offset> (*type)(core, table);
+    const ScanFunction<Offset> scan = scanner_for<Offset>(*type);
+    scan(core, table);
 
     if (outCount >= 1)
         outSlots[0] = haCreateDoubleScalar(static_cast<double>(core.entries));

@@ -12,7 +12,7 @@ namespace {
 
 constexpr std::size_t kLongTextBuffer = 32768;
 
-// Reads input index into text through the shared buffer; failure closes the files and raises.
+// Reads a long text input through the shared buffer; failure closes both files and raises.
 void read_long_text(const haArray* input, std::vector<char>& buffer, IndexFiles& files,
                     const char* identifier, const char* message, std::string& text) {
     if (!hxb::read_text(input, buffer.data(), buffer.size()))
