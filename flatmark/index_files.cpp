@@ -19,11 +19,11 @@ constexpr std::size_t kPendingBlock = std::size_t{1} << 16;
 }
 
 bool IndexFiles::flush_pending() {
-    if (pending_.empty())
+    if (pendingSize_ == 0)
         return true;
-    const bool written = std::fwrite(pending_.data(), 1, pending_.size(), index) == pending_.size();
-    indexBytes_ += pending_.size();
-    pending_.clear();
+    const bool written = std::fwrite(pending_.get(), 1, pendingSize_, index) == pendingSize_;
+    indexBytes_ += pendingSize_;
+    pendingSize_ = 0;
     return written;
 }
 
@@ -58,12 +58,16 @@ void IndexFiles::write_index(const void* data, std::size_t size) {
 }
 
 void IndexFiles::append_index(const void* data, std::size_t size) {
-    if (pending_.capacity() == 0)
-        pending_.reserve(kPendingBlock);
-    if (pending_.size() + size > kPendingBlock && !flush_pending())
+    if (size > kPendingBlock) {
+        write_index(data, size);
+        return;
+    }
+    if (!pending_)
+        pending_.reset(new char[kPendingBlock]);
+    if (pendingSize_ + size > kPendingBlock && !flush_pending())
         fail(kIdCannotWriteIdxFile, kMsgCannotWriteIdxFile);
-    const char* bytes = static_cast<const char*>(data);
-    pending_.insert(pending_.end(), bytes, bytes + size);
+    std::memcpy(pending_.get() + pendingSize_, data, size);
+    pendingSize_ += size;
 }
 
 } // namespace flatmark

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <vector>
+#include <memory>
 
 namespace flatmark {
 
@@ -32,13 +32,14 @@ public:
     // The same for many small pieces (the key lines): gathered in a block first, so a key
     // costs a copy rather than a stream call. Flushed before any other write and on close.
     void append_index(const void* data, std::size_t size);
-    std::uint64_t index_bytes() const { return indexBytes_ + pending_.size(); }
+    std::uint64_t index_bytes() const { return indexBytes_ + pendingSize_; }
 
 private:
     bool flush_pending();
 
     std::uint64_t indexBytes_ = 0;
-    std::vector<char> pending_;
+    std::unique_ptr<char[]> pending_;
+    std::size_t pendingSize_ = 0;
 };
 
 } // namespace flatmark

@@ -101,10 +101,15 @@ bool read_key(ScanCore& core, const Line& line, std::size_t from, std::size_t bl
         ++begin;
     if (begin >= line.size || text[begin] == '\0')
         return false;
-    const std::size_t limit = blankAt != kNoMatch && blankAt > begin ? blankAt : line.size;
+    std::size_t limit = blankAt != kNoMatch && blankAt > begin ? blankAt : line.size;
+    if (limit - begin > kKeyBuffer)
+        limit = begin + kKeyBuffer; // one character more than a key may hold: too long
+    // Copied while scanned; an over-long word is refused before the buffer is used.
     std::size_t end = begin;
-    while (end < limit && !is_stop(text[end]))
+    while (end < limit && !is_stop(text[end])) {
+        core.key[end - begin] = text[end];
         ++end;
+    }
     const std::size_t length = end - begin;
     if (length >= kKeyBuffer) {
         char message[96];
@@ -112,7 +117,6 @@ bool read_key(ScanCore& core, const Line& line, std::size_t from, std::size_t bl
                       static_cast<unsigned long long>(core.lines) + 1);
         core.files.fail(kIdKeyTooLong, message);
     }
-    std::memcpy(core.key, text + begin, length);
     core.key[length] = '\0';
     core.keyLength = length;
     return true;
