@@ -18,9 +18,12 @@ public:
     std::FILE* input = nullptr;
     std::FILE* index = nullptr;
 
+    // Each close is done once; a file already closed is skipped.
     void close_input();
-    // Closes the index file; false when its final flush or close failed (a full disk).
+    // Closes the index file, keys gathered so far included; false when the final flush or the
+    // close failed (a full disk).
     bool close_index();
+    // The input file, then the index file.
     void close_all();
 
     // Closes the input file, then the index file, then raises identifier/message.

@@ -26,7 +26,8 @@ enum class ReadStatus { Line, End, Failed };
 
 class LineReader {
 public:
-    // Reads from file (left open; its stream buffering is turned off by the caller's choice).
+    // Reads from file, which stays the caller's to close. The reader buffers by itself, so the
+    // caller may turn the stream's own buffering off.
     explicit LineReader(std::FILE* file);
 
     // Next line piece; End at the end of the file, Failed on a read error.
