@@ -10,13 +10,6 @@ namespace flatmark {
 
 namespace {
 
-[[noreturn]] void fail_read(ScanCore& core) {
-    char message[96];
-    std::snprintf(message, sizeof message, "Cannot read input file at byte %llu.",
-                  static_cast<unsigned long long>(core.reader.position()));
-    core.files.fail(kIdCannotReadInFile, message);
-}
-
 // White space of a formatted string read, and the characters that end a word (white space and
 // the zero byte that ends a C string).
 struct CharClasses {
@@ -41,24 +34,15 @@ inline bool is_stop(char c) {
 
 } // namespace
 
-bool next_line_unpolled(ScanCore& core, Line& line) {
-    switch (core.reader.read(line)) {
-    case ReadStatus::Line:
-        return true;
-    case ReadStatus::End:
-        return false;
-    case ReadStatus::Failed:
-        break;
-    }
-    fail_read(core);
+void fail_read(ScanCore& core) {
+    char message[96];
+    std::snprintf(message, sizeof message, "Cannot read input file at byte %llu.",
+                  static_cast<unsigned long long>(core.reader.position()));
+    core.files.fail(kIdCannotReadInFile, message);
 }
 
-bool next_line(ScanCore& core, Line& line) {
-    if (!next_line_unpolled(core, line))
-        return false;
-    if (HostInterrupt::HandlePendingInterrupt())
-        core.files.fail(kIdInterrupted, kMsgInterrupted);
-    return true;
+void fail_interrupted(ScanCore& core) {
+    core.files.fail(kIdInterrupted, kMsgInterrupted);
 }
 
 void seek_input(ScanCore& core, std::uint64_t position) {

@@ -3,6 +3,7 @@
 // (blanks, prefixes, blank lines, words, the key of a data line).
 #pragma once
 
+#include "hx.h"
 #include "index_files.h"
 #include "line_reader.h"
 #include "offset_table.h"
@@ -28,11 +29,28 @@ struct ScanCore {
     std::uint32_t lines = 0;   // L
 };
 
-// The common line step: reads a line and polls the host once; false at the end of the input.
-// A stop request or a read error closes both files and raises.
-bool next_line(ScanCore& core, Line& line);
+// A read error or a stop request: closes both files and raises.
+[[noreturn]] void fail_read(ScanCore& core);
+[[noreturn]] void fail_interrupted(ScanCore& core);
+
 // A line read without polling (the record lines of "fastq", the header pass of "flat").
-bool next_line_unpolled(ScanCore& core, Line& line);
+inline bool next_line_unpolled(ScanCore& core, Line& line) {
+    const ReadStatus status = core.reader.read(line);
+    if (status == ReadStatus::Line)
+        return true;
+    if (status == ReadStatus::End)
+        return false;
+    fail_read(core);
+}
+// The common line step: reads a line and polls the host once; false at the end of the input.
+// Inline, as it runs once a line.
+inline bool next_line(ScanCore& core, Line& line) {
+    if (!next_line_unpolled(core, line))
+        return false;
+    if (HostInterrupt::HandlePendingInterrupt())
+        fail_interrupted(core);
+    return true;
+}
 // Moves the input to a position within what was read; raises on a failed seek.
 void seek_input(ScanCore& core, std::uint64_t position);
 
