@@ -5,6 +5,10 @@
 #include <cstring>
 #include <limits>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace alignport {
 
 namespace {
@@ -83,6 +87,68 @@ struct Cursor {
     }
 };
 
+constexpr std::size_t kShapeBytes = 64;
+
+// Bit i set when byte i of the 64 at text is 0x20 or below: every blank and the zero byte are,
+// so a field of the usual shape ends at one of these bits.
+inline std::uint64_t low_bytes(const char* text) {
+#if defined(__SSE2__)
+    const __m128i space = _mm_set1_epi8(0x20);
+    auto part = [&](int k) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + 16 * k));
+        const __m128i atMost = _mm_cmpeq_epi8(_mm_max_epu8(bytes, space), space);
+        return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(atMost)));
+    };
+    return part(0) | part(1) << 16 | part(2) << 32 | part(3) << 48;
+#else
+    std::uint64_t mask = 0;
+    for (std::size_t i = 0; i < kShapeBytes; ++i)
+        mask |= static_cast<std::uint64_t>(static_cast<unsigned char>(text[i]) <= 0x20) << i;
+    return mask;
+#endif
+}
+
+inline bool all_digits(const char* begin, const char* end) {
+    for (; begin != end; ++begin)
+        if (!is_digit(*begin))
+            return false;
+    return true;
+}
+
+// The usual shape of an alignment line, scanned from the field ends found at once. False when
+// the line has any other shape; the full scan then decides.
+bool scan_usual_shape(const char* text, std::size_t length, AlignmentFields* fields) {
+    if (length < kShapeBytes)
+        return false;
+    std::uint64_t ends = low_bytes(text);
+    std::size_t bounds[4]; // the byte after QNAME, FLAG, RNAME and POS
+    std::size_t start = 0;
+    for (int k = 0; k < 4; ++k) {
+        if (ends == 0)
+            return false; // a field reaching past the 64 bytes
+        const std::size_t end = static_cast<std::size_t>(__builtin_ctzll(ends));
+        // An empty field is a run of blanks; a field that is not the last must end at one tab.
+        if (end == start || (k < 3 && text[end] != '\t'))
+            return false;
+        bounds[k] = end;
+        ends &= ends - 1;
+        start = end + 1;
+    }
+    // POS, at most 18 digits, cannot overflow 64 bits; FLAG's value is not kept.
+    const char* pos = text + bounds[2] + 1;
+    const char* posEnd = text + bounds[3];
+    if (!all_digits(text + bounds[0] + 1, text + bounds[1]) || posEnd - pos > 18 ||
+        !all_digits(pos, posEnd))
+        return false;
+    std::uint64_t value = 0;
+    for (; pos != posEnd; ++pos)
+        value = value * 10 + static_cast<unsigned>(*pos - '0');
+    fields->name = text + bounds[1] + 1;
+    fields->nameLength = bounds[2] - bounds[1] - 1;
+    fields->position = static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
+    return true;
+}
+
 } // namespace
 
 SamTextReader::SamTextReader(std::FILE* file) : file_(file), buffer_(kReadBlock) {}
@@ -148,6 +214,12 @@ bool SamTextReader::seek(std::uint64_t offset) {
 }
 
 bool scan_alignment_fields(const char* text, std::size_t length, AlignmentFields* fields) {
+    return scan_usual_shape(text, length, fields) ||
+           scan_alignment_fields_in_full(text, length, fields);
+}
+
+bool scan_alignment_fields_in_full(const char* text, std::size_t length,
+                                   AlignmentFields* fields) {
     Cursor c{text, text + length};
     const char* skipped = nullptr;
     std::size_t skippedLength = 0;

@@ -44,5 +44,9 @@ struct AlignmentFields {
     std::int32_t position;
 };
 bool scan_alignment_fields(const char* text, std::size_t length, AlignmentFields* fields);
+// The same scan character by character, for every shape of line. scan_alignment_fields takes a
+// shortcut for the usual shape (four fields in the first 64 bytes, one tab between them, FLAG
+// and POS plain digits) and falls back to this for anything else.
+bool scan_alignment_fields_in_full(const char* text, std::size_t length, AlignmentFields* fields);
 
 } // namespace alignport
