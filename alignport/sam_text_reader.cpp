@@ -108,17 +108,43 @@ inline std::uint64_t low_bytes(const char* text) {
 #endif
 }
 
-inline bool all_digits(const char* begin, const char* end) {
-    for (; begin != end; ++begin)
-        if (!is_digit(*begin))
-            return false;
+// The value of the n digits at text (1 <= n <= 8), read as one 8-byte word without a loop (the
+// 8 bytes must be readable); false when one of the n is not a digit.
+inline bool few_digits(const char* text, std::size_t n, std::uint64_t* value) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+    std::uint64_t word;
+    std::memcpy(&word, text, 8);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    word = __builtin_bswap64(word); // the first character in the low byte
+#endif
+    const std::uint64_t keep = n == 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * n)) - 1;
+    // A digit has 3 as its high half and keeps it when 6 is added; no carry reaches a kept byte.
+    if (((word & (0xf0 * kOnes)) & keep) != ((0x30 * kOnes) & keep) ||
+        (((word + 0x06 * kOnes) & (0xf0 * kOnes)) & keep) != ((0x30 * kOnes) & keep))
+        return false;
+    // Digit values shifted up so the missing leading ones read as zeros, then combined in pairs.
+    std::uint64_t digits = ((word & keep) - ((0x30 * kOnes) & keep)) << (8 * (8 - n));
+    digits = (digits * 2561) >> 8 & 0x00ff00ff00ff00ffULL;
+    digits = (digits * 6553601) >> 16 & 0x0000ffff0000ffffULL;
+    *value = (digits * 42949672960001ULL) >> 32;
+    return true;
+}
+
+// Up to 16 digits at text, whose last byte is at most text + 64 in a line of at least 72.
+inline bool number(const char* text, std::size_t n, std::uint64_t* value) {
+    if (n <= 8)
+        return few_digits(text, n, value);
+    std::uint64_t high = 0, low = 0;
+    if (n > 16 || !few_digits(text, n - 8, &high) || !few_digits(text + n - 8, 8, &low))
+        return false;
+    *value = high * 100000000 + low;
     return true;
 }
 
 // The usual shape of an alignment line, scanned from the field ends found at once. False when
 // the line has any other shape; the full scan then decides.
 bool scan_usual_shape(const char* text, std::size_t length, AlignmentFields* fields) {
-    if (length < kShapeBytes)
+    if (length < kShapeBytes + 8) // every 8-byte read of a number stays within the line
         return false;
     std::uint64_t ends = low_bytes(text);
     std::size_t bounds[4]; // the byte after QNAME, FLAG, RNAME and POS
@@ -134,18 +160,14 @@ bool scan_usual_shape(const char* text, std::size_t length, AlignmentFields* fie
         ends &= ends - 1;
         start = end + 1;
     }
-    // POS, at most 18 digits, cannot overflow 64 bits; FLAG's value is not kept.
-    const char* pos = text + bounds[2] + 1;
-    const char* posEnd = text + bounds[3];
-    if (!all_digits(text + bounds[0] + 1, text + bounds[1]) || posEnd - pos > 18 ||
-        !all_digits(pos, posEnd))
+    // FLAG's value is not kept; POS, at most 16 digits, cannot overflow 64 bits.
+    std::uint64_t flag = 0, position = 0;
+    if (!number(text + bounds[0] + 1, bounds[1] - bounds[0] - 1, &flag) ||
+        !number(text + bounds[2] + 1, bounds[3] - bounds[2] - 1, &position))
         return false;
-    std::uint64_t value = 0;
-    for (; pos != posEnd; ++pos)
-        value = value * 10 + static_cast<unsigned>(*pos - '0');
     fields->name = text + bounds[1] + 1;
     fields->nameLength = bounds[2] - bounds[1] - 1;
-    fields->position = static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
+    fields->position = static_cast<std::int32_t>(static_cast<std::uint32_t>(position));
     return true;
 }
 
