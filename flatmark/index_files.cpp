@@ -14,10 +14,6 @@ void IndexFiles::close_input() {
     }
 }
 
-namespace {
-constexpr std::size_t kPendingBlock = std::size_t{1} << 16;
-}
-
 bool IndexFiles::flush_pending() {
     if (pendingSize_ == 0)
         return true;
@@ -63,7 +59,7 @@ void IndexFiles::append_index(const void* data, std::size_t size) {
         return;
     }
     if (!pending_)
-        pending_.reset(new char[kPendingBlock]);
+        pending_.reset(new char[kPendingBlock + kCopyPiece]); // room for a last piece
     if (pendingSize_ + size > kPendingBlock && !flush_pending())
         fail(kIdCannotWriteIdxFile, kMsgCannotWriteIdxFile);
     std::memcpy(pending_.get() + pendingSize_, data, size);

@@ -4,9 +4,13 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 namespace flatmark {
+
+constexpr std::size_t kPendingBlock = std::size_t{1} << 16;
+constexpr std::size_t kCopyPiece = 16;
 
 class IndexFiles {
 public:
@@ -35,6 +39,18 @@ public:
     // The same for many small pieces (the key lines): gathered in a block first, so a key
     // costs a copy rather than a stream call. Flushed before any other write and on close.
     void append_index(const void* data, std::size_t size);
+    // The same for a key line, whose source is readable up to the next multiple of 16 bytes
+    // past size: copied inline in 16-byte pieces.
+    void append_key_line(const char* data, std::size_t size) {
+        if (!pending_ || pendingSize_ + size > kPendingBlock) {
+            append_index(data, size);
+            return;
+        }
+        char* to = pending_.get() + pendingSize_;
+        for (std::size_t i = 0; i < size; i += kCopyPiece)
+            std::memcpy(to + i, data + i, kCopyPiece);
+        pendingSize_ += size;
+    }
     std::uint64_t index_bytes() const { return indexBytes_ + pendingSize_; }
 
 private:

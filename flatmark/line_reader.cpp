@@ -13,7 +13,7 @@ static_assert(kBlockSize > 2 * kMaxLinePiece + kMaskBlock,
               "block must hold a piece after compaction");
 } // namespace
 
-LineReader::LineReader(std::FILE* file) : file_(file), buffer_(kBlockSize) {}
+LineReader::LineReader(std::FILE* file) : file_(file), buffer_(kBlockSize + kLinePadding) {}
 
 ReadStatus LineReader::read_slow(Line& line) {
     for (;;) {
@@ -62,7 +62,7 @@ bool LineReader::refill() {
     scanned_ -= cursor_;
     cursor_ = 0;
     filled_ = tail;
-    const std::size_t wanted = buffer_.size() - filled_;
+    const std::size_t wanted = kBlockSize - filled_;
     const std::size_t got = std::fread(buffer_.data() + filled_, 1, wanted, file_);
     filled_ += got;
     if (got < wanted) {

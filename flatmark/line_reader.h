@@ -15,6 +15,9 @@
 namespace flatmark {
 
 constexpr std::size_t kMaxLinePiece = 65534;
+// Readable bytes (of any value) that always follow a line's bytes, so that a scan of the line
+// may look at whole 16-byte blocks.
+constexpr std::size_t kLinePadding = 64;
 
 // One line as read: its bytes (line feed included when it has one; not zero-terminated),
 // its start in the file and the position right after it. Valid until the next read or seek.

@@ -6,6 +6,10 @@
 #include <cstdio>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace flatmark {
 
 namespace {
@@ -30,6 +34,31 @@ inline bool is_space(char c) {
 }
 inline bool is_stop(char c) {
     return kClasses.stop[static_cast<unsigned char>(c)];
+}
+
+// The first character in [at, limit) that ends a word, or limit. Looks at 16 bytes at a time
+// (a line is followed by padding): every such character is 0x20 or below.
+std::size_t word_end(const char* text, std::size_t at, std::size_t limit) {
+#if defined(__SSE2__)
+    const __m128i space = _mm_set1_epi8(0x20);
+    for (; at < limit; at += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at));
+        unsigned low = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(bytes, space), space)));
+        for (; low != 0; low &= low - 1) {
+            const std::size_t i = at + static_cast<unsigned>(__builtin_ctz(low));
+            if (i >= limit)
+                return limit;
+            if (is_stop(text[i]))
+                return i;
+        }
+    }
+    return limit;
+#else
+    while (at < limit && !is_stop(text[at]))
+        ++at;
+    return at;
+#endif
 }
 
 } // namespace
@@ -88,28 +117,19 @@ bool read_key(ScanCore& core, const Line& line, std::size_t from, std::size_t bl
     std::size_t limit = blankAt != kNoMatch && blankAt > begin ? blankAt : line.size;
     if (limit - begin > kKeyBuffer)
         limit = begin + kKeyBuffer; // one character more than a key may hold: too long
-    // Copied while scanned; an over-long word is refused before the buffer is used.
-    std::size_t end = begin;
-    while (end < limit && !is_stop(text[end])) {
-        core.key[end - begin] = text[end];
-        ++end;
-    }
-    const std::size_t length = end - begin;
+    const std::size_t length = word_end(text, begin, limit) - begin;
     if (length >= kKeyBuffer) {
         char message[96];
         std::snprintf(message, sizeof message, "Key longer than 255 characters at line %llu.",
                       static_cast<unsigned long long>(core.lines) + 1);
         core.files.fail(kIdKeyTooLong, message);
     }
+    // Whole pieces, within the key buffer and the line's padding.
+    for (std::size_t i = 0; i < length; i += kCopyPiece)
+        std::memcpy(core.key + i, text + begin + i, kCopyPiece);
     core.key[length] = '\0';
     core.keyLength = length;
     return true;
-}
-
-void write_key(ScanCore& core) {
-    core.key[core.keyLength] = '\n'; // written together, then the terminator is restored
-    core.files.append_index(core.key, core.keyLength + 1);
-    core.key[core.keyLength] = '\0';
 }
 
 std::size_t find_key_start(ScanCore& core, const Line& line) {

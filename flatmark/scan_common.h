@@ -15,6 +15,7 @@
 namespace flatmark {
 
 constexpr std::size_t kKeyBuffer = 256; // a key is at most 255 characters
+static_assert(kKeyBuffer % kCopyPiece == 0, "keys are copied in whole pieces");
 constexpr std::size_t kNoMatch = static_cast<std::size_t>(-1);
 
 struct ScanCore {
@@ -23,7 +24,8 @@ struct ScanCore {
     const Settings& settings;
     IndexFiles& files;
     LineReader& reader;
-    char key[kKeyBuffer] = {}; // the current key; kept until the next key is read
+    // The current key, kept until the next key is read; whole 16-byte pieces of it are copied.
+    char key[kKeyBuffer] = {};
     std::size_t keyLength = 0;
     std::uint32_t entries = 0; // N
     std::uint32_t lines = 0;   // L
@@ -72,7 +74,11 @@ std::size_t content_end(const Line& line);
 // no word; a word longer than 255 characters closes both files and raises KeyTooLong.
 bool read_key(ScanCore& core, const Line& line, std::size_t from, std::size_t blankAt = kNoMatch);
 // Writes the key buffer and a line feed to the index file.
-void write_key(ScanCore& core);
+inline void write_key(ScanCore& core) {
+    core.key[core.keyLength] = '\n'; // written together, then the terminator is restored
+    core.files.append_key_line(core.key, core.keyLength + 1);
+    core.key[core.keyLength] = '\0';
+}
 
 // Steps 1 to 3 of the key rule for "mrtab" and "table": skips K fields separated by the field
 // delimiter and returns where the key starts; a missing field raises KeyNotFound.
