@@ -39,17 +39,19 @@ public:
     // The same for many small pieces (the key lines): gathered in a block first, so a key
     // costs a copy rather than a stream call. Flushed before any other write and on close.
     void append_index(const void* data, std::size_t size);
-    // The same for a key line, whose source is readable up to the next multiple of 16 bytes
-    // past size: copied inline in 16-byte pieces.
-    void append_key_line(const char* data, std::size_t size) {
-        if (!pending_ || pendingSize_ + size > kPendingBlock) {
-            append_index(data, size);
+    // A key and a line feed. The key's buffer is readable up to the next multiple of 16 bytes
+    // past length: it is copied inline in 16-byte pieces.
+    void append_key_line(const char* key, std::size_t length) {
+        if (!pending_ || pendingSize_ + length + 1 > kPendingBlock) {
+            append_index(key, length);
+            append_index("\n", 1);
             return;
         }
         char* to = pending_.get() + pendingSize_;
-        for (std::size_t i = 0; i < size; i += kCopyPiece)
-            std::memcpy(to + i, data + i, kCopyPiece);
-        pendingSize_ += size;
+        for (std::size_t i = 0; i < length; i += kCopyPiece)
+            std::memcpy(to + i, key + i, kCopyPiece);
+        to[length] = '\n';
+        pendingSize_ += length + 1;
     }
     std::uint64_t index_bytes() const { return indexBytes_ + pendingSize_; }
 

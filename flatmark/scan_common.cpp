@@ -127,7 +127,6 @@ bool read_key(ScanCore& core, const Line& line, std::size_t from, std::size_t bl
     // Whole pieces, within the key buffer and the line's padding.
     for (std::size_t i = 0; i < length; i += kCopyPiece)
         std::memcpy(core.key + i, text + begin + i, kCopyPiece);
-    core.key[length] = '\0';
     core.keyLength = length;
     return true;
 }

@@ -24,7 +24,8 @@ struct ScanCore {
     const Settings& settings;
     IndexFiles& files;
     LineReader& reader;
-    // The current key, kept until the next key is read; whole 16-byte pieces of it are copied.
+    // The current key (keyLength characters, not zero-terminated), kept until the next key is
+    // read. Copied in whole 16-byte pieces, so no single byte is stored into it.
     char key[kKeyBuffer] = {};
     std::size_t keyLength = 0;
     std::uint32_t entries = 0; // N
@@ -75,9 +76,7 @@ std::size_t content_end(const Line& line);
 bool read_key(ScanCore& core, const Line& line, std::size_t from, std::size_t blankAt = kNoMatch);
 // Writes the key buffer and a line feed to the index file.
 inline void write_key(ScanCore& core) {
-    core.key[core.keyLength] = '\n'; // written together, then the terminator is restored
-    core.files.append_key_line(core.key, core.keyLength + 1);
-    core.key[core.keyLength] = '\0';
+    core.files.append_key_line(core.key, core.keyLength);
 }
 
 // Steps 1 to 3 of the key rule for "mrtab" and "table": skips K fields separated by the field
