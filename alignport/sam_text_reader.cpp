@@ -31,9 +31,13 @@ struct ClassTable {
 };
 constexpr ClassTable kClasses;
 
-inline bool is_digit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
+inline bool is_digit(char c) {
+    return static_cast<unsigned char>(c - '0') < 10;
+}
 
-inline unsigned char class_of(char c) { return kClasses.of[static_cast<unsigned char>(c)]; }
+inline unsigned char class_of(char c) {
+    return kClasses.of[static_cast<unsigned char>(c)];
+}
 
 // A cursor over [at, end) that also stops at a zero byte.
 struct Cursor {
@@ -82,7 +86,8 @@ struct Cursor {
             v = negative ? std::numeric_limits<std::int64_t>::min() : kMax;
         else if (negative)
             v = -v;
-        *value = static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(v)));
+        *value =
+            static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(v)));
         return true;
     }
 };
@@ -240,8 +245,7 @@ bool scan_alignment_fields(const char* text, std::size_t length, AlignmentFields
            scan_alignment_fields_in_full(text, length, fields);
 }
 
-bool scan_alignment_fields_in_full(const char* text, std::size_t length,
-                                   AlignmentFields* fields) {
+bool scan_alignment_fields_in_full(const char* text, std::size_t length, AlignmentFields* fields) {
     Cursor c{text, text + length};
     const char* skipped = nullptr;
     std::size_t skippedLength = 0;

@@ -79,34 +79,6 @@ void seek_input(ScanCore& core, std::uint64_t position) {
         fail_read(core);
 }
 
-std::size_t skip_blanks(const Line& line, std::size_t from) {
-    while (from < line.size && line.text[from] == ' ')
-        ++from;
-    return from;
-}
-
-bool is_blank_line(const Line& line) {
-    const std::size_t i = skip_blanks(line, 0);
-    return i < line.size && (line.text[i] == '\r' || line.text[i] == '\n');
-}
-
-std::size_t prefix_end(const Line& line, const std::string& prefix) {
-    std::size_t i = skip_blanks(line, 0);
-    for (std::size_t k = 0; k < prefix.size(); ++k, ++i) {
-        if (i >= line.size)
-            return kNoMatch; // the end of a last line without line feed is no match
-        if (line.text[i] == '\n')
-            return k == 0 ? kNoMatch : i;
-        if (line.text[i] != prefix[k])
-            return kNoMatch;
-    }
-    return i;
-}
-
-std::size_t content_end(const Line& line) {
-    return line.size > 0 && line.text[line.size - 1] == '\n' ? line.size - 1 : line.size;
-}
-
 bool read_key(ScanCore& core, const Line& line, std::size_t from, std::size_t blankAt) {
     const char* text = line.text;
     std::size_t begin = from;
@@ -129,53 +101,6 @@ bool read_key(ScanCore& core, const Line& line, std::size_t from, std::size_t bl
         std::memcpy(core.key + i, text + begin + i, kCopyPiece);
     core.keyLength = length;
     return true;
-}
-
-std::size_t find_key_start(ScanCore& core, const Line& line) {
-    const char delimiter = core.settings.fieldDelimiter;
-    std::size_t i = skip_blanks(line, 0);
-    for (unsigned field = 0; field < core.settings.keyFieldCount; ++field) {
-        for (;; ++i) {
-            if (i >= line.size)
-                core.files.fail(kIdKeyNotFound, kMsgKeyNotFound);
-            if (line.text[i] == delimiter)
-                break;
-            if (line.text[i] == '\n')
-                core.files.fail(kIdKeyNotFound, kMsgKeyNotFound);
-        }
-        ++i;
-        if (delimiter == ' ')
-            i = skip_blanks(line, i);
-    }
-    return i;
-}
-
-bool read_data_line_key(ScanCore& core, const Line& line, std::size_t keyStart) {
-    std::size_t blankAt = kNoMatch;
-    if (core.settings.fieldDelimiter == ',') {
-        const std::size_t end = content_end(line);
-        if (keyStart < end) {
-            const void* comma = std::memchr(line.text + keyStart, ',', end - keyStart);
-            if (comma != nullptr)
-                blankAt = static_cast<std::size_t>(static_cast<const char*>(comma) - line.text);
-        }
-    }
-    return read_key(core, line, keyStart, blankAt);
-}
-
-TableLineKind classify_table_line(const Settings& settings, const Line& line,
-                                  bool& headerDetection) {
-    if (is_blank_line(line))
-        return TableLineKind::Skipped;
-    if (!settings.commentPrefix.empty())
-        return begins_with(line, settings.commentPrefix) ? TableLineKind::Skipped
-                                                         : TableLineKind::Data;
-    if (headerDetection) {
-        if (begins_with(line, settings.headerPrefix))
-            return TableLineKind::Skipped;
-        headerDetection = false;
-    }
-    return TableLineKind::Data;
 }
 
 } // namespace flatmark

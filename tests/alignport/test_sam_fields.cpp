@@ -94,8 +94,8 @@ INSTANTIATE_TEST_SUITE_P(Alignport, SamFields, testing::ValuesIn(kFieldCases),
 // the characters that change how a field ends or reads.
 TEST(SamFieldsShortcut, AgreesWithTheFullScanWhateverByteIsChanged) {
     const std::string usual = "read_0001\t16\tchr12\t123456789" + kTail;
-    const char replacements[] = {'\t', ' ', '\n', '\r', '\v', '\f', '\0', '\x01', '+', '-',
-                                 '0', '9', '/', ':', '?', 'a', '\x7f', '\x80', '\xff'};
+    const char replacements[] = {'\t', ' ', '\n', '\r', '\v', '\f', '\0',   '\x01', '+',   '-',
+                                 '0',  '9', '/',  ':',  '?',  'a',  '\x7f', '\x80', '\xff'};
     for (std::size_t at = 0; at < 72; ++at) {
         for (char c : replacements) {
             std::string line = usual;
