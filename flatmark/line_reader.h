@@ -55,6 +55,43 @@ public:
         }
         return read_slow(line);
     }
+    // Takes, in a run, the lines ahead that are whole in the buffer, fit one piece and do not
+    // begin with marker, calling poll() after each as a read would be followed by a poll; stops
+    // at the first other line or when poll() returns true (then stopped is set). Returns the
+    // count taken. The run keeps its state in registers across the poll calls.
+    template <class Poll>
+    std::size_t take_lines_not_beginning_with(char marker, Poll poll, bool& stopped) {
+        const char* data = buffer_.data();
+        const std::size_t filled = filled_;
+        std::size_t cursor = cursor_, scanned = scanned_, base = feedsBase_, count = 0;
+        std::uint64_t feeds = feeds_;
+        stopped = false;
+        for (;;) {
+            if (feeds == 0) {
+                if (filled - scanned < kMaskBlock || scanned - cursor >= kMaxLinePiece)
+                    break;
+                base = scanned;
+                feeds = newline_mask(data + scanned);
+                scanned += kMaskBlock;
+                continue;
+            }
+            const std::size_t feed = base + lowest_bit(feeds);
+            if (feed - cursor >= kMaxLinePiece || data[cursor] == marker)
+                break;
+            feeds &= feeds - 1;
+            cursor = feed + 1;
+            ++count;
+            if (poll()) {
+                stopped = true;
+                break;
+            }
+        }
+        cursor_ = cursor;
+        scanned_ = scanned;
+        feedsBase_ = base;
+        feeds_ = feeds;
+        return count;
+    }
     // Moves the read position to an absolute byte position; false when the file cannot seek.
     bool seek(std::uint64_t position);
     // Position of the next byte to be read.
