@@ -200,7 +200,7 @@ bool SamTextReader::refill() {
     return true;
 }
 
-bool SamTextReader::next(const char** text, std::size_t* length) {
+bool SamTextReader::next_slow(const char** text, std::size_t* length) {
     for (;;) {
         const std::size_t avail = end_ - begin_;
         const std::size_t look = avail < kSamPieceChars ? avail : kSamPieceChars;
