@@ -94,7 +94,7 @@ struct Cursor {
 
 constexpr std::size_t kShapeBytes = 64;
 
-// Bit i set when byte i of the 64 at text is 0x20 or below: every blank and the zero byte are,
+// Bit i set when byte i of the 32 at text is 0x20 or below: every blank and the zero byte are,
 // so a field of the usual shape ends at one of these bits.
 inline std::uint64_t low_bytes(const char* text) {
 #if defined(__SSE2__)
@@ -104,13 +104,25 @@ inline std::uint64_t low_bytes(const char* text) {
         const __m128i atMost = _mm_cmpeq_epi8(_mm_max_epu8(bytes, space), space);
         return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(atMost)));
     };
-    return part(0) | part(1) << 16 | part(2) << 32 | part(3) << 48;
+    return part(0) | part(1) << 16;
 #else
     std::uint64_t mask = 0;
-    for (std::size_t i = 0; i < kShapeBytes; ++i)
+    for (std::size_t i = 0; i < 32; ++i)
         mask |= static_cast<std::uint64_t>(static_cast<unsigned char>(text[i]) <= 0x20) << i;
     return mask;
 #endif
+}
+
+// The same for the 64 bytes at text, the second half looked at only when the first holds
+// fewer than the four field ends wanted.
+inline std::uint64_t field_ends(const char* text) {
+    std::uint64_t ends = low_bytes(text);
+    std::uint64_t fourth = ends;
+    for (int k = 0; k < 3; ++k)
+        fourth &= fourth - 1;
+    if (fourth == 0)
+        ends |= low_bytes(text + 32) << 32;
+    return ends;
 }
 
 // The value of the n digits at text (1 <= n <= 8), read as one 8-byte word without a loop (the
@@ -151,7 +163,7 @@ inline bool number(const char* text, std::size_t n, std::uint64_t* value) {
 bool scan_usual_shape(const char* text, std::size_t length, AlignmentFields* fields) {
     if (length < kShapeBytes + 8) // every 8-byte read of a number stays within the line
         return false;
-    std::uint64_t ends = low_bytes(text);
+    std::uint64_t ends = field_ends(text);
     std::size_t bounds[4]; // the byte after QNAME, FLAG, RNAME and POS
     std::size_t start = 0;
     for (int k = 0; k < 4; ++k) {
