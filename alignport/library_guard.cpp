@@ -1,0 +1,163 @@
+#include "library_guard.h"
+
+#ifndef HELIXO_ABORT_WRAP
+#define HELIXO_ABORT_WRAP 0
+#endif
+
+#include <csignal>
+#include <csetjmp>
+#include <cstdlib>
+
+#if HELIXO_ABORT_WRAP
+// The plug-in is linked with --wrap=abort and --wrap=exit: every call to abort() or exit() made
+// by the code linked into it (the BAM library's objects included) lands here. The library's
+// objects carry unwind tables, so an exception thrown here unwinds its C frames to the guard.
+extern "C" {
+[[noreturn]] void __real_abort(void);
+[[noreturn]] void __real_exit(int status);
+[[noreturn]] void __wrap_abort(void);
+[[noreturn]] void __wrap_exit(int status);
+}
+#endif
+
+namespace alignport {
+
+namespace {
+
+#if HELIXO_ABORT_WRAP
+
+// Hidden: a thrown type's type_info would otherwise be exported from the plug-in.
+struct __attribute__((visibility("hidden"))) LibraryGaveUp {};
+thread_local int guardDepth = 0;
+
+struct GuardScope {
+    GuardScope() { ++guardDepth; }
+    ~GuardScope() { --guardDepth; }
+    GuardScope(const GuardScope&) = delete;
+    GuardScope& operator=(const GuardScope&) = delete;
+};
+
+template <class Body> bool guarded(Body&& body) {
+    GuardScope scope;
+    try {
+        body();
+        return true;
+    } catch (const LibraryGaveUp&) {
+        return false;
+    }
+}
+
+#else
+
+// Where the linker cannot wrap abort(), a SIGABRT handler jumps back to the guard (POSIX lets
+// abort() return control this way when the handler does not return). exit() cannot be caught:
+// the services' header test keeps every path away from the library's only exit().
+thread_local sigjmp_buf* activeJump = nullptr;
+
+extern "C" void jump_back_to_guard(int) {
+    if (activeJump != nullptr)
+        siglongjmp(*activeJump, 1);
+    std::signal(SIGABRT, SIG_DFL);
+    std::raise(SIGABRT);
+}
+
+struct JumpScope {
+    struct sigaction previous {};
+    sigjmp_buf* outer;
+    explicit JumpScope(sigjmp_buf* env) : outer(activeJump) {
+        struct sigaction handler {};
+        handler.sa_handler = jump_back_to_guard;
+        handler.sa_flags = SA_NODEFER; // SIGABRT stays unblocked after the jump
+        sigemptyset(&handler.sa_mask);
+        sigaction(SIGABRT, &handler, &previous);
+        activeJump = env;
+    }
+    ~JumpScope() {
+        activeJump = outer;
+        sigaction(SIGABRT, &previous, nullptr);
+    }
+    JumpScope(const JumpScope&) = delete;
+    JumpScope& operator=(const JumpScope&) = delete;
+};
+
+// A macro rather than a function: sigsetjmp must run in the frame that stays alive.
+#define HELIXO_GUARDED(statement)                                                                  \
+    do {                                                                                           \
+        sigjmp_buf env_;                                                                           \
+        JumpScope scope_(&env_);                                                                   \
+        if (sigsetjmp(env_, 0) != 0)                                                               \
+            return false;                                                                          \
+        statement;                                                                                 \
+    } while (0)
+
+#endif
+
+bool open_guarded(const char* name, const char* mode, samfile_t*& file) {
+#if HELIXO_ABORT_WRAP
+    return guarded([&] { file = samopen(name, mode, nullptr); });
+#else
+    HELIXO_GUARDED(file = samopen(name, mode, nullptr));
+    return true;
+#endif
+}
+
+bool read_guarded(samfile_t* file, bam1_t* record, int& result) {
+#if HELIXO_ABORT_WRAP
+    return guarded([&] { result = samread(file, record); });
+#else
+    HELIXO_GUARDED(result = samread(file, record));
+    return true;
+#endif
+}
+
+bool call_guarded(int (*fn)(void*), void* context, int& result) {
+#if HELIXO_ABORT_WRAP
+    return guarded([&] { result = fn(context); });
+#else
+    HELIXO_GUARDED(result = fn(context));
+    return true;
+#endif
+}
+
+} // namespace
+
+bool library_guard_active() { return HELIXO_ABORT_WRAP != 0; }
+
+SamFilePtr guarded_samopen(const char* name, const char* mode) {
+    samfile_t* raw = nullptr;
+    if (!open_guarded(name, mode, raw))
+        return nullptr;
+    SamFilePtr file(raw);
+    if (file && file->header == nullptr)
+        file.reset();
+    return file;
+}
+
+int guarded_samread(samfile_t* file, bam1_t* record) {
+    int result = 0;
+    return read_guarded(file, record, result) ? result : kReadAbandoned;
+}
+
+bool run_guarded(int (*fn)(void* context), void* context, int& result) {
+    return call_guarded(fn, context, result);
+}
+
+} // namespace alignport
+
+#if HELIXO_ABORT_WRAP
+extern "C" {
+
+void __wrap_abort(void) {
+    if (alignport::guardDepth > 0)
+        throw alignport::LibraryGaveUp{};
+    __real_abort();
+}
+
+void __wrap_exit(int status) {
+    if (alignport::guardDepth > 0)
+        throw alignport::LibraryGaveUp{};
+    __real_exit(status);
+}
+
+} // extern "C"
+#endif
