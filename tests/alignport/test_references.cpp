@@ -1,26 +1,216 @@
+// Reference and header queries: names to numbers and back, and getheader's three outputs.
 #include "bamkit.h"
+
+#include <cmath>
+#include <functional>
+#include <filesystem>
+#include <limits>
 
 using namespace testkit;
 
 namespace {
 
+std::int32_t int32_out(const hxhost::CallResult& r) {
+    EXPECT_TRUE(r.ok) << r.identifier << ": " << r.message;
+    if (!r.ok || !r.outputs[0])
+        return -999;
+    EXPECT_EQ(haGetClassID(r.outputs[0].get()), haINT32_CLASS);
+    EXPECT_EQ(hxhost::dims_of(r.outputs[0].get()), (std::vector<haSize>{1, 1}));
+    return hxhost::values_of<std::int32_t>(r.outputs[0].get())[0];
+}
+
 class References : public ::testing::Test {
 protected:
     TempDir dir;
-    std::string bam = bamkit::make_bam(
-        dir, "refs",
-        bamkit::sam_header({{"chr1", 1000}, {"chr2", 2000}, {"chr3", 3000}, {"my:ref", 40}}) +
-            "r1\t0\tchr1\t10\t30\t5M\t*\t0\t0\tACGTA\tIIIII\n");
+    std::vector<std::pair<std::string, int>> refs = {
+        {"chr1", 1000}, {"chr2", 2000}, {"chr3", 3000}, {"my:ref", 40}, {"HLA-A*01:01", 3503}};
+    std::string bam = bamkit::make_bam(dir, "refs",
+                                       bamkit::sam_header(refs) +
+                                           "r1\t0\tchr1\t10\t30\t5M\t*\t0\t0\tACGTA\tIIIII\n");
 };
 
 TEST_F(References, GetHeaderReturnsTextNamesAndLengths) {
     auto r = call("alignport", 3, args("getheader", bam));
     ASSERT_TRUE(r.ok) << r.identifier << " " << r.message;
-    EXPECT_NE(hxhost::text_of(r.outputs[0].get()).find("@SQ\tSN:chr2\tLN:2000"), std::string::npos);
-    ASSERT_EQ(hxhost::dims_of(r.outputs[1].get()), (std::vector<haSize>{4, 1}));
-    EXPECT_EQ(hxhost::text_of(haGetCell(r.outputs[1].get(), 2)), "chr3");
-    EXPECT_EQ(hxhost::values_of<std::uint32_t>(r.outputs[2].get()),
-              (std::vector<std::uint32_t>{1000, 2000, 3000, 40}));
+    EXPECT_EQ(hxhost::text_of(r.outputs[0].get()), bamkit::sam_header(refs));
+    ASSERT_EQ(hxhost::dims_of(r.outputs[1].get()), (std::vector<haSize>{refs.size(), 1}));
+    ASSERT_EQ(haGetClassID(r.outputs[2].get()), haUINT32_CLASS);
+    const auto lengths = hxhost::values_of<std::uint32_t>(r.outputs[2].get());
+    for (std::size_t k = 0; k < refs.size(); ++k) {
+        EXPECT_EQ(hxhost::text_of(haGetCell(r.outputs[1].get(), k)), refs[k].first);
+        EXPECT_EQ(lengths[k], static_cast<std::uint32_t>(refs[k].second));
+    }
+}
+
+TEST_F(References, GetHeaderGivesOnlyTheOutputsAskedFor) {
+    for (int n = 0; n <= 3; ++n) {
+        auto r = call("alignport", n, args("getheader", bam));
+        ASSERT_TRUE(r.ok);
+        ASSERT_EQ(r.outputs.size(), static_cast<std::size_t>(n));
+        for (const auto& out : r.outputs)
+            EXPECT_NE(out, nullptr);
+    }
+}
+
+TEST_F(References, GetHeaderOfAFileWithoutReferencesGivesEmptyColumns) {
+    const std::string empty = bamkit::make_header_only_bam(dir, "empty", "@HD\tVN:1.0\tSO:unsorted\n");
+    auto r = call("alignport", 3, args("getheader", empty));
+    ASSERT_TRUE(r.ok) << r.identifier << " " << r.message;
+    EXPECT_EQ(hxhost::text_of(r.outputs[0].get()), "@HD\tVN:1.0\tSO:unsorted\n");
+    EXPECT_EQ(hxhost::dims_of(r.outputs[1].get()), (std::vector<haSize>{0, 1}));
+    EXPECT_TRUE(haIsCell(r.outputs[1].get()));
+    EXPECT_EQ(hxhost::dims_of(r.outputs[2].get()), (std::vector<haSize>{0, 1}));
+    EXPECT_EQ(haGetClassID(r.outputs[2].get()), haUINT32_CLASS);
+}
+
+TEST_F(References, NumbersAndNamesRoundTrip) {
+    EXPECT_EQ(int32_out(call("alignport", 1, args("getnumberofreferences", bam))),
+              static_cast<std::int32_t>(refs.size()));
+    for (std::size_t k = 0; k < refs.size(); ++k) {
+        auto name = call("alignport", 1, args("getreferencestring", bam, static_cast<double>(k)));
+        ASSERT_TRUE(name.ok);
+        EXPECT_EQ(hxhost::text_of(name.outputs[0].get()), refs[k].first);
+        if (refs[k].first.find(':') == std::string::npos) {
+            EXPECT_EQ(int32_out(call("alignport", 1,
+                                     args("validatereferencestring", bam, refs[k].first))),
+                      static_cast<std::int32_t>(k));
+        }
+    }
+}
+
+struct RegionCase {
+    const char* text;
+    std::int32_t expected;
+};
+
+class ValidateReference : public References, public ::testing::WithParamInterface<RegionCase> {};
+
+TEST_P(ValidateReference, ResolvesTheNamePartOfARegion) {
+    EXPECT_EQ(int32_out(call("alignport", 1, args("validatereferencestring", bam, GetParam().text))),
+              GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, ValidateReference,
+                         ::testing::Values(RegionCase{"chr1", 0}, RegionCase{"chr3:100-200", 2},
+                                           RegionCase{"chr2:1,000-1,500", 1},
+                                           RegionCase{"chrX", -1}, RegionCase{"", -1},
+                                           RegionCase{"CHR1", -1}));
+
+struct NumberCase {
+    double value;
+    const char* expected; // null: invalid reference
+};
+
+class ReferenceNumbers : public References, public ::testing::WithParamInterface<NumberCase> {};
+
+TEST_P(ReferenceNumbers, TruncateTowardZeroAndStayInRange) {
+    auto r = call("alignport", 1, args("getreferencestring", bam, GetParam().value));
+    if (GetParam().expected == nullptr) {
+        EXPECT_HX_ERROR(r, "helixo:alignport:getreferencestring:InvalidReference",
+                        "getreferencestring: Invalid reference number.");
+    } else {
+        ASSERT_TRUE(r.ok);
+        EXPECT_EQ(hxhost::text_of(r.outputs[0].get()), GetParam().expected);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, ReferenceNumbers,
+    ::testing::Values(NumberCase{0, "chr1"}, NumberCase{1.9, "chr2"}, NumberCase{-0.5, "chr1"},
+                      NumberCase{4, "HLA-A*01:01"}, NumberCase{5, nullptr}, NumberCase{-1, nullptr},
+                      NumberCase{std::numeric_limits<double>::quiet_NaN(), nullptr},
+                      NumberCase{4294967296.0, nullptr},
+                      NumberCase{std::numeric_limits<double>::infinity(), nullptr}));
+
+struct ErrorCase {
+    const char* label;
+    int outCount;
+    std::function<Inputs(const std::string&)> inputs;
+    const char* identifier;
+    const char* message;
+};
+
+class ReferenceErrors : public References, public ::testing::WithParamInterface<ErrorCase> {};
+
+TEST_P(ReferenceErrors, AreRaisedInOrder) {
+    const ErrorCase& c = GetParam();
+    EXPECT_HX_ERROR(call("alignport", c.outCount, c.inputs(bam)), c.identifier, c.message);
+}
+
+#define SVC(s) "helixo:alignport:" s
+INSTANTIATE_TEST_SUITE_P(
+    Table, ReferenceErrors,
+    ::testing::Values(
+        ErrorCase{"ValidateNoInput", 1, [](const std::string& b) { return args("validatereferencestring", b); },
+                  SVC("validatereferencestring:InvalidNumInputArg"),
+                  "validatereferencestring: Invalid number of input arguments required."},
+        ErrorCase{"ValidateTwoInputsBeforeOutputs", 2,
+                  [](const std::string& b) { return args("validatereferencestring", b, "a", "b"); },
+                  SVC("validatereferencestring:InvalidNumInputArg"),
+                  "validatereferencestring: Invalid number of input arguments required."},
+        ErrorCase{"ValidateTwoOutputs", 2,
+                  [](const std::string& b) { return args("validatereferencestring", b, 7.0); },
+                  SVC("validatereferencestring:InvalidNumOutputArg"),
+                  "validatereferencestring: Too many output arguments."},
+        ErrorCase{"ValidateNumericName", 1,
+                  [](const std::string& b) { return args("validatereferencestring", b, 7.0); },
+                  SVC("InvalidRefName"), "Invalid reference name."},
+        ErrorCase{"ValidateNameOfBufferSize", 1,
+                  [](const std::string& b) {
+                      return args("validatereferencestring", b, std::string(256, 'c'));
+                  },
+                  SVC("InvalidRefName"), "Invalid reference name."},
+        ErrorCase{"CountWithInput", 1,
+                  [](const std::string& b) { return args("getnumberofreferences", b, 1.0); },
+                  SVC("getnumberofreferences:InvalidNumInputArg"),
+                  "getnumberofreferences: Invalid number of input arguments required."},
+        ErrorCase{"CountTwoOutputs", 2,
+                  [](const std::string& b) { return args("getnumberofreferences", b); },
+                  SVC("getnumberofreferences:InvalidNumOutputArg"),
+                  "getnumberofreferences: Too many output arguments."},
+        ErrorCase{"NameNoInput", 1, [](const std::string& b) { return args("getreferencestring", b); },
+                  SVC("getreferencestring:InvalidNumInputArg"),
+                  "getreferencestring: Invalid number of input arguments required."},
+        ErrorCase{"NameTwoOutputs", 2,
+                  [](const std::string& b) { return args("getreferencestring", b, 99.0); },
+                  SVC("getreferencestring:InvalidNumOutputArg"),
+                  "getreferencestring: Too many output arguments."},
+        ErrorCase{"NameNumberCheckedWithoutOutputs", 0,
+                  [](const std::string& b) { return args("getreferencestring", b, 99.0); },
+                  SVC("getreferencestring:InvalidReference"),
+                  "getreferencestring: Invalid reference number."},
+        ErrorCase{"HeaderNoInput", 1, [](const std::string&) { return args("getheader"); },
+                  SVC("InvalidNumInputArg"), "Invalid number of input arguments required."},
+        ErrorCase{"HeaderTwoInputs", 1, [](const std::string& b) { return args("getheader", b, b); },
+                  SVC("getheader:InvalidNumInputArg"),
+                  "getheader: Invalid number of input arguments required."},
+        ErrorCase{"HeaderFourOutputs", 4, [](const std::string& b) { return args("getheader", b); },
+                  SVC("getheader:InvalidNumOutputArg"), "getheader: Too many output arguments."},
+        ErrorCase{"HeaderNameOfBufferSize", 1,
+                  [](const std::string&) { return args("getheader", std::string(512, 'n')); },
+                  SVC("InvalidFileName"), "Invalid BAM file name."},
+        ErrorCase{"HeaderMissingFile", 0,
+                  [](const std::string& b) { return args("getheader", b + ".missing"); },
+                  SVC("CannotOpenInFile"), "Could not open BAM file."},
+        ErrorCase{"HeaderOfSamText", 1,
+                  [](const std::string& b) {
+                      return args("getheader", b.substr(0, b.size() - 4) + ".sam");
+                  },
+                  SVC("CannotOpenInFile"), "Could not open BAM file."}),
+    [](const auto& p) { return std::string(p.param.label); });
+
+TEST_F(References, ZeroOutputsStillRunTheChecks) {
+    for (const char* service : {"validatereferencestring", "getreferencestring"}) {
+        auto r = call("alignport", 0, args(service, bam, 1.0));
+        if (std::string(service) == "validatereferencestring") {
+            EXPECT_HX_ERROR(r, SVC("InvalidRefName"), "Invalid reference name.");
+        } else {
+            EXPECT_TRUE(r.ok);
+            EXPECT_TRUE(r.outputs.empty());
+        }
+    }
+    auto header = call("alignport", 0, args("getheader", bam));
+    EXPECT_TRUE(header.ok);
 }
 
 } // namespace

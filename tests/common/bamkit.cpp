@@ -4,6 +4,8 @@
 #include <samtools/sam.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <random>
 #include <sstream>
 
@@ -37,6 +39,21 @@ std::string make_bam(const testkit::TempDir& dir, const std::string& name, const
     samclose(in);
     if (index)
         bam_index_build(bamPath.c_str());
+    return bamPath;
+}
+
+std::string make_header_only_bam(const testkit::TempDir& dir, const std::string& name,
+                                 const std::string& headerText) {
+    const std::string bamPath = dir.file(name + ".bam");
+    bam_header_t* header = bam_header_init();
+    header->l_text = static_cast<std::uint32_t>(headerText.size());
+    header->text = static_cast<char*>(std::malloc(headerText.size() + 1));
+    std::memcpy(header->text, headerText.c_str(), headerText.size() + 1);
+    samfile_t* out = samopen(bamPath.c_str(), "wb", header);
+    EXPECT_NE(out, nullptr);
+    if (out != nullptr)
+        samclose(out);
+    bam_header_destroy(header);
     return bamPath;
 }
 

@@ -18,6 +18,11 @@ std::string sam_header(const std::vector<std::pair<std::string, int>>& refs,
 std::string make_bam(const testkit::TempDir& dir, const std::string& name, const std::string& sam,
                      bool index = true);
 
+// A BAM holding only a header with this text and no references (the library's SAM reader
+// cannot read such a file, so the header is written directly).
+std::string make_header_only_bam(const testkit::TempDir& dir, const std::string& name,
+                                 const std::string& headerText);
+
 // A seeded, coordinate-sorted SAM text: references chr1..chrN and reads of 'reads' per reference.
 std::string generated_sam(unsigned seed, int references, int readsPerReference, int readLength = 50);
 
