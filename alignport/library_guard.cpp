@@ -26,8 +26,7 @@ namespace {
 
 #if HELIXO_ABORT_WRAP
 
-// Hidden: a thrown type's type_info would otherwise be exported from the plug-in.
-struct __attribute__((visibility("hidden"))) LibraryGaveUp {};
+struct LibraryGaveUp {};
 thread_local int guardDepth = 0;
 
 struct GuardScope {
