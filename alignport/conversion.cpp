@@ -52,7 +52,8 @@ SamFilePtr open_probed_input(const char* name, const char* mode, bam1_t* record,
         input.reset();
         plugin_error("CorruptedHeaderSAMFile", texts.headerMissing);
     }
-    if (guarded_samread(input.get(), record) < 0) {
+    const bool samText = std::strcmp(mode, "r") == 0;
+    if ((samText && !sam_text_has_records(name)) || guarded_samread(input.get(), record) < 0) {
         input.reset();
         plugin_error("CorruptedSAMFile", texts.corrupted);
     }

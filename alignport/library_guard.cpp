@@ -4,6 +4,8 @@
 #define HELIXO_ABORT_WRAP 0
 #endif
 
+#include <zlib.h>
+
 #include <csignal>
 #include <csetjmp>
 #include <cstdlib>
@@ -135,6 +137,24 @@ SamFilePtr guarded_samopen(const char* name, const char* mode) {
 int guarded_samread(samfile_t* file, bam1_t* record) {
     int result = 0;
     return read_guarded(file, record, result) ? result : kReadAbandoned;
+}
+
+bool sam_text_has_records(const char* name) {
+    gzFile in = gzopen(name, "rb");
+    if (in == nullptr)
+        return false;
+    char buf[1 << 16];
+    bool atLineStart = true;
+    bool found = false;
+    int n;
+    while (!found && (n = gzread(in, buf, sizeof buf)) > 0) {
+        for (int k = 0; k < n && !found; ++k) {
+            found = atLineStart && buf[k] != '@';
+            atLineStart = buf[k] == '\n';
+        }
+    }
+    gzclose(in);
+    return found;
 }
 
 bool run_guarded(int (*fn)(void* context), void* context, int& result) {

@@ -27,6 +27,12 @@ SamFilePtr guarded_samopen(const char* name, const char* mode);
 // record. After kReadAbandoned the file may only be closed.
 int guarded_samread(samfile_t* file, bam1_t* record);
 
+// True when the SAM text (plain or gzip-compressed, as the library reads it) has a line after its
+// header lines. The library's reader must not be asked for a record otherwise: on a file that
+// holds header lines only, its first read parses the last header line again, past the end of
+// its buffer. False also when the file cannot be read.
+bool sam_text_has_records(const char* name);
+
 // Runs fn(context) under the guard and stores its result. Returns false when the library
 // aborted or exited inside it (result is then untouched); what the library held at that moment
 // may stay allocated.

@@ -15,6 +15,13 @@
 
 using namespace testkit;
 
+// The library's index builder gives up on an unsorted input without freeing the index it has
+// built so far (nor its record); that memory is the library's, lost on each such call. Under the
+// leak checker this binary names those two allocation sites as known.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:bam_index_core\nleak:bam_read1\n";
+}
+
 namespace {
 
 // A seeded SAM text whose records are in random order. Positions are distinct within each
