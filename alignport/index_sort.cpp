@@ -163,7 +163,8 @@ void indexbamfileF(int outCount, haArray* /*outSlots*/[], int inCount, const haA
         plugin_error("CannotOpenIdxFile", "Could not open output index file.");
     IndexBuild job{bamName, part.path().c_str()};
     int result = -1;
-    if (!run_guarded(build_index, &job, result))
+    const unsigned long readErrors = library_read_errors();
+    if (!run_guarded(build_index, &job, result) || library_read_errors() != readErrors)
         plugin_error("CorruptedBAMFile", "BAM file is corrupted.");
     if (result < 0)
         service_error("indexbamfile", "CannotBuildIndex",
@@ -197,7 +198,11 @@ void bamsortF(int outCount, haArray* /*outSlots*/[], int inCount, const haArray*
         plugin_error("CannotOpenOutFile", "Could not create output file.");
     SortJob job{bamName, prefix};
     int result = -1;
-    if (!run_guarded(sort_by_coordinate, &job, result) || result < 0)
+    const unsigned long readErrors = library_read_errors();
+    // A read error in the middle of the input would otherwise give a sorted file that silently
+    // lacks every record after it. What the library wrote stays on disk, as after any failure.
+    if (!run_guarded(sort_by_coordinate, &job, result) || result < 0 ||
+        library_read_errors() != readErrors)
         plugin_error("CorruptedSAMFile", "BAM file is corrupted.");
     struct stat st {};
     if (::stat(sorted.c_str(), &st) != 0)

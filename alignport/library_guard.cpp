@@ -14,11 +14,14 @@
 // The plug-in is linked with --wrap=abort and --wrap=exit: every call to abort() or exit() made
 // by the code linked into it (the BAM library's objects included) lands here. The library's
 // objects carry unwind tables, so an exception thrown here unwinds its C frames to the guard.
+// bam_read1 is wrapped too, to count the read errors the library's own loops pass over.
 extern "C" {
 [[noreturn]] void __real_abort(void);
 [[noreturn]] void __real_exit(int status);
+int __real_bam_read1(bamFile fp, bam1_t* b);
 [[noreturn]] void __wrap_abort(void);
 [[noreturn]] void __wrap_exit(int status);
+int __wrap_bam_read1(bamFile fp, bam1_t* b);
 }
 #endif
 
@@ -30,6 +33,7 @@ namespace {
 
 struct LibraryGaveUp {};
 thread_local int guardDepth = 0;
+thread_local unsigned long readErrors = 0;
 
 struct GuardScope {
     GuardScope() { ++guardDepth; }
@@ -124,6 +128,14 @@ bool call_guarded(int (*fn)(void*), void* context, int& result) {
 
 bool library_guard_active() { return HELIXO_ABORT_WRAP != 0; }
 
+unsigned long library_read_errors() {
+#if HELIXO_ABORT_WRAP
+    return readErrors;
+#else
+    return 0;
+#endif
+}
+
 SamFilePtr guarded_samopen(const char* name, const char* mode) {
     samfile_t* raw = nullptr;
     if (!open_guarded(name, mode, raw))
@@ -176,6 +188,13 @@ void __wrap_exit(int status) {
     if (alignport::guardDepth > 0)
         throw alignport::LibraryGaveUp{};
     __real_exit(status);
+}
+
+int __wrap_bam_read1(bamFile fp, bam1_t* b) {
+    const int result = __real_bam_read1(fp, b);
+    if (result < -1)
+        ++alignport::readErrors;
+    return result;
 }
 
 } // extern "C"
