@@ -7,8 +7,9 @@
 #include <zlib.h>
 
 #include <csignal>
-#include <csetjmp>
+#include <setjmp.h>
 #include <cstdlib>
+#include <cstring>
 
 #if HELIXO_ABORT_WRAP
 // The plug-in is linked with --wrap=abort and --wrap=exit: every call to abort() or exit() made
@@ -137,6 +138,8 @@ unsigned long library_read_errors() {
 }
 
 SamFilePtr guarded_samopen(const char* name, const char* mode) {
+    if (std::strcmp(mode, "rb") == 0)
+        return open_bam(name); // the BAM reader neither aborts nor exits
     samfile_t* raw = nullptr;
     if (!open_guarded(name, mode, raw))
         return nullptr;

@@ -229,6 +229,17 @@ TEST_F(Conversion, RoundTripSamToBamToSamKeepsEveryRecord) {
     EXPECT_EQ(peer::view(viaBam, "-H --no-PG"), peer::view(in, "-H --no-PG"));
 }
 
+TEST_F(Conversion, GzipCompressedSamIsReadLikePlainText) {
+    peer::run("gzip -c " + peer::quoted(sam) + " > " + peer::quoted(dir.file("in.sam.gz")));
+    const std::string out = dir.file("from_gz.bam");
+    ASSERT_TRUE(call("alignport", 0, args("sam2bam", dir.file("in.sam.gz"), out)).ok);
+    EXPECT_EQ(peer::view(out), peer::joined(lines));
+    const std::string headerOnly = dir.write_text("h.sam", kHeader);
+    peer::run("gzip " + peer::quoted(headerOnly));
+    EXPECT_HX_ERROR(call("alignport", 0, args("sam2bam", headerOnly + ".gz", dir.file("h.bam"))),
+                    "helixo:alignport:CorruptedSAMFile", "SAM file is corrupted.");
+}
+
 // --- selection class and shape ---
 
 struct SelectionShapeCase {
