@@ -31,6 +31,7 @@ constexpr ConversionTexts kSam2bamTexts{"SAM file has a missing or corrupted hea
 struct ConversionFiles {
     RecordOutput output;
     SamFilePtr input;
+    bool bamInput = false;
 
     // Closes the input, then the output, and raises. The output keeps what was written.
     [[noreturn]] void fail(const char* name, const char* text) {
@@ -64,13 +65,14 @@ SamFilePtr open_probed_input(const char* name, const char* mode, bam1_t* record,
     return input;
 }
 
-// Reads the next record: true for a record, false at a clean end of the input. A damaged file
-// or a malformed record ends the call with the corrupted-file error.
+// Reads the next record: true for a record, false at a clean end of the input. A damaged file,
+// a malformed record, or a BAM file that ends without its end-of-file block (cut short between
+// two records) ends the call with the corrupted-file error.
 bool next_record(ConversionFiles& files, bam1_t* record, const ConversionTexts& texts) {
     const int result = guarded_samread(files.input.get(), record);
     if (result >= 0)
         return true;
-    if (result < -1)
+    if (result < -1 || (files.bamInput && bgzf_check_EOF(files.input->x.bam) == 0))
         files.fail("CorruptedSAMFile", texts.corrupted);
     return false;
 }
@@ -123,6 +125,7 @@ void convert(const char* inName, const char* inMode, const char* outName, Output
     RecordPtr record = new_record();
     ConversionFiles files;
     files.input = open_probed_input(inName, inMode, record.get(), texts);
+    files.bamInput = std::strcmp(inMode, "rb") == 0;
     if (!files.output.open(outName, format, files.input->header)) {
         files.input.reset();
         plugin_error("CannotOpenOutFile", texts.cannotCreate);

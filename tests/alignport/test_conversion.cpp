@@ -531,6 +531,15 @@ TEST_F(TruncatedBam, GivesTheCorruptedErrorAndKeepsTheRecordsBeforeTheCut) {
     }
 }
 
+TEST_F(TruncatedBam, BamWithoutItsEndOfFileBlockIsCorruptedAfterEveryRecordIsCopied) {
+    const std::string bytes = read_file(whole);
+    const std::string cut28 = dir.write_text("noeof.bam", bytes.substr(0, bytes.size() - 28));
+    const std::string out = dir.file("noeof.sam");
+    EXPECT_HX_ERROR(bam2bam(cut28, "bam", out, "sam", empty_selection()),
+                    "helixo:alignport:CorruptedSAMFile", "BAM file is corrupted.");
+    EXPECT_EQ(read_file(out), peer::joined(all));
+}
+
 TEST_F(TruncatedBam, SelectionWithinTheIntactPartEndsNormally) {
     const std::string out = dir.file("head.sam");
     EXPECT_TRUE(bam2bam(cut, "bam", out, "sam", u32({1, 50})).ok);
