@@ -4,7 +4,7 @@
 //   bench_conversion [RECORDS] [FOLDER] [ROUNDS]
 //
 // Writes a seeded SAM text of RECORDS records (default 4,000,000) in random order over four
-// references in FOLDER (default: a new folder under TMPDIR, removed afterwards). Every run is a
+// references in FOLDER (default, or when empty: a new folder under TMPDIR, removed afterwards). Every run is a
 // child process: the parent measures its wall time and its peak resident memory. Contenders
 // alternate for ROUNDS rounds (default 3); the best time of each is kept. One line per job:
 //   job=NAME records=N bare_s=.. service_s=.. ratio=.. bare_rss_kb=.. service_rss_kb=.. samtools_s=..
@@ -177,7 +177,7 @@ void compare(const char* job, long records, int rounds, const std::function<int(
 
 int main(int argc, char** argv) {
     const long records = argc > 1 ? std::atol(argv[1]) : 4000000;
-    const bool ownFolder = argc <= 2;
+    const bool ownFolder = argc <= 2 || argv[2][0] == '\0';
     std::string folder;
     if (ownFolder) {
         const char* tmp = std::getenv("TMPDIR");
