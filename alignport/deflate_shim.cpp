@@ -83,7 +83,9 @@ void forget(const z_stream* stream) {
 enum class Route { Zlib, OneShot, AfterEnd };
 
 // Decides one call. OneShot only for the first call after init, with Z_FINISH, input and an
-// output buffer: the shape of a whole block coded at once.
+// output buffer: the shape of a whole block coded at once. Empty input stays with zlib: the
+// library writes its end-of-file marker by deflating an empty block, and readers look for zlib's
+// exact bytes there.
 Route route(z_streamp strm, Kind kind, int flush, int* level) {
     if (strm == nullptr)
         return Route::Zlib;
@@ -94,8 +96,7 @@ Route route(z_streamp strm, Kind kind, int flush, int* level) {
     switch (t->phase) {
     case Phase::Fresh:
         if (flush == Z_FINISH && strm->total_in == 0 && strm->total_out == 0 &&
-            strm->next_out != nullptr && (strm->next_in != nullptr || strm->avail_in == 0) &&
-            (kind == Kind::Deflate || strm->avail_in != 0)) {
+            strm->avail_in != 0 && strm->next_in != nullptr && strm->next_out != nullptr) {
             *level = t->level;
             return Route::OneShot;
         }
@@ -210,10 +211,8 @@ bool deflate_block(z_streamp strm, int level) {
         c = libdeflate_alloc_compressor(libLevel);
     if (c == nullptr)
         return false;
-    static const Bytef kNoInput = 0;
-    const Bytef* in = strm->avail_in != 0 ? strm->next_in : &kNoInput;
-    const std::size_t written =
-        libdeflate_deflate_compress(c, in, strm->avail_in, strm->next_out, strm->avail_out);
+    const std::size_t written = libdeflate_deflate_compress(c, strm->next_in, strm->avail_in,
+                                                            strm->next_out, strm->avail_out);
     pool.give(c);
     if (written == 0)
         return false;

@@ -89,8 +89,14 @@ TEST_P(BlockShapes, EncodeThroughLibdeflateAndReadBackWithZlib) {
     const Coded shim = blocks::deflate_once(Via::Shim, data, room, level);
     ASSERT_EQ(shim.result, Z_STREAM_END);
     EXPECT_EQ(shim.totalIn, data.size());
-    EXPECT_EQ(counted.fast_deflates(), 1u);
-    EXPECT_EQ(counted.zlib_deflates(), 0u);
+    if (data.empty()) {
+        // The library's end-of-file marker is an empty block: zlib writes it, byte for byte.
+        expect_same_coding(shim, blocks::deflate_once(Via::Zlib, data, room, level));
+        EXPECT_EQ(counted.zlib_deflates(), 1u);
+    } else {
+        EXPECT_EQ(counted.fast_deflates(), 1u);
+        EXPECT_EQ(counted.zlib_deflates(), 0u);
+    }
     const Coded back = blocks::inflate_once(Via::Zlib, shim.bytes, kBgzfBlock);
     EXPECT_EQ(back.result, Z_STREAM_END);
     EXPECT_TRUE(back.bytes == data);
