@@ -219,15 +219,12 @@ TEST(LibdeflatePlugin, ReadsAHeaderOfManyBlocksWrittenByLibdeflate) {
     EXPECT_EQ(hxhost::text_of(r.outputs[0].get()), header);
 }
 
+// This suite is built only where the shim is, so the plug-in must carry it too.
 TEST(LibdeflatePlugin, AlignportCallsLibdeflate) {
-#if defined(__APPLE__)
-    GTEST_SKIP() << "the shim is linked only where the linker wraps symbols";
-#else
     const std::string undefined =
         run("nm -D --undefined-only '" + testkit::bin_dir() + "/alignport.so'").text;
     EXPECT_NE(undefined.find("libdeflate_deflate_decompress_ex"), std::string::npos);
     EXPECT_NE(undefined.find("libdeflate_deflate_compress"), std::string::npos);
-#endif
 }
 
 } // namespace
