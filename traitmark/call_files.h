@@ -1,0 +1,54 @@
+// The two files of a call and the index file's starting size: closed in the system's order
+// (input file, then index file) on every path, and the index file cut back to its starting
+// size when a call ends without a complete feature block.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace traitmark {
+
+// Raises "helixo:traitmark:NAME" with message. Does not return.
+[[noreturn]] void fail(const char* name, const char* message);
+[[noreturn]] void fail(const char* name, const std::string& message);
+
+class CallFiles {
+public:
+    CallFiles() = default;
+    CallFiles(const CallFiles&) = delete;
+    CallFiles& operator=(const CallFiles&) = delete;
+    // An unwind that was not raised through one of the paths below (out of memory, say) still
+    // closes both files and takes back what was appended.
+    ~CallFiles();
+
+    // Opens the input file for reading ("rb"); false when it cannot be opened.
+    bool open_input(const char* path);
+    // Records the size of the existing index file and opens it for appending ("a+b"); fails
+    // with "Could not open output index file." (input file closed first). Never creates it.
+    void open_index(const char* path);
+
+    std::FILE* input() const { return input_; }
+    std::FILE* index() const { return index_; }
+
+    void close_input();
+    // Closes the input file, then the index file, before anything was appended.
+    void close_both() { finish(); }
+    // Closes the index file, which flushes what was appended; false when that failed.
+    bool close_index();
+    // Closes both files and truncates the index file back to its starting size. False when the
+    // file could not be reopened or truncated (it then keeps what was flushed into it).
+    bool cut_back();
+    // A normal end: both files closed and the block kept. False when the index file could not
+    // be flushed and closed (the caller then cuts back).
+    bool finish();
+
+private:
+    std::FILE* input_ = nullptr;
+    std::FILE* index_ = nullptr;
+    std::string index_path_;
+    std::uint64_t starting_size_ = 0;
+    bool appending_ = false; // the index file may hold values that a failure must take back
+};
+
+} // namespace traitmark

@@ -1,0 +1,44 @@
+// How an extraction ends: the error paths close both files (input file first) before raising.
+#include "extract.h"
+
+#include <string>
+
+namespace traitmark {
+
+void stop_interrupted(CallFiles& files) {
+    // Raised even when the index file could not be reopened to be cut back: nothing is ever
+    // written through a file that is not open.
+    files.cut_back();
+    fail("IterruptedByUser", "Operation terminated by user.");
+}
+
+void stop_field_too_long(CallFiles& files, std::uint64_t entry_number) {
+    files.cut_back();
+    fail("InvalidEntry", "Field too long in entry " + std::to_string(entry_number) + ".");
+}
+
+void stop_unreadable_input(CallFiles& files, std::uint64_t entry_number) {
+    files.cut_back();
+    fail("CannotReadInFile",
+         "Could not read input file at entry " + std::to_string(entry_number) + ".");
+}
+
+void stop_write_failed(CallFiles& files) {
+    files.cut_back();
+    fail("CannotWriteIdxFile", "Cannot write into output index file.");
+}
+
+void stop_invalid_cigar(CallFiles& files, FeatureWriter& writer) {
+    // The values of the entries before the malformed one stay; if they cannot be written the
+    // lost data is what the caller must hear about.
+    if (!writer.drain() || !files.finish())
+        stop_write_failed(files);
+    fail("InvalidCIGAR", "Invalid CIGAR string.");
+}
+
+void finish_call(CallFiles& files, FeatureWriter& writer) {
+    if (!writer.drain() || !files.finish())
+        stop_write_failed(files);
+}
+
+} // namespace traitmark

@@ -1,0 +1,21 @@
+// Sequence lengths of FASTA and FASTQ entries, read line by line from the entry's offset.
+// Lines are read as pieces of at most 65,534 characters (a longer line arrives in several
+// pieces); carriage returns, line feeds, blanks and tabs are not sequence characters.
+#pragma once
+
+#include "input_window.h"
+
+#include <cstdint>
+
+namespace traitmark {
+
+// Characters of the line after the header line (its first piece only), modulo 2^16.
+std::uint16_t fastq_length(InputWindow& in);
+
+// Sequence characters of the lines after the header line, counting every piece that begins
+// before next_entry (the start of the following entry, or any offset at or beyond the end of
+// the file for the last entry), modulo 2^32. Positions are compared after masking them with
+// position_mask: the 32-bit offset instance compares the low 32 bits of a position.
+std::uint32_t fasta_length(InputWindow& in, std::uint64_t next_entry, std::uint64_t position_mask);
+
+} // namespace traitmark

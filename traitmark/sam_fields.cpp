@@ -1,0 +1,143 @@
+#include "sam_fields.h"
+
+#include <limits>
+
+namespace traitmark {
+namespace {
+
+bool is_separator(int c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
+
+bool ends_token(int c) {
+    return c == InputWindow::kEnd || c == '\n' || is_separator(c);
+}
+
+// Moves to the first character of the next column on this line; false when the line (or the
+// file) ends first.
+bool to_next_column(InputWindow& in) {
+    int c = in.peek();
+    while (is_separator(c)) {
+        in.advance();
+        c = in.peek();
+    }
+    return c != InputWindow::kEnd && c != '\n';
+}
+
+void skip_token(InputWindow& in) {
+    while (!ends_token(in.peek()))
+        in.advance();
+}
+
+// A number column: decimal digits only, up to the end of the token.
+bool read_number(InputWindow& in, std::uint64_t& value) {
+    constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
+    value = 0;
+    int c = in.peek();
+    if (c < '0' || c > '9')
+        return false;
+    while (c >= '0' && c <= '9') {
+        const auto digit = static_cast<std::uint64_t>(c - '0');
+        value = value > (kMax - digit) / 10 ? kMax : value * 10 + digit;
+        in.advance();
+        c = in.peek();
+    }
+    return ends_token(c);
+}
+
+} // namespace
+
+ReadOutcome read_sam_columns(InputWindow& in, const char* pattern, char* buffer,
+                             SamColumns& columns) {
+    for (const char* kind = pattern; *kind != '\0'; ++kind) {
+        if (!to_next_column(in))
+            return ReadOutcome::Unreadable;
+        switch (*kind) {
+        case 's':
+            skip_token(in);
+            break;
+        case 'u': {
+            std::uint64_t ignored = 0;
+            if (!read_number(in, ignored))
+                return ReadOutcome::Unreadable;
+            break;
+        }
+        case 'N':
+            if (!read_number(in, columns.number))
+                return ReadOutcome::Unreadable;
+            break;
+        default: { // 'S'
+            std::size_t length = 0;
+            for (int c = in.peek(); !ends_token(c); c = in.peek()) {
+                if (length == kMaxToken)
+                    return ReadOutcome::TokenTooLong;
+                buffer[length++] = static_cast<char>(c);
+                in.advance();
+            }
+            columns.token_length = length;
+            break;
+        }
+        }
+    }
+    return ReadOutcome::Read;
+}
+
+CigarWalk walk_cigar(const char* token, std::size_t length) {
+    CigarWalk walk;
+    if (length > 0 && token[0] == '*') {
+        walk.unavailable = true;
+        return walk;
+    }
+    std::size_t at = 0;
+    while (at < length) {
+        std::uint32_t operation_length = 0;
+        while (at < length && token[at] >= '0' && token[at] <= '9') {
+            operation_length = operation_length * 10u + static_cast<std::uint32_t>(token[at] - '0');
+            ++at;
+        }
+        if (at == length) {
+            walk.valid = false;
+            return walk;
+        }
+        switch (token[at]) {
+        case 'M':
+            walk.query_length = static_cast<std::uint16_t>(walk.query_length + operation_length);
+            walk.reference_span += operation_length;
+            break;
+        case 'I':
+        case 'S':
+            walk.query_length = static_cast<std::uint16_t>(walk.query_length + operation_length);
+            break;
+        case 'D':
+        case 'N':
+            walk.reference_span += operation_length;
+            break;
+        case 'H':
+        case 'P':
+            break;
+        default:
+            walk.valid = false;
+            return walk;
+        }
+        ++at;
+    }
+    return walk;
+}
+
+ReferenceNumbering::ReferenceNumbering() {
+    numbers_.emplace("*", 0);
+}
+
+std::uint8_t ReferenceNumbering::number_of(const char* name, std::size_t length) {
+    lookup_.assign(name, length);
+    const auto found = numbers_.find(lookup_);
+    if (found != numbers_.end())
+        return found->second;
+    if (counter_ == 255)
+        return 255;
+    ++counter_;
+    numbers_.emplace(lookup_, counter_);
+    return counter_;
+}
+
+} // namespace traitmark

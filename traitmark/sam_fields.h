@@ -1,0 +1,60 @@
+// Reading SAM columns from the line of one entry, and the SAM features computed from them.
+// Columns are found by position: runs of blanks, tabs, carriage returns, vertical tabs and
+// form feeds separate them, and the line feed ends the entry's line. A column never comes
+// from the next line: a missing column, or a number column that is not wholly decimal
+// digits, makes the entry unreadable and its value 0.
+#pragma once
+
+#include "input_window.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+
+namespace traitmark {
+
+// Longest token (QNAME, RNAME, CIGAR) that the working buffer holds.
+constexpr std::size_t kMaxToken = 65535;
+
+enum class ReadOutcome { Read, Unreadable, TokenTooLong };
+
+// What one pattern read from the entry's line.
+struct SamColumns {
+    std::uint64_t number = 0;     // the column read as a number (saturating at 2^64 - 1)
+    std::size_t token_length = 0; // the column read as text is in the caller's buffer
+};
+
+// Reads the columns of pattern from the current position, one character per column:
+// 's' skips a token, 'u' skips a number, 'N' reads a number, 'S' reads a token into buffer
+// (kMaxToken + 1 bytes, left without a terminating zero). A pattern holds at most one 'N' and
+// one 'S'. TokenTooLong: an 'S' column of more than kMaxToken characters, never stored whole.
+ReadOutcome read_sam_columns(InputWindow& in, const char* pattern, char* buffer,
+                             SamColumns& columns);
+
+struct CigarWalk {
+    bool valid = true;                // false: an operation character due is not one of MIDNSHP
+    bool unavailable = false;         // the token begins with "*": nothing was walked
+    std::uint16_t query_length = 0;   // M, I and S lengths, modulo 2^16
+    std::uint32_t reference_span = 0; // M, D and N lengths, modulo 2^32
+};
+
+// Walks a CIGAR token from its first character: each operation is a run of decimal digits
+// (none gives the length 0) followed by exactly one operation character; the end of the token
+// right after digits, =, X and lower-case letters are all invalid.
+CigarWalk walk_cigar(const char* token, std::size_t length);
+
+// Numbers reference names in their order of first appearance: "*" is 0, new names get 1 to
+// 255, and every new name after the 255th gets 255 without being remembered.
+class ReferenceNumbering {
+public:
+    ReferenceNumbering();
+    std::uint8_t number_of(const char* name, std::size_t length);
+
+private:
+    std::unordered_map<std::string, std::uint8_t> numbers_;
+    std::string lookup_; // reused key, so a known name costs no allocation
+    std::uint8_t counter_ = 0;
+};
+
+} // namespace traitmark
