@@ -11,6 +11,7 @@
 
 #include <sys/wait.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -152,6 +153,24 @@ TEST_F(LibdeflateBam, IndexBuiltThroughLibdeflateAnswersRegionsAsTheZlibOne) {
         const std::string fast = samtools("view '" + fast_ + "' " + region);
         EXPECT_FALSE(fast.empty()) << region;
         EXPECT_EQ(fast, samtools("view '" + zlib_ + "' " + region)) << region;
+    }
+}
+
+TEST_F(LibdeflateBam, PluginStartsMatchSamtoolsPositions) {
+    for (int ref = 0; ref < kReferences; ++ref) {
+        const std::string lines = samtools("view '" + fast_ + "' chr" + std::to_string(ref + 1));
+        std::vector<std::uint32_t> positions;
+        for (std::size_t at = 0; at < lines.size(); at = lines.find('\n', at) + 1) {
+            std::size_t field = at;
+            for (int tab = 0; tab < 3; ++tab)
+                field = lines.find('\t', field) + 1;
+            positions.push_back(static_cast<std::uint32_t>(std::stoul(lines.substr(field))));
+        }
+        const auto r = testkit::call("alignport", 1,
+                                     testkit::args("getstartsinref", fast_, fast_ + ".bai", ref));
+        ASSERT_TRUE(r.ok) << r.identifier << " " << r.message;
+        EXPECT_EQ(hxhost::values_of<std::uint32_t>(r.outputs[0].get()), positions);
+        EXPECT_EQ(positions.size(), static_cast<std::size_t>(kReadsPerReference));
     }
 }
 
