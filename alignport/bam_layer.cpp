@@ -184,6 +184,10 @@ struct IterPtr {
 
 int walk(bamFile fp, const bam_index_t* idx, int tid, int beg, int end, void* data,
          bam_fetch_f func, bool honourStop) {
+    // The library clamps a negative begin to 0; an empty region must be seen as such here,
+    // since the library's iterator would otherwise read on from the file's current position.
+    if (beg < 0)
+        beg = 0;
     if (end <= beg)
         return 0;
     IterPtr it{bam_iter_query(idx, tid, beg, end)};

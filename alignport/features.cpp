@@ -1,8 +1,187 @@
-// Not built yet: these services answer "Not available yet." until their work lands.
+// Features of chosen alignments of one reference, picked by alignment number: one windowed
+// fetch between the first and the last wanted start, counting its way to the wanted alignments.
+#include "bam_layer.h"
+#include "feature_table.h"
+#include "hxutil.h"
+#include "index_window.h"
 #include "services.h"
-#pragma GCC diagnostic ignored "-Wunused-parameter"
+#include "walk_outcome.h"
 
-void getfeatureinrefbyindexF(ALIGNPORT_INDEXED_ARGS) { alignport::not_available("getfeatureinrefbyindex"); }
+#include <string>
 
-void getfeaturesinrefbyindexF(ALIGNPORT_INDEXED_ARGS) { alignport::not_available("getfeaturesinrefbyindex"); }
+using namespace alignport;
 
+namespace {
+
+constexpr std::uint8_t kNotRequested = 255;
+constexpr std::size_t kNameBuffer = 256;
+
+// The state a feature service hands to its fetch callback.
+struct FeatureCursor {
+    std::int32_t skip = 0;            // alignments at the first start still to pass over
+    std::uint32_t current = 0;        // alignment number of the next alignment to be counted
+    std::uint32_t filled = 0;         // output rows filled so far
+    std::uint32_t last = 0;           // highest wanted number
+    const std::uint32_t* next = nullptr; // the next wanted number
+    std::uint32_t rows = 0;           // m: no row beyond it is ever written
+    std::int32_t firstStart = 0;      // alignments starting before it only reach into the window
+    // Single service: the feature code and its output. Multi service: every requested code has
+    // its output; position[code] is the output's place among the names, kNotRequested otherwise.
+    int feature = 0;
+    FeatureOutput output[kFeatureCount];
+    std::uint8_t position[kFeatureCount];
+    std::string cigarText; // reused for every Signature
+};
+
+FeatureCursor make_cursor(const IndexWindow& w) {
+    FeatureCursor c;
+    c.skip = w.skip;
+    c.current = w.first;
+    c.last = w.last;
+    c.next = w.wanted;
+    c.rows = w.count;
+    c.firstStart = w.firstStart;
+    for (std::uint8_t& p : c.position)
+        p = kNotRequested;
+    return c;
+}
+
+// Steps shared by both callbacks after the poll: true when this alignment is the next wanted one.
+bool is_next_wanted(FeatureCursor& c, const bam1_t* b) {
+    if (b->core.pos < c.firstStart)
+        return false; // overlaps the window but starts before it
+    if (c.skip > 0) {
+        --c.skip; // an alignment at the first start that precedes the first wanted one
+        return false;
+    }
+    if (c.current > c.last || c.filled >= c.rows)
+        return false; // the wanted alignments are done; the fetch runs on to the window's end
+    if (c.current != *c.next) {
+        ++c.current;
+        return false;
+    }
+    return true;
+}
+
+void advance(FeatureCursor& c) {
+    ++c.filled;
+    ++c.current;
+    ++c.next;
+}
+
+int fetchfeature(const bam1_t* b, void* data) {
+    if (HostInterrupt::IsInterruptPending())
+        return -1;
+    auto& c = *static_cast<FeatureCursor*>(data);
+    if (!is_next_wanted(c, b))
+        return 0;
+    write_feature(c.feature, c.output[c.feature], c.filled, b, QualityBytes::Signed, c.cigarText);
+    advance(c);
+    return 0;
+}
+
+int fetchfeatures(const bam1_t* b, void* data) {
+    if (HostInterrupt::IsInterruptPending())
+        return -1;
+    auto& c = *static_cast<FeatureCursor*>(data);
+    if (!is_next_wanted(c, b))
+        return 0;
+    for (int code = 0; code < kFeatureCount; ++code) {
+        if (c.position[code] != kNotRequested)
+            write_feature(code, c.output[code], c.filled, b, QualityBytes::Unsigned, c.cigarText);
+    }
+    advance(c);
+    return 0;
+}
+
+// These two messages have no blank after the service name's colon.
+[[noreturn]] void feature_name_error(const char* service, const char* name, const char* text) {
+    hxb::raise(std::string("helixo:alignport:") + service + ":" + name,
+               std::string(service) + ":" + text);
+}
+
+std::int32_t read_reference(const char* service, const haArray* input, const samfile_t* file) {
+    const std::int32_t r = hxb::read_int32(input);
+    if (r < 0 || r >= file->header->n_targets)
+        service_error(service, "InvalidReference", "Invalid reference number.");
+    return r;
+}
+
+void run_fetch(samfile_t* file, bam_index_t* index, std::int32_t r, const IndexWindow& w,
+               FeatureCursor& cursor, bam_fetch_f callback) {
+    const int result = zrbam_fetch(file->x.bam, index, r, w.begin, w.end, &cursor, callback);
+    if (result < 0)
+        raise_walk_failure(result);
+}
+
+} // namespace
+
+void getfeatureinrefbyindexF(int outCount, haArray* outSlots[], int inCount,
+                             const haArray* inArgs[], samfile_t* file, bam_index_t* index) {
+    static const char kService[] = "getfeatureinrefbyindex";
+    check_counts(kService, inCount, 4, outCount, 1);
+    char name[kNameBuffer];
+    if (!hxb::read_text(inArgs[0], name, sizeof name))
+        feature_name_error(kService, "InvalidFeatureType", "Invalid feature type.");
+    const int code = find_feature(name);
+    if (code < 0)
+        feature_name_error(kService, "UnknownFeatureType", "Unknown feature type.");
+    const std::int32_t r = read_reference(kService, inArgs[1], file);
+    const IndexWindow w = read_index_window(kService, inArgs[2], inArgs[3]);
+    if (outCount != 1)
+        return; // every input was tested; nothing is fetched for no output
+
+    FeatureCursor cursor = make_cursor(w);
+    cursor.feature = code;
+    cursor.output[code] = create_feature_output(code, w.count);
+    outSlots[0] = cursor.output[code].array;
+    run_fetch(file, index, r, w, cursor, fetchfeature);
+}
+
+void getfeaturesinrefbyindexF(int outCount, haArray* outSlots[], int inCount,
+                              const haArray* inArgs[], samfile_t* file, bam_index_t* index) {
+    static const char kService[] = "getfeaturesinrefbyindex";
+    if (inCount != 4)
+        service_error(kService, "InvalidNumInputArg", "Invalid number of input arguments required.");
+    const haArray* names = inArgs[0];
+    const haSize nNames = haIsCell(names) ? haGetNumberOfElements(names) : 0;
+    bool cellString = haIsCell(names);
+    for (haSize i = 0; cellString && i < nNames; ++i) {
+        const haArray* element = haGetCell(names, i);
+        cellString = element != nullptr && haIsChar(element);
+    }
+    if (!cellString)
+        feature_name_error(kService, "InvalidFeatureType", "Features must be given in a cell string.");
+
+    std::uint8_t position[kFeatureCount];
+    for (std::uint8_t& p : position)
+        p = kNotRequested;
+    for (haSize i = 0; i < nNames; ++i) {
+        char name[kNameBuffer];
+        if (!hxb::read_text(haGetCell(names, i), name, sizeof name))
+            feature_name_error(kService, "InvalidFeatureType", "Invalid feature type.");
+        const int code = find_feature(name);
+        if (code < 0)
+            feature_name_error(kService, "UnknownFeatureType", "Unknown feature type.");
+        if (position[code] != kNotRequested)
+            feature_name_error(kService, "DuplicatedFeatureType", "Duplicated feature type.");
+        // Eleven distinct names at most get this far, so i fits the byte.
+        position[code] = static_cast<std::uint8_t>(i);
+    }
+    if (static_cast<haSize>(outCount < 0 ? 0 : outCount) != nNames)
+        service_error(kService, "InvalidNumOutputArg",
+                      "Invalid number of output arguments required, number of outpur arguments "
+                      "must be the same as the number of elements in {feat}.");
+    const std::int32_t r = read_reference(kService, inArgs[1], file);
+    const IndexWindow w = read_index_window(kService, inArgs[2], inArgs[3]);
+
+    FeatureCursor cursor = make_cursor(w);
+    for (int code = 0; code < kFeatureCount; ++code) {
+        cursor.position[code] = position[code];
+        if (position[code] != kNotRequested) {
+            cursor.output[code] = create_feature_output(code, w.count);
+            outSlots[position[code]] = cursor.output[code].array;
+        }
+    }
+    run_fetch(file, index, r, w, cursor, fetchfeatures);
+}

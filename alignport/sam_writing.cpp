@@ -1,8 +1,159 @@
-// Not built yet: these services answer "Not available yet." until their work lands.
+// SAM lines of a region, or of the unplaced reads, appended to a caller-named text file.
+#include "bam_layer.h"
+#include "hxutil.h"
+#include "output_file.h"
+#include "sam_line.h"
 #include "services.h"
-#pragma GCC diagnostic ignored "-Wunused-parameter"
 
-void writesambyregionF(ALIGNPORT_INDEXED_ARGS) { alignport::not_available("writesambyregion"); }
+#include <cstdint>
+#include <string>
 
-void writesamunalignedF(ALIGNPORT_FILE_ARGS) { alignport::not_available("writesamunaligned"); }
+using namespace alignport;
 
+namespace {
+
+constexpr std::size_t kOutputNameBuffer = 512;
+constexpr std::size_t kRegionBuffer = 256;
+
+// The writers' own errors carry the service in the identifier but not in the message.
+[[noreturn]] void writer_error(const char* service, const char* name, const char* text) {
+    hxb::raise(std::string("helixo:alignport:") + service + ":" + name, text);
+}
+
+[[noreturn]] void cannot_write(const char* service, AppendFile& out) {
+    out.close();
+    writer_error(service, "CannotWriteFile", "Cannot write into output file.");
+}
+
+// What writeregionline needs from writesambyregion.
+struct RegionWriter {
+    std::int32_t begin;
+    std::int32_t end;
+    bool containedOnly;
+    bool keepOptional;
+    AppendFile* out;
+    const samfile_t* file;
+    SamLine line;
+    // Why the callback stopped the walk when it was not the user: the interrupt error must not
+    // stand for a failed write or a damaged record.
+    enum class Stop { None, WriteFailed, DamagedRecord } stop;
+};
+
+// Fetch callback of writesambyregion: stops at a pending interrupt or a failed write, never
+// raises.
+int writeregionline(const bam1_t* record, void* data) {
+    auto* w = static_cast<RegionWriter*>(data);
+    if (HostInterrupt::IsInterruptPending())
+        return -1;
+    if (record->core.tid < 0)
+        return 0;
+    // The containment test comes before formatting: a left-out alignment costs no formatting.
+    if (w->containedOnly) {
+        const std::int64_t pos = record->core.pos;
+        if (pos < w->begin || pos + reference_span(record) > w->end)
+            return 0;
+    }
+    if (!format_sam_line(w->file->header, record, w->line)) {
+        w->stop = RegionWriter::Stop::DamagedRecord;
+        return -1;
+    }
+    if (!w->keepOptional)
+        keep_mandatory_columns(w->line);
+    std::size_t size = 0;
+    const char* text = line_with_feed(w->line, &size);
+    if (!w->out->write(text, size)) {
+        w->stop = RegionWriter::Stop::WriteFailed;
+        return -1;
+    }
+    return 0;
+}
+
+} // namespace
+
+void writesambyregionF(int outCount, haArray* /*outSlots*/[], int inCount, const haArray* inArgs[],
+                       samfile_t* file, bam_index_t* index) {
+    const char* const service = "writesambyregion";
+    check_counts(service, inCount, 4, outCount, 0);
+    char outName[kOutputNameBuffer];
+    if (!hxb::read_text(inArgs[0], outName, sizeof outName))
+        writer_error(service, "InvalidFileName", "Invalid SAM file name.");
+    AppendFile out(outName);
+    if (!out.ok())
+        writer_error(service, "CannotOpenFile", "Could not open SAM file.");
+
+    char region[kRegionBuffer];
+    if (!hxb::read_text(inArgs[1], region, sizeof region)) {
+        out.close();
+        writer_error(service, "InvalidRefName", "Invalid reference name.");
+    }
+    // Only the reference number counts: the parser's own result is not looked at.
+    int tid = -1, begin = 0, end = 0;
+    bam_parse_region(file->header, region, &tid, &begin, &end);
+    if (tid < 0) {
+        out.close();
+        writer_error(service, "InvalidRegion", "Invalid region.");
+    }
+    const bool keepOptional = hxb::read_flag_nonzero(inArgs[2]);
+    const bool containedOnly = hxb::read_flag_nonzero(inArgs[3]);
+
+    RegionWriter writer{begin, end, containedOnly, keepOptional, &out, file, SamLine{},
+                        RegionWriter::Stop::None};
+    const int result = zrbam_fetch(file->x.bam, index, tid, begin, end, &writer, writeregionline);
+    if (writer.stop == RegionWriter::Stop::WriteFailed)
+        cannot_write(service, out);
+    if (result == kWalkCorrupt || writer.stop == RegionWriter::Stop::DamagedRecord) {
+        out.close();
+        plugin_error("CorruptedBAMFile", "BAM file is corrupted.");
+    }
+    if (result < 0) {
+        HostInterrupt::HandlePendingInterrupt();
+        out.close();
+        plugin_error("IterruptedByUser", "Operation terminated by user.");
+    }
+    if (!out.close())
+        writer_error(service, "CannotWriteFile", "Cannot write into output file.");
+}
+
+void writesamunalignedF(int outCount, haArray* /*outSlots*/[], int inCount, const haArray* inArgs[],
+                        samfile_t* file) {
+    const char* const service = "writesamunaligned";
+    check_counts(service, inCount, 2, outCount, 0);
+    char outName[kOutputNameBuffer];
+    if (!hxb::read_text(inArgs[0], outName, sizeof outName))
+        writer_error(service, "InvalidFileName", "Invalid SAM file name.");
+    AppendFile out(outName);
+    if (!out.ok())
+        writer_error(service, "CannotOpenFile", "Could not open SAM file.");
+    const bool keepOptional = hxb::read_flag_nonzero(inArgs[1]);
+
+    // The zero-filled record before the first read names reference 0, so it is never written.
+    RecordPtr record = new_record();
+    SamLine line;
+    for (;;) {
+        if (HostInterrupt::HandlePendingInterrupt()) {
+            out.close();
+            plugin_error("IterruptedByUser", "Operation terminated by user.");
+        }
+        if (record->core.tid < 0) {
+            if (!format_sam_line(file->header, record.get(), line)) {
+                out.close();
+                plugin_error("CorruptedBAMFile", "BAM file is corrupted.");
+            }
+            if (!keepOptional)
+                keep_mandatory_columns(line);
+            std::size_t size = 0;
+            const char* text = line_with_feed(line, &size);
+            if (!out.write(text, size))
+                cannot_write(service, out);
+        }
+        const int got = samread(file, record.get());
+        if (got == -1)
+            break;
+        if (got < -1) {
+            out.close();
+            plugin_error("CorruptedBAMFile", "BAM file is corrupted.");
+        }
+    }
+    if (!out.close())
+        writer_error(service, "CannotWriteFile", "Cannot write into output file.");
+}

@@ -19,7 +19,15 @@ void count_poll() {
         g_pending = 1;
 }
 
-extern "C" void on_sigint(int) { g_pending = 1; }
+// A second Ctrl-C while the first is still unserviced (a plug-in inside a long library call
+// that does not poll) ends the process as Ctrl-C normally would.
+extern "C" void on_sigint(int) {
+    if (g_pending != 0) {
+        std::signal(SIGINT, SIG_DFL);
+        std::raise(SIGINT);
+    }
+    g_pending = 1;
+}
 
 } // namespace
 

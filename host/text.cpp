@@ -11,7 +11,15 @@ std::string codes_to_utf8(const haChar* codes, std::size_t count) {
     out.reserve(count);
     for (std::size_t k = 0; k < count; ++k) {
         const unsigned c = codes[k];
-        if (c < 0x80) {
+        const bool pair = c >= 0xD800 && c <= 0xDBFF && k + 1 < count && codes[k + 1] >= 0xDC00 &&
+                          codes[k + 1] <= 0xDFFF;
+        if (pair) { // one character beyond 16 bits: four bytes; a lone surrogate keeps three
+            const unsigned cp = 0x10000 + ((c - 0xD800) << 10) + (codes[++k] - 0xDC00u);
+            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else if (c < 0x80) {
             out.push_back(static_cast<char>(c));
         } else if (c < 0x800) {
             out.push_back(static_cast<char>(0xC0 | (c >> 6)));

@@ -1,0 +1,39 @@
+// Values derived from one alignment record that more than one service returns. The record's
+// variable data is a byte buffer, so CIGAR words are read with memcpy (they need not be aligned).
+#pragma once
+
+#include <samtools/bam.h>
+
+#include <cstdint>
+#include <cstring>
+
+namespace alignport {
+
+// CIGAR operation k of the record (operation code in the low 4 bits, length above).
+inline std::uint32_t cigar_word(const bam1_t* b, std::uint32_t k) {
+    std::uint32_t word;
+    std::memcpy(&word, b->data + b->core.l_qname + 4 * k, sizeof word);
+    return word;
+}
+
+// Sum of the lengths of the M, D and N operations (codes 0, 2, 3); =, X and higher codes are
+// not counted.
+inline std::uint32_t reference_span(const bam1_t* b) {
+    std::uint32_t span = 0;
+    for (std::uint32_t k = 0; k < b->core.n_cigar; ++k) {
+        const std::uint32_t word = cigar_word(b, k);
+        const std::uint32_t op = word & BAM_CIGAR_MASK;
+        if (op == BAM_CMATCH || op == BAM_CDEL || op == BAM_CREF_SKIP)
+            span += word >> BAM_CIGAR_SHIFT;
+    }
+    return span;
+}
+
+// 1-based position of the last reference base covered: pos + span, or pos + 1 when the record
+// has no CIGAR operations (so a CIGAR covering no base gives start - 1). Modular uint32 arithmetic.
+inline std::uint32_t last_reference_base(const bam1_t* b) {
+    const auto pos = static_cast<std::uint32_t>(b->core.pos);
+    return b->core.n_cigar == 0 ? pos + 1u : pos + reference_span(b);
+}
+
+} // namespace alignport

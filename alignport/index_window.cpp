@@ -1,0 +1,60 @@
+#include "index_window.h"
+
+#include "hxutil.h"
+#include "services.h"
+
+#include <algorithm>
+#include <limits>
+#include <string>
+
+namespace alignport {
+namespace {
+
+bool is_real_of(const haArray* a, haClassID cls) {
+    return haGetClassID(a) == cls && !haIsComplex(a);
+}
+
+int clamp_to_int(std::int64_t v) {
+    return static_cast<int>(std::min<std::int64_t>(
+        std::max<std::int64_t>(v, 0), std::numeric_limits<int>::max()));
+}
+
+} // namespace
+
+IndexWindow read_index_window(const char* service, const haArray* index, const haArray* starts) {
+    const haSize m = haGetNumberOfElements(index);
+    if (m < 1) {
+        // Both feature services give the single service's text here; only the identifier differs.
+        hxb::raise(std::string("helixo:alignport:") + service + ":InvalidIndexing",
+                   "getfeatureinrefbyindex: Index should not be empty.");
+    }
+    if (!is_real_of(index, haUINT32_CLASS))
+        service_error(service, "InvalidIndexing", "Index must be a uint32 vector.");
+    if (!is_real_of(starts, haINT32_CLASS) && !is_real_of(starts, haUINT32_CLASS))
+        service_error(service, "InvalidIndexing", "Starts must be an int32 or uint32 vector.");
+    const haSize nStarts = haGetNumberOfElements(starts);
+    const auto* wanted = static_cast<const std::uint32_t*>(haGetData(index));
+    // Rows are counted in 32 bits; an index this long cannot fit any starts vector anyway.
+    if (m > std::numeric_limits<std::uint32_t>::max())
+        service_error(service, "InvalidIndexing", "Index out of range of the starts vector.");
+    for (haSize k = 0; k < m; ++k) {
+        if (wanted[k] == 0 || wanted[k] > nStarts)
+            service_error(service, "InvalidIndexing", "Index out of range of the starts vector.");
+    }
+    // int32 and uint32 starts alike are read as the signed 0-based positions they hold.
+    const auto* start = static_cast<const std::int32_t*>(haGetData(starts));
+
+    IndexWindow w;
+    w.wanted = wanted;
+    w.count = static_cast<std::uint32_t>(m);
+    w.first = wanted[0];
+    w.last = wanted[m - 1];
+    w.firstStart = start[w.first - 1];
+    for (std::uint32_t n = w.first - 1; n >= 1 && start[n - 1] == w.firstStart; --n)
+        ++w.skip;
+    w.begin = clamp_to_int(static_cast<std::int64_t>(w.firstStart) - 1);
+    w.end = clamp_to_int(static_cast<std::int64_t>(start[w.last - 1]) + 1);
+    return w;
+}
+
+} // namespace alignport

@@ -1,0 +1,42 @@
+// The index file's layout: a 512-byte header, the optional keys section (one key and a line
+// feed per entry, streamed during the scan) and the offset table, all integers little-endian.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace flatmark {
+
+class IndexFiles;
+template <class T> class GrowingArray;
+
+constexpr std::size_t kHeaderSize = 512;
+// The delimiter, its TAB and the terminating zero must end by byte 511: 34 + k + 2 <= 512.
+constexpr std::size_t kMaxEntryDelimiter = kHeaderSize - 36;
+
+struct HeaderFields {
+    std::uint32_t entries = 0;
+    std::uint64_t keysPosition = 0;  // 512 with keys, 0 without
+    std::uint64_t tablePosition = 0; // where the offset table begins in the index file
+    std::uint8_t layout = 1;         // 1 consecutive, 0 paired
+    std::uint8_t widthByte = 0;      // 0: 4-byte offsets, other: 8-byte offsets
+    std::string entryDelimiter;      // at most kMaxEntryDelimiter bytes
+};
+
+// The full 512-byte header image for these fields.
+std::array<unsigned char, kHeaderSize> header_image(const HeaderFields& fields);
+
+// Appends the 512 zero bytes that reserve the header.
+void write_placeholder(IndexFiles& files);
+
+// Appends the offset table: N + 1 values of starts (consecutive) or N pairs (starts[i],
+// ends[i]) (paired), little-endian in the width of Offset. Raises on a failed write.
+template <class Offset>
+void write_offset_table(IndexFiles& files, const GrowingArray<Offset>& starts,
+                        const GrowingArray<Offset>& ends, std::uint32_t entries, bool consecutive);
+
+// Rewinds the index file and writes the header image over the placeholder.
+void write_header(IndexFiles& files, const HeaderFields& fields);
+
+} // namespace flatmark

@@ -1,0 +1,73 @@
+#include "index_files.h"
+
+#include "errors.h"
+#include "hxutil.h"
+
+#include <cstring>
+
+namespace flatmark {
+
+void IndexFiles::close_input() {
+    if (input != nullptr) {
+        std::fclose(input);
+        input = nullptr;
+    }
+}
+
+namespace {
+constexpr std::size_t kPendingBlock = std::size_t{1} << 16;
+}
+
+bool IndexFiles::flush_pending() {
+    if (pendingSize_ == 0)
+        return true;
+    const bool written = std::fwrite(pending_.get(), 1, pendingSize_, index) == pendingSize_;
+    indexBytes_ += pendingSize_;
+    pendingSize_ = 0;
+    return written;
+}
+
+bool IndexFiles::close_index() {
+    if (index == nullptr)
+        return true;
+    // The keys gathered so far reach the file on every path, errors included.
+    const bool flushed = flush_pending();
+    const bool closed = std::fclose(index) == 0;
+    index = nullptr;
+    return flushed && closed;
+}
+
+void IndexFiles::close_all() {
+    close_input();
+    close_index();
+}
+
+void IndexFiles::fail(const char* identifier, const char* message) {
+    close_all();
+    hxb::raise(identifier, message);
+}
+
+void IndexFiles::write_index(const void* data, std::size_t size) {
+    if (!flush_pending())
+        fail(kIdCannotWriteIdxFile, kMsgCannotWriteIdxFile);
+    if (size == 0)
+        return;
+    if (std::fwrite(data, 1, size, index) != size)
+        fail(kIdCannotWriteIdxFile, kMsgCannotWriteIdxFile);
+    indexBytes_ += size;
+}
+
+void IndexFiles::append_index(const void* data, std::size_t size) {
+    if (size > kPendingBlock) {
+        write_index(data, size);
+        return;
+    }
+    if (!pending_)
+        pending_.reset(new char[kPendingBlock]);
+    if (pendingSize_ + size > kPendingBlock && !flush_pending())
+        fail(kIdCannotWriteIdxFile, kMsgCannotWriteIdxFile);
+    std::memcpy(pending_.get() + pendingSize_, data, size);
+    pendingSize_ += size;
+}
+
+} // namespace flatmark

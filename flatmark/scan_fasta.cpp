@@ -1,0 +1,28 @@
+// "fasta": an entry starts at a line whose very first character is ">" and runs to the next.
+#include "scanners.h"
+
+namespace flatmark {
+
+template <class Offset> void scan_fasta(ScanCore& core, OffsetTable<Offset>& table) {
+    std::uint64_t lineStart = 0; // T
+    Line line;
+    while (next_line(core, line)) {
+        if (line.size > 0 && line.text[0] == '>') {
+            // A header without a word repeats the previous key (an empty one at first).
+            if (core.settings.writeKeys) {
+                read_key(core, line, 1);
+                write_key(core);
+            }
+            table.add_start(lineStart);
+            ++core.entries;
+        }
+        ++core.lines;
+        lineStart = line.after;
+    }
+    // Lines before the first header belong to no entry; the last value is the end of input.
+    table.add_start(lineStart);
+}
+
+FLATMARK_INSTANTIATE_SCANNER(scan_fasta)
+
+} // namespace flatmark

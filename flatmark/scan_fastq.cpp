@@ -1,0 +1,40 @@
+// "fastq": an entry is a line whose very first character is "@" and the three lines after it.
+// Those three are read unlooked-at and unpolled, so a quality line that begins with "@" is never
+// taken for a record header.
+#include "scanners.h"
+
+namespace flatmark {
+
+namespace {
+constexpr int kRecordLines = 3;
+}
+
+template <class Offset> void scan_fastq(ScanCore& core, OffsetTable<Offset>& table) {
+    std::uint64_t lineStart = 0; // T
+    Line line;
+    while (next_line(core, line)) {
+        std::uint64_t after = line.after;
+        if (line.size > 0 && line.text[0] == '@') {
+            if (core.settings.writeKeys) {
+                read_key(core, line, 1);
+                write_key(core);
+            }
+            // Counted even when the input ends before them.
+            for (int i = 0; i < kRecordLines; ++i)
+                next_line_unpolled(core, line);
+            core.lines += kRecordLines;
+            after = core.reader.position();
+            table.add_start(lineStart);
+            ++core.entries;
+        }
+        // A line that is no record header where one is due is counted and lies inside the
+        // span of the entry before it.
+        ++core.lines;
+        lineStart = after;
+    }
+    table.add_start(lineStart);
+}
+
+FLATMARK_INSTANTIATE_SCANNER(scan_fastq)
+
+} // namespace flatmark

@@ -1,0 +1,118 @@
+// "flat": entries are the content lines between lines that begin with the entry delimiter. A
+// delimiter line may carry the start of the next entry after the delimiter; the key of an
+// entry is the first word after the key token (or the entry's first word without a token).
+#include "scanners.h"
+
+#include <string_view>
+
+namespace flatmark {
+
+namespace {
+
+enum class EntryState {
+    Pending, // the next content line starts an entry
+    Open,    // content lines extend the current entry
+};
+
+enum class KeySearch {
+    Token, // the key token has not been met in this entry
+    Word,  // the token ended an earlier line; the key is the next line's first word
+    Found, // the key buffer holds this entry's key
+};
+
+// Skips blank and header-prefixed lines at the top of the file, without polling or counting
+// them, and leaves the input at the first other line. Returns its position (T).
+std::uint64_t skip_header(ScanCore& core) {
+    const std::string& prefix = core.settings.headerPrefix;
+    std::uint64_t firstContent = 0;
+    if (prefix.empty())
+        return firstContent;
+    Line line;
+    while (next_line_unpolled(core, line)) {
+        if (!is_blank_line(line) && !begins_with(line, prefix)) {
+            seek_input(core, firstContent);
+            break;
+        }
+        firstContent = line.after;
+    }
+    return firstContent;
+}
+
+void look_for_key(ScanCore& core, const Line& line, KeySearch& search) {
+    std::size_t anchor = 0;
+    if (search == KeySearch::Token) {
+        const std::string& token = core.settings.keyToken;
+        if (!token.empty()) {
+            const std::size_t at = std::string_view(line.text, line.size).find(token);
+            if (at == std::string_view::npos)
+                return;
+            anchor = at + token.size();
+        }
+        search = KeySearch::Word;
+    }
+    if (read_key(core, line, skip_blanks(line, anchor)))
+        search = KeySearch::Found;
+}
+
+template <class Offset>
+void close_entry(ScanCore& core, OffsetTable<Offset>& table, std::uint64_t start, std::uint64_t end,
+                 KeySearch search) {
+    table.add_start(start);
+    table.add_end(end);
+    if (core.settings.writeKeys) {
+        if (search != KeySearch::Found)
+            core.files.fail(kIdKeyNotFound, kMsgKeyNotFound);
+        write_key(core);
+    }
+}
+
+} // namespace
+
+template <class Offset> void scan_flat(ScanCore& core, OffsetTable<Offset>& table) {
+    const Settings& settings = core.settings;
+    std::uint64_t next = skip_header(core); // T: where the next line starts
+    std::uint64_t start = 0;                // S
+    std::uint64_t end = 0;                  // E: after the entry's last content line
+    EntryState state = EntryState::Pending;
+    KeySearch search = KeySearch::Token;
+    Line line;
+    while (next_line(core, line)) {
+        const std::size_t afterDelimiter = prefix_end(line, settings.entryDelimiter);
+        if (afterDelimiter != kNoMatch) {
+            const std::size_t rest = skip_blanks(line, afterDelimiter);
+            state = EntryState::Pending;
+            if (rest >= line.size || line.text[rest] == '\r' || line.text[rest] == '\n') {
+                ++core.lines;
+                next = line.after;
+            } else {
+                // The text after the delimiter is read next as a line of its own (and counted
+                // then); the delimiter part is not counted.
+                next = line.start + rest;
+                seek_input(core, next);
+            }
+            continue;
+        }
+        if (state == EntryState::Pending) {
+            if (core.entries > 0)
+                close_entry(core, table, start, end, search);
+            ++core.entries;
+            start = next;
+            search = KeySearch::Token;
+            state = EntryState::Open;
+        }
+        if (settings.writeKeys && search != KeySearch::Found)
+            look_for_key(core, line, search);
+        ++core.lines;
+        end = next = line.after;
+    }
+    if (core.entries > 0) {
+        close_entry(core, table, start, end, search);
+        table.add_start(end);
+    } else {
+        table.add_start(0);
+    }
+}
+
+FLATMARK_INSTANTIATE_SCANNER(scan_flat)
+
+} // namespace flatmark

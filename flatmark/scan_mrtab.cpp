@@ -1,0 +1,58 @@
+// "mrtab": a multi-row table whose entries are runs of data lines sharing one key.
+#include "scanners.h"
+
+#include <cstring>
+
+namespace flatmark {
+
+namespace {
+
+// True when the data line's key is empty or equals the current key, so that the line extends
+// the current run instead of starting a new one.
+bool continues_run(const ScanCore& core, const Line& line, std::size_t keyStart) {
+    const char delimiter = core.settings.fieldDelimiter;
+    auto ends_key = [&](char c) { return c == delimiter || c == ' ' || c == '\r' || c == '\n'; };
+    if (keyStart >= line.size || ends_key(line.text[keyStart]))
+        return true;
+    std::size_t end = keyStart;
+    while (end < line.size && !ends_key(line.text[end]))
+        ++end;
+    const std::size_t length = end - keyStart;
+    return length == core.keyLength && std::memcmp(line.text + keyStart, core.key, length) == 0;
+}
+
+} // namespace
+
+template <class Offset> void scan_mrtab(ScanCore& core, OffsetTable<Offset>& table) {
+    const Settings& settings = core.settings;
+    bool headerDetection = !settings.headerPrefix.empty();
+    std::uint64_t start = 0; // S: where the current run began
+    std::uint64_t end = 0;   // E: after its last data line
+    Line line;
+    while (next_line(core, line)) {
+        if (classify_table_line(settings, line, headerDetection) == TableLineKind::Data) {
+            // A missing field is an error whether or not keys are written: runs split by key.
+            const std::size_t keyStart = find_key_start(core, line);
+            if (continues_run(core, line, keyStart)) {
+                end = line.after;
+            } else {
+                if (core.entries > 0) {
+                    table.add_start(start);
+                    table.add_end(end);
+                }
+                read_data_line_key(core, line, keyStart);
+                if (settings.writeKeys)
+                    write_key(core);
+                ++core.entries;
+                start = line.start;
+                end = line.after;
+            }
+        }
+        ++core.lines;
+    }
+    finish_table_entries(core, table, start, end);
+}
+
+FLATMARK_INSTANTIATE_SCANNER(scan_mrtab)
+
+} // namespace flatmark
