@@ -1,8 +1,212 @@
-// Not built yet: these services answer "Not available yet." until their work lands.
+// Index building and sorting: indexbamfile writes the BAI of a coordinate-sorted BAM file,
+// bamsort sorts a BAM file by coordinate into PREFIX.bam. The BAM library does the work; these
+// services check the input first and what the library produced afterwards, since the library
+// reports a truncated input, an unwritable output or a short write only on standard error.
+#include "bam_layer.h"
+#include "hxutil.h"
+#include "library_guard.h"
 #include "services.h"
-#pragma GCC diagnostic ignored "-Wunused-parameter"
 
-void indexbamfileF(ALIGNPORT_SELF_ARGS) { alignport::not_available("indexbamfile"); }
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-void bamsortF(ALIGNPORT_SELF_ARGS) { alignport::not_available("bamsort"); }
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
 
+// Not declared in the headers of the installed library (0.1.19); these are its definitions.
+extern "C" {
+int bam_index_build2(const char* fn, const char* _fnidx);
+int bam_sort_core_ext(int is_by_qname, const char* fn, const char* prefix, std::size_t max_mem,
+                      int is_stdout, int n_threads, int level, int full_path);
+}
+
+using namespace alignport;
+
+namespace {
+
+constexpr std::size_t kSortMemory = 500000000;
+
+// The empty BGZF block every complete BAM file ends with.
+constexpr unsigned char kEndOfFileBlock[28] = {0x1f, 0x8b, 8, 4, 0, 0, 0, 0, 0, 0xff, 6, 0, 0x42, 0x43,
+                                               2, 0, 0x1b, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+
+// True when the named file ends with the BGZF end-of-file block. A BAM file cut short anywhere
+// lacks it; the library would read such a file up to the cut and carry on as if it had ended.
+bool ends_with_eof_block(const char* name) {
+    std::FILE* f = std::fopen(name, "rb");
+    if (f == nullptr)
+        return false;
+    unsigned char tail[sizeof kEndOfFileBlock];
+    const bool ok = std::fseek(f, -static_cast<long>(sizeof tail), SEEK_END) == 0 &&
+                    std::fread(tail, 1, sizeof tail, f) == sizeof tail &&
+                    std::memcmp(tail, kEndOfFileBlock, sizeof tail) == 0;
+    std::fclose(f);
+    return ok;
+}
+
+enum class ProbeResult { Readable, CannotOpen, Corrupted };
+
+// Opens the BAM file, reads its first record and closes it; then checks the file is complete.
+ProbeResult probe_bam(const char* name, int& nTargets) {
+    SamFilePtr file = open_bam(name);
+    if (!file)
+        return ProbeResult::CannotOpen;
+    nTargets = file->header->n_targets;
+    RecordPtr record = new_record();
+    const int result = guarded_samread(file.get(), record.get());
+    file.reset();
+    if (result < 0 || !ends_with_eof_block(name))
+        return ProbeResult::Corrupted;
+    return ProbeResult::Readable;
+}
+
+// A fresh, empty file beside target (same folder, so the final rename stays on one file system),
+// removed on destruction unless kept. Its name ends in ".bai" so the index loader reads it as is.
+class SiblingTempFile {
+public:
+    explicit SiblingTempFile(const std::string& target) {
+        for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+            std::string candidate = target + "." + std::to_string(::getpid()) + "-" +
+                                    std::to_string(attempt) + ".part.bai";
+            const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+            if (fd >= 0) {
+                ::close(fd);
+                path_ = candidate;
+            } else if (errno != EEXIST) {
+                return;
+            }
+        }
+    }
+    ~SiblingTempFile() {
+        if (!path_.empty())
+            std::remove(path_.c_str());
+    }
+    SiblingTempFile(const SiblingTempFile&) = delete;
+    SiblingTempFile& operator=(const SiblingTempFile&) = delete;
+    bool created() const { return !path_.empty(); }
+    const std::string& path() const { return path_; }
+    // Moves the file to target; on success it is no longer removed.
+    bool commit(const std::string& target) {
+        if (std::rename(path_.c_str(), target.c_str()) != 0)
+            return false;
+        path_.clear();
+        return true;
+    }
+
+private:
+    std::string path_;
+};
+
+struct IndexBuild {
+    const char* bam;
+    const char* bai;
+};
+
+int build_index(void* context) {
+    const auto* job = static_cast<const IndexBuild*>(context);
+    return bam_index_build2(job->bam, job->bai);
+}
+
+struct SortJob {
+    const char* bam;
+    const char* prefix;
+};
+
+int sort_by_coordinate(void* context) {
+    const auto* job = static_cast<const SortJob*>(context);
+    return bam_sort_core_ext(0, job->bam, job->prefix, kSortMemory, 0, 0, -1, 0);
+}
+
+// True when name can be created or written. A file this creates is removed again.
+bool can_create(const std::string& name) {
+    int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+    if (fd >= 0) {
+        ::close(fd);
+        ::unlink(name.c_str());
+        return true;
+    }
+    if (errno != EEXIST)
+        return false;
+    fd = ::open(name.c_str(), O_WRONLY);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    return true;
+}
+
+} // namespace
+
+void indexbamfileF(int outCount, haArray* /*outSlots*/[], int inCount, const haArray* inArgs[]) {
+    check_counts("indexbamfile", inCount, 2, outCount, 0);
+    char bamName[512];
+    char baiName[512];
+    if (!hxb::read_text(inArgs[0], bamName, sizeof bamName))
+        plugin_error("InvalidFileName", "Invalid BAM file name.");
+    if (!hxb::read_text(inArgs[1], baiName, sizeof baiName))
+        plugin_error("InvalidFileName", "Invalid BAI file name.");
+    int nTargets = 0;
+    switch (probe_bam(bamName, nTargets)) {
+    case ProbeResult::CannotOpen:
+        plugin_error("CannotOpenInFile", "Could not open BAM file.");
+    case ProbeResult::Corrupted:
+        plugin_error("CorruptedBAMFile", "BAM file is corrupted.");
+    case ProbeResult::Readable:
+        break;
+    }
+    // The index is written beside its final name and moved there only when complete, so a
+    // failed build leaves no new file and an existing index as it was.
+    SiblingTempFile part{std::string(baiName)};
+    if (!part.created())
+        plugin_error("CannotOpenIdxFile", "Could not open output index file.");
+    IndexBuild job{bamName, part.path().c_str()};
+    int result = -1;
+    const unsigned long readErrors = library_read_errors();
+    if (!run_guarded(build_index, &job, result) || library_read_errors() != readErrors)
+        plugin_error("CorruptedBAMFile", "BAM file is corrupted.");
+    if (result < 0)
+        service_error("indexbamfile", "CannotBuildIndex",
+                      "Could not build the BAI index; is the BAM file sorted by coordinate?");
+    // The library does not check its writes: read the index back before it replaces anything.
+    if (!load_index(part.path().c_str(), nTargets) || !part.commit(baiName))
+        plugin_error("CannotWriteBAMFile", "Cannot write into output file.");
+}
+
+void bamsortF(int outCount, haArray* /*outSlots*/[], int inCount, const haArray* inArgs[]) {
+    check_counts("bamsort", inCount, 2, outCount, 0);
+    char bamName[512];
+    if (!hxb::read_text(inArgs[0], bamName, sizeof bamName))
+        plugin_error("InvalidFileName", "Invalid BAM file name.");
+    int nTargets = 0;
+    switch (probe_bam(bamName, nTargets)) {
+    case ProbeResult::CannotOpen:
+        plugin_error("CannotOpenInFile", "Could not open BAM file.");
+    case ProbeResult::Corrupted:
+        plugin_error("CorruptedSAMFile", "BAM file is corrupted.");
+    case ProbeResult::Readable:
+        break;
+    }
+    char prefix[512];
+    if (!hxb::read_text(inArgs[1], prefix, sizeof prefix))
+        plugin_error("InvalidPrefix", "Invalid prefix for output and temporal BAM file name.");
+    // The library names its output PREFIX.bam and only finds out that it cannot create it after
+    // the whole sort, without telling its caller: check before and after.
+    const std::string sorted = std::string(prefix) + ".bam";
+    if (!can_create(sorted))
+        plugin_error("CannotOpenOutFile", "Could not create output file.");
+    SortJob job{bamName, prefix};
+    int result = -1;
+    const unsigned long readErrors = library_read_errors();
+    // A read error in the middle of the input would otherwise give a sorted file that silently
+    // lacks every record after it. What the library wrote stays on disk, as after any failure.
+    if (!run_guarded(sort_by_coordinate, &job, result) || result < 0 ||
+        library_read_errors() != readErrors)
+        plugin_error("CorruptedSAMFile", "BAM file is corrupted.");
+    struct stat st {};
+    if (::stat(sorted.c_str(), &st) != 0)
+        plugin_error("CannotOpenOutFile", "Could not create output file.");
+    if (!ends_with_eof_block(sorted.c_str()))
+        plugin_error("CannotWriteBAMFile", "Cannot write into output file.");
+}

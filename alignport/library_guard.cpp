@@ -1,0 +1,204 @@
+#include "library_guard.h"
+
+#ifndef HELIXO_ABORT_WRAP
+#define HELIXO_ABORT_WRAP 0
+#endif
+
+#include <zlib.h>
+
+#include <csignal>
+#include <setjmp.h>
+#include <cstdlib>
+#include <cstring>
+
+#if HELIXO_ABORT_WRAP
+// The plug-in is linked with --wrap=abort and --wrap=exit: every call to abort() or exit() made
+// by the code linked into it (the BAM library's objects included) lands here. The library's
+// objects carry unwind tables, so an exception thrown here unwinds its C frames to the guard.
+// bam_read1 is wrapped too, to count the read errors the library's own loops pass over.
+extern "C" {
+[[noreturn]] void __real_abort(void);
+[[noreturn]] void __real_exit(int status);
+int __real_bam_read1(bamFile fp, bam1_t* b);
+[[noreturn]] void __wrap_abort(void);
+[[noreturn]] void __wrap_exit(int status);
+int __wrap_bam_read1(bamFile fp, bam1_t* b);
+}
+#endif
+
+namespace alignport {
+
+namespace {
+
+#if HELIXO_ABORT_WRAP
+
+struct LibraryGaveUp {};
+thread_local int guardDepth = 0;
+thread_local unsigned long readErrors = 0;
+
+struct GuardScope {
+    GuardScope() { ++guardDepth; }
+    ~GuardScope() { --guardDepth; }
+    GuardScope(const GuardScope&) = delete;
+    GuardScope& operator=(const GuardScope&) = delete;
+};
+
+template <class Body> bool guarded(Body&& body) {
+    GuardScope scope;
+    try {
+        body();
+        return true;
+    } catch (const LibraryGaveUp&) {
+        return false;
+    }
+}
+
+#else
+
+// Where the linker cannot wrap abort(), a SIGABRT handler jumps back to the guard (POSIX lets
+// abort() return control this way when the handler does not return). exit() cannot be caught:
+// the services' header test keeps every path away from the library's only exit().
+thread_local sigjmp_buf* activeJump = nullptr;
+
+extern "C" void jump_back_to_guard(int) {
+    if (activeJump != nullptr)
+        siglongjmp(*activeJump, 1);
+    std::signal(SIGABRT, SIG_DFL);
+    std::raise(SIGABRT);
+}
+
+struct JumpScope {
+    struct sigaction previous {};
+    sigjmp_buf* outer;
+    explicit JumpScope(sigjmp_buf* env) : outer(activeJump) {
+        struct sigaction handler {};
+        handler.sa_handler = jump_back_to_guard;
+        handler.sa_flags = SA_NODEFER; // SIGABRT stays unblocked after the jump
+        sigemptyset(&handler.sa_mask);
+        sigaction(SIGABRT, &handler, &previous);
+        activeJump = env;
+    }
+    ~JumpScope() {
+        activeJump = outer;
+        sigaction(SIGABRT, &previous, nullptr);
+    }
+    JumpScope(const JumpScope&) = delete;
+    JumpScope& operator=(const JumpScope&) = delete;
+};
+
+// A macro rather than a function: sigsetjmp must run in the frame that stays alive.
+#define HELIXO_GUARDED(statement)                                                                  \
+    do {                                                                                           \
+        sigjmp_buf env_;                                                                           \
+        JumpScope scope_(&env_);                                                                   \
+        if (sigsetjmp(env_, 0) != 0)                                                               \
+            return false;                                                                          \
+        statement;                                                                                 \
+    } while (0)
+
+#endif
+
+bool open_guarded(const char* name, const char* mode, samfile_t*& file) {
+#if HELIXO_ABORT_WRAP
+    return guarded([&] { file = samopen(name, mode, nullptr); });
+#else
+    HELIXO_GUARDED(file = samopen(name, mode, nullptr));
+    return true;
+#endif
+}
+
+bool read_guarded(samfile_t* file, bam1_t* record, int& result) {
+#if HELIXO_ABORT_WRAP
+    return guarded([&] { result = samread(file, record); });
+#else
+    HELIXO_GUARDED(result = samread(file, record));
+    return true;
+#endif
+}
+
+bool call_guarded(int (*fn)(void*), void* context, int& result) {
+#if HELIXO_ABORT_WRAP
+    return guarded([&] { result = fn(context); });
+#else
+    HELIXO_GUARDED(result = fn(context));
+    return true;
+#endif
+}
+
+} // namespace
+
+bool library_guard_active() { return HELIXO_ABORT_WRAP != 0; }
+
+unsigned long library_read_errors() {
+#if HELIXO_ABORT_WRAP
+    return readErrors;
+#else
+    return 0;
+#endif
+}
+
+SamFilePtr guarded_samopen(const char* name, const char* mode) {
+    if (std::strcmp(mode, "rb") == 0)
+        return open_bam(name); // the BAM reader neither aborts nor exits
+    samfile_t* raw = nullptr;
+    if (!open_guarded(name, mode, raw))
+        return nullptr;
+    SamFilePtr file(raw);
+    if (file && file->header == nullptr)
+        file.reset();
+    return file;
+}
+
+int guarded_samread(samfile_t* file, bam1_t* record) {
+    int result = 0;
+    return read_guarded(file, record, result) ? result : kReadAbandoned;
+}
+
+bool sam_text_has_records(const char* name) {
+    gzFile in = gzopen(name, "rb");
+    if (in == nullptr)
+        return false;
+    char buf[1 << 16];
+    bool atLineStart = true;
+    bool found = false;
+    int n;
+    while (!found && (n = gzread(in, buf, sizeof buf)) > 0) {
+        for (int k = 0; k < n && !found; ++k) {
+            found = atLineStart && buf[k] != '@';
+            atLineStart = buf[k] == '\n';
+        }
+    }
+    gzclose(in);
+    return found;
+}
+
+bool run_guarded(int (*fn)(void* context), void* context, int& result) {
+    return call_guarded(fn, context, result);
+}
+
+} // namespace alignport
+
+#if HELIXO_ABORT_WRAP
+extern "C" {
+
+void __wrap_abort(void) {
+    if (alignport::guardDepth > 0)
+        throw alignport::LibraryGaveUp{};
+    __real_abort();
+}
+
+void __wrap_exit(int status) {
+    if (alignport::guardDepth > 0)
+        throw alignport::LibraryGaveUp{};
+    __real_exit(status);
+}
+
+int __wrap_bam_read1(bamFile fp, bam1_t* b) {
+    const int result = __real_bam_read1(fp, b);
+    if (result < -1)
+        ++alignport::readErrors;
+    return result;
+}
+
+} // extern "C"
+#endif

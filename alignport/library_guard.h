@@ -1,0 +1,47 @@
+// Keeps the BAM library's abort() and exit() away from the host. The library's SAM text reader
+// aborts on a malformed record line and exits when a record names a reference that a header
+// without references cannot resolve; either would end the host process with every unsaved
+// result in it. Inside a guarded call such an abort or exit instead ends that call, and the
+// caller turns it into an ordinary error. Outside a guard, abort() and exit() behave as usual.
+#pragma once
+
+#include <samtools/sam.h>
+
+#include "bam_layer.h"
+
+namespace alignport {
+
+// Result of a guarded record read when the library gave up on the record (abort or exit).
+constexpr int kReadAbandoned = -100;
+
+// True when the build can turn the library's abort()/exit() into an ordinary error; false where
+// the platform offers neither mechanism (the plug-in's build then says so).
+bool library_guard_active();
+
+// samopen(name, mode, nullptr) under the guard. For mode "rb" a handle without a header counts
+// as a failed open (as open_bam). Null when the file cannot be opened or the library gave up.
+SamFilePtr guarded_samopen(const char* name, const char* mode);
+
+// samread(file, record) under the guard: the library's result (>= 0 a record, -1 a clean end of
+// file, below -1 a damaged file), or kReadAbandoned when the library aborted or exited on the
+// record. After kReadAbandoned the file may only be closed.
+int guarded_samread(samfile_t* file, bam1_t* record);
+
+// True when the SAM text (plain or gzip-compressed, as the library reads it) has a line after its
+// header lines. The library's reader must not be asked for a record otherwise: on a file that
+// holds header lines only, its first read parses the last header line again, past the end of
+// its buffer. False also when the file cannot be read.
+bool sam_text_has_records(const char* name);
+
+// Record reads made inside the library (by its index builder and sorter as well as by samread)
+// that ended in a read error, a result below -1, on this thread so far. The index builder and
+// the sorter print such an error and carry on as if the file had ended there; comparing this
+// count before and after their call tells. Always 0 where the linker cannot wrap.
+unsigned long library_read_errors();
+
+// Runs fn(context) under the guard and stores its result. Returns false when the library
+// aborted or exited inside it (result is then untouched); what the library held at that moment
+// may stay allocated.
+bool run_guarded(int (*fn)(void* context), void* context, int& result);
+
+} // namespace alignport

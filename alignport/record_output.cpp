@@ -1,0 +1,131 @@
+#include "record_output.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace alignport {
+
+namespace {
+
+constexpr const char kBaseLetters[] = "=ACMGRSVTWYHKDBN";
+constexpr std::size_t kStreamBuffer = 1 << 16;
+
+// Frees what bgzf_close leaves behind when it fails. In the installed 0.1.19 library it returns
+// early on a failed flush with the stream still open (and marks BGZF_ERR_IO), and after a failed
+// fclose with the stream gone; in both cases the buffers and the handle stay allocated.
+void release_failed_bgzf(BGZF* bgzf, bool streamOpen) {
+    if (streamOpen)
+        std::fclose(static_cast<std::FILE*>(bgzf->fp));
+    std::free(bgzf->uncompressed_block);
+    std::free(bgzf->compressed_block);
+    std::free(bgzf);
+}
+
+// Flushes the last block, writes the end-of-file block and closes; false when any of it failed.
+// The handle is released on every path.
+bool close_bgzf_checked(BGZF* bgzf) {
+    if (bgzf->errcode != 0 || bgzf_flush(bgzf) != 0) {
+        release_failed_bgzf(bgzf, true);
+        return false;
+    }
+    if (bgzf_close(bgzf) == 0)
+        return true;
+    release_failed_bgzf(bgzf, (bgzf->errcode & BGZF_ERR_IO) != 0);
+    return false;
+}
+
+} // namespace
+
+RecordOutput::~RecordOutput() { close(); }
+
+bool RecordOutput::open(const char* name, OutputFormat format, const bam_header_t* header) {
+    close();
+    format_ = format;
+    header_ = header;
+    if (format == OutputFormat::Bam) {
+        bam_ = bam_open(name, "w");
+        if (bam_ == nullptr)
+            return false;
+        bam_header_write(bam_, header);
+        return true;
+    }
+    text_ = std::fopen(name, "w");
+    if (text_ == nullptr)
+        return false;
+    std::setvbuf(text_, nullptr, _IOFBF, kStreamBuffer);
+    return true;
+}
+
+bool RecordOutput::write(const bam1_t* record) {
+    switch (format_) {
+    case OutputFormat::Bam:
+        bam_write1(bam_, record);
+        return bam_->errcode == 0;
+    case OutputFormat::Sam: {
+        // The library's SAM line of the record, as its SAM writer formats it.
+        char* line = bam_format1(header_, record);
+        if (line == nullptr)
+            throw std::bad_alloc();
+        const bool ok = std::fputs(line, text_) >= 0 && std::fputc('\n', text_) != EOF;
+        std::free(line);
+        return ok;
+    }
+    case OutputFormat::Fastq:
+    case OutputFormat::Fasta:
+        return write_fastx(record);
+    }
+    return false;
+}
+
+// "@NAME\nSEQ\n+\nQUAL\n" or ">NAME\nSEQ\n", bases and qualities as stored (reverse-strand reads
+// are not turned round), qualities plus 33 kept to 8 bits. A quality text ends early at a byte
+// that becomes 0, as a C text would. One reused buffer, one write per record.
+bool RecordOutput::write_fastx(const bam1_t* record) {
+    const bool fastq = format_ == OutputFormat::Fastq;
+    const char* name = bam1_qname(record);
+    const std::size_t nameLength = std::strlen(name);
+    const std::size_t length = record->core.l_qseq > 0 ? static_cast<std::size_t>(record->core.l_qseq) : 0;
+    const std::size_t needed = nameLength + 2 * length + 8;
+    if (line_.size() < needed)
+        line_.resize(needed);
+    char* out = &line_[0];
+    *out++ = fastq ? '@' : '>';
+    std::memcpy(out, name, nameLength);
+    out += nameLength;
+    *out++ = '\n';
+    const std::uint8_t* seq = bam1_seq(record);
+    for (std::size_t k = 0; k < length; ++k)
+        *out++ = kBaseLetters[bam1_seqi(seq, k)];
+    *out++ = '\n';
+    if (fastq) {
+        *out++ = '+';
+        *out++ = '\n';
+        const std::uint8_t* qual = bam1_qual(record);
+        for (std::size_t k = 0; k < length; ++k) {
+            const char c = static_cast<char>(static_cast<std::uint8_t>(qual[k] + 33));
+            if (c == '\0')
+                break;
+            *out++ = c;
+        }
+        *out++ = '\n';
+    }
+    const std::size_t size = static_cast<std::size_t>(out - line_.data());
+    return std::fwrite(line_.data(), 1, size, text_) == size;
+}
+
+bool RecordOutput::close() {
+    bool ok = true;
+    if (bam_ != nullptr) {
+        ok = close_bgzf_checked(bam_);
+        bam_ = nullptr;
+    }
+    if (text_ != nullptr) {
+        ok = std::ferror(text_) == 0;
+        ok = std::fclose(text_) == 0 && ok;
+        text_ = nullptr;
+    }
+    return ok;
+}
+
+} // namespace alignport
