@@ -42,11 +42,8 @@ public:
     // A key and a line feed. The key's buffer is readable up to the next multiple of 16 bytes
     // past length: it is copied inline in 16-byte pieces.
     void append_key_line(const char* key, std::size_t length) {
-        if (!pending_ || pendingSize_ + length + 1 > kPendingBlock) {
-            append_index(key, length);
-            append_index("\n", 1);
-            return;
-        }
+        if (!pending_ || pendingSize_ + length + 1 > kPendingBlock)
+            make_room(length + 1);
         char* to = pending_.get() + pendingSize_;
         for (std::size_t i = 0; i < length; i += kCopyPiece)
             std::memcpy(to + i, key + i, kCopyPiece);
@@ -57,6 +54,9 @@ public:
 
 private:
     bool flush_pending();
+    // Room for size more bytes (at most a block) in the pending block: allocated at first, else
+    // flushed when full; a failed write closes both files and raises.
+    void make_room(std::size_t size);
 
     std::uint64_t indexBytes_ = 0;
     std::unique_ptr<char[]> pending_;
