@@ -12,16 +12,9 @@ namespace peers {
 
 // Standard output of a shell command; fails the test when it does not exit with 0.
 inline std::string run(const std::string& command) {
-    std::string out;
-    std::FILE* pipe = ::popen(command.c_str(), "r");
-    EXPECT_NE(pipe, nullptr) << command;
-    if (pipe == nullptr)
-        return out;
-    char chunk[4096];
-    std::size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0)
-        out.append(chunk, n);
-    EXPECT_EQ(::pclose(pipe), 0) << command;
+    int status = 0;
+    std::string out = testkit::run_command(command, &status);
+    EXPECT_EQ(status, 0) << command;
     return out;
 }
 

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -60,6 +61,42 @@ const hxhost::Plugin& plugin(const std::string& name) {
     if (!slot)
         slot = std::make_unique<hxhost::Plugin>(bin_dir() + "/" + name + ".so");
     return *slot;
+}
+
+std::string run_command(const std::string& command, int* status) {
+    std::string out;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        if (status != nullptr)
+            *status = -1;
+        return out;
+    }
+    char chunk[65536];
+    std::size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0)
+        out.append(chunk, n);
+    const int closed = ::pclose(pipe);
+    if (status != nullptr)
+        *status = closed;
+    return out;
+}
+
+std::set<std::string> exported_symbols(const std::string& library) {
+#if defined(__APPLE__)
+    const std::string command = "nm -gU '" + library + "' 2>/dev/null";
+#else
+    const std::string command = "nm -D --defined-only '" + library + "' 2>/dev/null";
+#endif
+    std::set<std::string> names;
+    std::istringstream lines(run_command(command));
+    for (std::string line; std::getline(lines, line);) {
+        char type = 0;
+        char name[900];
+        if (std::sscanf(line.c_str(), "%*s %c %899s", &type, name) == 2 && type != 'A' &&
+            type != 'U')
+            names.insert(std::string(name) == "_hxFunction" ? "hxFunction" : name);
+    }
+    return names;
 }
 
 hxhost::ArrayPtr text(const std::string& utf8) { return hxhost::make_text(utf8); }

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,12 @@ long file_size(const std::string& path);
 std::string bin_dir();
 // The plug-in NAME, loaded once per process.
 const hxhost::Plugin& plugin(const std::string& name);
+
+// Standard output of a shell command; *status (when given) receives pclose's status.
+std::string run_command(const std::string& command, int* status = nullptr);
+
+// The names a shared library exports (defined dynamic symbols), as nm lists them.
+std::set<std::string> exported_symbols(const std::string& library);
 
 // Input builders.
 hxhost::ArrayPtr text(const std::string& utf8);

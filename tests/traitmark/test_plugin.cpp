@@ -8,36 +8,8 @@ using namespace testkit;
 
 namespace {
 
-std::string run(const std::string& command, int& status) {
-    std::string output;
-    std::FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        status = -1;
-        return output;
-    }
-    char chunk[4096];
-    std::size_t got = 0;
-    while ((got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0)
-        output.append(chunk, got);
-    status = ::pclose(pipe);
-    return output;
-}
-
 TEST(Plugin, ExportsOnlyItsEntryPoint) {
-    int status = 0;
-    const std::string symbols =
-        run("nm -D --defined-only " + bin_dir() + "/traitmark.so 2>/dev/null", status);
-    if (status != 0)
-        GTEST_SKIP() << "nm is not available";
-    std::istringstream lines(symbols);
-    std::vector<std::string> exported;
-    for (std::string line; std::getline(lines, line);) {
-        const std::string name = line.substr(line.rfind(' ') + 1);
-        const char kind = line.size() > 17 ? line[17] : ' ';
-        if (kind == 'T' || kind == 'W' || kind == 'D' || kind == 'B' || kind == 'V')
-            exported.push_back(name);
-    }
-    EXPECT_EQ(exported, std::vector<std::string>{"hxFunction"});
+    EXPECT_EQ(exported_symbols(bin_dir() + "/traitmark.so"), std::set<std::string>{"hxFunction"});
 }
 
 TEST(Plugin, AppendsTwoBytesAnEntryThroughHxrun) {
@@ -57,9 +29,9 @@ TEST(Plugin, AppendsTwoBytesAnEntryThroughHxrun) {
     }
     const std::string offsets = dir.write_text("offsets.bin", raw);
     int status = 0;
-    run(hxrun + " traitmark sam Flag uint16 " + input + " " + index + " str: uint32:" +
-            std::to_string(flags.size()) + " double:0 uint32@" + offsets + " 2>&1",
-        status);
+    run_command(hxrun + " traitmark sam Flag uint16 " + input + " " + index + " str: uint32:" +
+                    std::to_string(flags.size()) + " double:0 uint32@" + offsets + " 2>&1",
+                &status);
     EXPECT_EQ(status, 0);
     EXPECT_EQ(tmkit::decode(read_file(index).substr(3), 2), flags);
 }
