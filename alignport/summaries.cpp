@@ -81,8 +81,16 @@ public:
     const std::string& name(std::size_t k) const { return list_[k].name; }
 
 private:
+    // Compared here rather than by a library call: names are short and compared once a line.
     static bool matches(const SamReference& r, const char* name, std::size_t length) {
-        return r.name.size() == length && std::memcmp(r.name.data(), name, length) == 0;
+        if (r.name.size() != length)
+            return false;
+        const char* known = r.name.data();
+        for (std::size_t i = 0; i < length; ++i) {
+            if (known[i] != name[i])
+                return false;
+        }
+        return true;
     }
     std::vector<SamReference> list_;
     std::array<std::uint32_t, kMaxSlots> counts_{};

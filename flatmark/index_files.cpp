@@ -14,10 +14,6 @@ void IndexFiles::close_input() {
     }
 }
 
-namespace {
-constexpr std::size_t kPendingBlock = std::size_t{1} << 16;
-}
-
 bool IndexFiles::flush_pending() {
     if (pendingSize_ == 0)
         return true;
@@ -57,15 +53,19 @@ void IndexFiles::write_index(const void* data, std::size_t size) {
     indexBytes_ += size;
 }
 
+void IndexFiles::make_room(std::size_t size) {
+    if (!pending_)
+        pending_.reset(new char[kPendingBlock + kCopyPiece]); // room for a last piece
+    if (pendingSize_ + size > kPendingBlock && !flush_pending())
+        fail(kIdCannotWriteIdxFile, kMsgCannotWriteIdxFile);
+}
+
 void IndexFiles::append_index(const void* data, std::size_t size) {
     if (size > kPendingBlock) {
         write_index(data, size);
         return;
     }
-    if (!pending_)
-        pending_.reset(new char[kPendingBlock]);
-    if (pendingSize_ + size > kPendingBlock && !flush_pending())
-        fail(kIdCannotWriteIdxFile, kMsgCannotWriteIdxFile);
+    make_room(size);
     std::memcpy(pending_.get() + pendingSize_, data, size);
     pendingSize_ += size;
 }

@@ -4,9 +4,13 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 namespace flatmark {
+
+constexpr std::size_t kPendingBlock = std::size_t{1} << 16;
+constexpr std::size_t kCopyPiece = 16;
 
 class IndexFiles {
 public:
@@ -35,10 +39,24 @@ public:
     // The same for many small pieces (the key lines): gathered in a block first, so a key
     // costs a copy rather than a stream call. Flushed before any other write and on close.
     void append_index(const void* data, std::size_t size);
+    // A key and a line feed. The key's buffer is readable up to the next multiple of 16 bytes
+    // past length: it is copied inline in 16-byte pieces.
+    void append_key_line(const char* key, std::size_t length) {
+        if (!pending_ || pendingSize_ + length + 1 > kPendingBlock)
+            make_room(length + 1);
+        char* to = pending_.get() + pendingSize_;
+        for (std::size_t i = 0; i < length; i += kCopyPiece)
+            std::memcpy(to + i, key + i, kCopyPiece);
+        to[length] = '\n';
+        pendingSize_ += length + 1;
+    }
     std::uint64_t index_bytes() const { return indexBytes_ + pendingSize_; }
 
 private:
     bool flush_pending();
+    // Room for size more bytes (at most a block) in the pending block: allocated at first, else
+    // flushed when full; a failed write closes both files and raises.
+    void make_room(std::size_t size);
 
     std::uint64_t indexBytes_ = 0;
     std::unique_ptr<char[]> pending_;

@@ -3,17 +3,21 @@
 // (blanks, prefixes, blank lines, words, the key of a data line).
 #pragma once
 
+#include "errors.h"
+#include "hx.h"
 #include "index_files.h"
 #include "line_reader.h"
 #include "offset_table.h"
 #include "settings.h"
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 namespace flatmark {
 
 constexpr std::size_t kKeyBuffer = 256; // a key is at most 255 characters
+static_assert(kKeyBuffer % kCopyPiece == 0, "keys are copied in whole pieces");
 constexpr std::size_t kNoMatch = static_cast<std::size_t>(-1);
 
 struct ScanCore {
@@ -22,49 +26,132 @@ struct ScanCore {
     const Settings& settings;
     IndexFiles& files;
     LineReader& reader;
-    char key[kKeyBuffer] = {}; // the current key; kept until the next key is read
+    // The current key (keyLength characters, not zero-terminated), kept until the next key is
+    // read. Copied in whole 16-byte pieces, so no single byte is stored into it.
+    char key[kKeyBuffer] = {};
     std::size_t keyLength = 0;
     std::uint32_t entries = 0; // N
     std::uint32_t lines = 0;   // L
 };
 
-// The common line step: reads a line and polls the host once; false at the end of the input.
-// A stop request or a read error closes both files and raises.
-bool next_line(ScanCore& core, Line& line);
+// A read error or a stop request: closes both files and raises.
+[[noreturn]] void fail_read(ScanCore& core);
+[[noreturn]] void fail_interrupted(ScanCore& core);
+
 // A line read without polling (the record lines of "fastq", the header pass of "flat").
-bool next_line_unpolled(ScanCore& core, Line& line);
+inline bool next_line_unpolled(ScanCore& core, Line& line) {
+    const ReadStatus status = core.reader.read(line);
+    if (status == ReadStatus::Line)
+        return true;
+    if (status == ReadStatus::End)
+        return false;
+    fail_read(core);
+}
+// The common line step: reads a line and polls the host once; false at the end of the input.
+// Inline, as it runs once a line.
+inline bool next_line(ScanCore& core, Line& line) {
+    if (!next_line_unpolled(core, line))
+        return false;
+    if (HostInterrupt::HandlePendingInterrupt())
+        fail_interrupted(core);
+    return true;
+}
 // Moves the input to a position within what was read; raises on a failed seek.
 void seek_input(ScanCore& core, std::uint64_t position);
 
+// These line rules run once a line or more, so they are inline.
+
 // Index of the first character at or after from that is not a space (0x20).
-std::size_t skip_blanks(const Line& line, std::size_t from);
+inline std::size_t skip_blanks(const Line& line, std::size_t from) {
+    while (from < line.size && line.text[from] == ' ')
+        ++from;
+    return from;
+}
 // True when, after the blanks, the first character is a carriage return or a line feed.
-bool is_blank_line(const Line& line);
+inline bool is_blank_line(const Line& line) {
+    const std::size_t i = skip_blanks(line, 0);
+    return i < line.size && (line.text[i] == '\r' || line.text[i] == '\n');
+}
 // Where the comparison with prefix p stopped when the line (after its blanks) begins with p:
 // past p, or at a line feed met before all of p was compared. kNoMatch when it does not.
-std::size_t prefix_end(const Line& line, const std::string& prefix);
+inline std::size_t prefix_end(const Line& line, const std::string& prefix) {
+    std::size_t i = skip_blanks(line, 0);
+    for (std::size_t k = 0; k < prefix.size(); ++k, ++i) {
+        if (i >= line.size)
+            return kNoMatch; // the end of a last line without line feed is no match
+        if (line.text[i] == '\n')
+            return k == 0 ? kNoMatch : i;
+        if (line.text[i] != prefix[k])
+            return kNoMatch;
+    }
+    return i;
+}
 inline bool begins_with(const Line& line, const std::string& prefix) {
     return prefix_end(line, prefix) != kNoMatch;
 }
 // The end of the line's content: its line feed, or the end of the text read.
-std::size_t content_end(const Line& line);
+inline std::size_t content_end(const Line& line) {
+    return line.size > 0 && line.text[line.size - 1] == '\n' ? line.size - 1 : line.size;
+}
 
 // Reads the word at or after from (white space skipped) into the key buffer. blankAt, unless
 // kNoMatch, is a character read as a blank (the "," rule). False, key unchanged, when there is
 // no word; a word longer than 255 characters closes both files and raises KeyTooLong.
 bool read_key(ScanCore& core, const Line& line, std::size_t from, std::size_t blankAt = kNoMatch);
 // Writes the key buffer and a line feed to the index file.
-void write_key(ScanCore& core);
+inline void write_key(ScanCore& core) {
+    core.files.append_key_line(core.key, core.keyLength);
+}
 
 // Steps 1 to 3 of the key rule for "mrtab" and "table": skips K fields separated by the field
 // delimiter and returns where the key starts; a missing field raises KeyNotFound.
-std::size_t find_key_start(ScanCore& core, const Line& line);
+inline std::size_t find_key_start(ScanCore& core, const Line& line) {
+    const char delimiter = core.settings.fieldDelimiter;
+    std::size_t i = skip_blanks(line, 0);
+    for (unsigned field = 0; field < core.settings.keyFieldCount; ++field) {
+        for (;; ++i) {
+            if (i >= line.size)
+                core.files.fail(kIdKeyNotFound, kMsgKeyNotFound);
+            if (line.text[i] == delimiter)
+                break;
+            if (line.text[i] == '\n')
+                core.files.fail(kIdKeyNotFound, kMsgKeyNotFound);
+        }
+        ++i;
+        if (delimiter == ' ')
+            i = skip_blanks(line, i);
+    }
+    return i;
+}
 // Step 4: reads the key that starts at keyStart (with the "," rule) into the key buffer.
-bool read_data_line_key(ScanCore& core, const Line& line, std::size_t keyStart);
+inline bool read_data_line_key(ScanCore& core, const Line& line, std::size_t keyStart) {
+    std::size_t blankAt = kNoMatch;
+    if (core.settings.fieldDelimiter == ',') {
+        const std::size_t end = content_end(line);
+        if (keyStart < end) {
+            const void* comma = std::memchr(line.text + keyStart, ',', end - keyStart);
+            if (comma != nullptr)
+                blankAt = static_cast<std::size_t>(static_cast<const char*>(comma) - line.text);
+        }
+    }
+    return read_key(core, line, keyStart, blankAt);
+}
 
 // What a line of a "mrtab" or "table" file is. headerDetection is the scan's running state.
 enum class TableLineKind { Skipped, Data };
-TableLineKind classify_table_line(const Settings& settings, const Line& line,
-                                  bool& headerDetection);
+inline TableLineKind classify_table_line(const Settings& settings, const Line& line,
+                                         bool& headerDetection) {
+    if (is_blank_line(line))
+        return TableLineKind::Skipped;
+    if (!settings.commentPrefix.empty())
+        return begins_with(line, settings.commentPrefix) ? TableLineKind::Skipped
+                                                         : TableLineKind::Data;
+    if (headerDetection) {
+        if (begins_with(line, settings.headerPrefix))
+            return TableLineKind::Skipped;
+        headerDetection = false;
+    }
+    return TableLineKind::Data;
+}
 
 } // namespace flatmark

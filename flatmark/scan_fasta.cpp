@@ -6,7 +6,19 @@ namespace flatmark {
 template <class Offset> void scan_fasta(ScanCore& core, OffsetTable<Offset>& table) {
     std::uint64_t lineStart = 0; // T
     Line line;
-    while (next_line(core, line)) {
+    for (;;) {
+        // The sequence lines ahead, in a run: each counted and polled as the loop below would.
+        bool stopped = false;
+        const std::size_t run = core.reader.take_lines_not_beginning_with(
+            '>', [] { return HostInterrupt::HandlePendingInterrupt(); }, stopped);
+        if (stopped)
+            fail_interrupted(core);
+        if (run > 0) {
+            core.lines += static_cast<std::uint32_t>(run);
+            lineStart = core.reader.position();
+        }
+        if (!next_line(core, line))
+            break;
         if (line.size > 0 && line.text[0] == '>') {
             // A header without a word repeats the previous key (an empty one at first).
             if (core.settings.writeKeys) {
