@@ -6,7 +6,8 @@
 // Writes a seeded SAM text of RECORDS records (default 4,000,000) in random order over four
 // references in FOLDER (default, or when empty: a new folder under TMPDIR, removed afterwards). Every run is a
 // child process: the parent measures its wall time and its peak resident memory. Contenders
-// alternate for ROUNDS rounds (default 3); the best time of each is kept. JOBS, a comma-separated
+// alternate, first one then the other leading, for ROUNDS rounds (default 3); the best time of
+// each is kept. JOBS, a comma-separated
 // list of job names, runs those only (the inputs a job needs are made all the same). One line
 // per job:
 //   job=NAME records=N bare_s=.. service_s=.. ratio=.. bare_rss_kb=.. service_rss_kb=.. samtools_s=..
@@ -172,11 +173,17 @@ void compare(const char* job, long records, int rounds, const std::vector<std::s
         return;
     }
     Run bestBare{1e30, 0}, bestService{1e30, 0};
+    // The contender that runs second meets the write-back of the first one's output: swap the
+    // order every round.
     for (int k = 0; k < rounds; ++k) {
-        remove_outputs(outputs);
-        const Run b = in_child(bare);
-        remove_outputs(outputs);
-        const Run s = in_child(svc);
+        Run b{}, s{};
+        for (int turn = 0; turn < 2; ++turn) {
+            remove_outputs(outputs);
+            if ((turn == 0) == (k % 2 == 0))
+                b = in_child(bare);
+            else
+                s = in_child(svc);
+        }
         if (b.seconds < bestBare.seconds)
             bestBare = b;
         if (s.seconds < bestService.seconds)
