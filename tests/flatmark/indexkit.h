@@ -35,6 +35,19 @@ struct Request {
 hxhost::CallResult run(const Request& request, int outCount = 2,
                        const hxhost::CallOptions& options = {});
 
+// A temporary folder and a request of one type over one input text.
+class ScanFixture : public ::testing::Test {
+protected:
+    testkit::TempDir dir;
+    Request request(const std::string& type, const std::string& text) const {
+        Request r;
+        r.type = type;
+        r.input = dir.write_text("in.txt", text);
+        r.index = dir.file("out.idx");
+        return r;
+    }
+};
+
 // Output k (from 0) as a double.
 double output(const hxhost::CallResult& result, int k);
 

@@ -7,17 +7,7 @@ using testkit::TempDir;
 
 namespace {
 
-class IndexFileFormat : public ::testing::Test {
-protected:
-    TempDir dir;
-    Request request(const std::string& type, const std::string& text) {
-        Request r;
-        r.type = type;
-        r.input = dir.write_text("in.txt", text);
-        r.index = dir.file("out.idx");
-        return r;
-    }
-};
+class IndexFileFormat : public ScanFixture {};
 
 TEST_F(IndexFileFormat, TwoEntryFastaGivesTheDocumented528ByteFile) {
     Request r = request("fasta", ">a\nAC\n>b\nGT\n");

@@ -78,17 +78,7 @@ TEST_P(SequenceEndings, FastqEntriesAreFourLinesEvenWithAnAtSignQualityLine) {
 INSTANTIATE_TEST_SUITE_P(Flatmark, SequenceEndings, ::testing::ValuesIn(kEndings),
                          [](const auto& param) { return std::string(param.param.name); });
 
-class SequenceScan : public ::testing::Test {
-protected:
-    TempDir dir;
-    Request request(const std::string& type, const std::string& text) {
-        Request r;
-        r.type = type;
-        r.input = dir.write_text("in.txt", text);
-        r.index = dir.file("out.idx");
-        return r;
-    }
-};
+class SequenceScan : public ScanFixture {};
 
 TEST_F(SequenceScan, FastaHeaderMustBeTheVeryFirstCharacter) {
     Request r = request("fasta", ">a\n >x\nAC\n> y\n");

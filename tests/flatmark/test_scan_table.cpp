@@ -7,16 +7,8 @@ using testkit::TempDir;
 
 namespace {
 
-class TableScan : public ::testing::Test {
+class TableScan : public ScanFixture {
 protected:
-    TempDir dir;
-    Request request(const std::string& type, const std::string& text) {
-        Request r;
-        r.type = type;
-        r.input = dir.write_text("in.txt", text);
-        r.index = dir.file("out.idx");
-        return r;
-    }
     IndexFile index_of(const Request& r) {
         auto result = run(r);
         EXPECT_TRUE(result.ok) << result.identifier << ": " << result.message;
