@@ -43,12 +43,17 @@ IndexPtr load_index(const char* text, int nTargets);
 constexpr int kWalkStopped = -1; // the callback returned a negative value
 constexpr int kWalkCorrupt = -2; // the library reported a damaged file
 
+// Told of every record read the library makes (where the build can wrap bam_read1), so that a
+// walk that meets the end of the file inside the index's chunks is reported as damaged.
+void note_library_read(int result);
+
 } // namespace alignport
 
 // Region fetch with early stop: calls func once for each alignment record that bam_fetch
 // delivers for (tid, beg, end), in the same order, and stops at once when func returns a
 // negative value. Returns >= 0 when the region is exhausted, kWalkStopped after a stop,
-// kWalkCorrupt on a read error. A region whose end is not after its begin delivers nothing.
+// kWalkCorrupt on a read error or a file that ends inside the region's indexed data. A region
+// whose end is not after its begin delivers nothing.
 // The reference number must be valid for the index.
 int zrbam_fetch(bamFile fp, const bam_index_t* idx, int tid, int beg, int end, void* data,
                 bam_fetch_f func);

@@ -197,6 +197,7 @@ int __wrap_bam_read1(bamFile fp, bam1_t* b) {
     const int result = __real_bam_read1(fp, b);
     if (result < -1)
         ++alignport::readErrors;
+    alignport::note_library_read(result);
     return result;
 }
 

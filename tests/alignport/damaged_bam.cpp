@@ -3,7 +3,7 @@
 namespace damaged {
 
 std::string truncated_copy(const testkit::TempDir& dir, const std::string& bam,
-                           const std::string& name, double fraction) {
+                           const std::string& name, double fraction, Cut cut) {
     const std::string bytes = testkit::read_file(bam);
     const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
     const auto target = static_cast<std::size_t>(static_cast<double>(bytes.size()) * fraction);
@@ -16,7 +16,7 @@ std::string truncated_copy(const testkit::TempDir& dir, const std::string& bam,
         block += length;
     }
     EXPECT_GT(length, 28u) << "no data block at the cut";
-    const std::string path = dir.write_text(name + ".bam", bytes.substr(0, block + length / 2));
+    const std::string path = dir.write_text(name + ".bam", bytes.substr(0, cut == Cut::MidBlock ? block + length / 2 : block));
     dir.write_text(name + ".bam.bai", testkit::read_file(bam + ".bai"));
     return path;
 }

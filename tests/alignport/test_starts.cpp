@@ -174,16 +174,29 @@ INSTANTIATE_TEST_SUITE_P(
                   "getstartsinref: Invalid reference number."}),
     [](const auto& row) { return std::string(row.param.label); });
 
-TEST(StartsOfTruncatedFile, IsACorruptedFileNotAnInterrupt) {
+class StartsOfTruncatedFile : public ::testing::TestWithParam<damaged::Cut> {};
+
+TEST_P(StartsOfTruncatedFile, IsACorruptedFileNotAnInterrupt) {
+#if !HELIXO_ALIGNPORT_WRAPS
+    if (GetParam() == damaged::Cut::BlockBoundary)
+        GTEST_SKIP() << "a clean end of file is seen only where the build wraps the library's reads";
+#endif
     TempDir dir;
     const std::string whole = bamkit::make_bam(dir, "whole", bamkit::generated_sam(11, 1, 6000));
-    const std::string cut = damaged::truncated_copy(dir, whole, "cut", 0.6);
+    const std::string cut = damaged::truncated_copy(dir, whole, "cut", 0.6, GetParam());
     for (int nout : {0, 3}) {
         auto r = call("alignport", nout, args("getstartsinref", cut, cut + ".bai", 0));
         EXPECT_HX_ERROR(r, "helixo:alignport:CorruptedBAMFile", "BAM file is corrupted.");
         EXPECT_EQ(r.polls.handle, 0);
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Cuts, StartsOfTruncatedFile,
+                         ::testing::Values(damaged::Cut::MidBlock, damaged::Cut::BlockBoundary),
+                         [](const auto& p) {
+                             return std::string(p.param == damaged::Cut::MidBlock ? "MidBlock"
+                                                                                  : "BlockBoundary");
+                         });
 
 TEST(StartsAgainstPysam, AgreeOnAGeneratedFile) {
     TempDir dir;
