@@ -32,9 +32,12 @@ namespace {
 
 #if HELIXO_ABORT_WRAP
 
+// Plain process-wide state: the plug-ins start no threads and the library runs none in the calls
+// guarded here (the sort is asked for none). Thread-local storage in a module loaded at run time
+// would also cost a lookup on every record read.
 struct LibraryGaveUp {};
-thread_local int guardDepth = 0;
-thread_local unsigned long readErrors = 0;
+int guardDepth = 0;
+unsigned long readErrors = 0;
 
 struct GuardScope {
     GuardScope() { ++guardDepth; }
@@ -58,7 +61,7 @@ template <class Body> bool guarded(Body&& body) {
 // Where the linker cannot wrap abort(), a SIGABRT handler jumps back to the guard (POSIX lets
 // abort() return control this way when the handler does not return). exit() cannot be caught:
 // the services' header test keeps every path away from the library's only exit().
-thread_local sigjmp_buf* activeJump = nullptr;
+sigjmp_buf* activeJump = nullptr;
 
 extern "C" void jump_back_to_guard(int) {
     if (activeJump != nullptr)

@@ -34,7 +34,7 @@ int guarded_samread(samfile_t* file, bam1_t* record);
 bool sam_text_has_records(const char* name);
 
 // Record reads made inside the library (by its index builder and sorter as well as by samread)
-// that ended in a read error, a result below -1, on this thread so far. The index builder and
+// that ended in a read error, a result below -1, so far in this process. The index builder and
 // the sorter print such an error and carry on as if the file had ended there; comparing this
 // count before and after their call tells. Always 0 where the linker cannot wrap.
 unsigned long library_read_errors();
