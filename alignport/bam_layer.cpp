@@ -1,5 +1,7 @@
 #include "bam_layer.h"
 
+#include "library_guard.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -199,7 +201,7 @@ int walk(bamFile fp, const bam_index_t* idx, int tid, int beg, int end, void* da
     alignport::RecordPtr record = alignport::new_record();
     const unsigned long endOfFileBefore = g_endOfFileReads;
     int ret;
-    while ((ret = bam_iter_read(fp, it.iter, record.get())) >= 0) {
+    while ((ret = alignport::guarded_iter_read(fp, it.iter, record.get())) >= 0) {
         if (func(record.get(), data) < 0 && honourStop)
             return alignport::kWalkStopped;
     }

@@ -15,14 +15,17 @@
 // The plug-in is linked with --wrap=abort and --wrap=exit: every call to abort() or exit() made
 // by the code linked into it (the BAM library's objects included) lands here. The library's
 // objects carry unwind tables, so an exception thrown here unwinds its C frames to the guard.
-// bam_read1 is wrapped too, to count the read errors the library's own loops pass over.
+// __assert_fail too: the library's iterator asserts that a read ends where the index's chunk
+// ends, which a damaged index can break.
 extern "C" {
 [[noreturn]] void __real_abort(void);
 [[noreturn]] void __real_exit(int status);
-int __real_bam_read1(bamFile fp, bam1_t* b);
+[[noreturn]] void __real___assert_fail(const char* assertion, const char* file, unsigned int line,
+                                       const char* function);
 [[noreturn]] void __wrap_abort(void);
 [[noreturn]] void __wrap_exit(int status);
-int __wrap_bam_read1(bamFile fp, bam1_t* b);
+[[noreturn]] void __wrap___assert_fail(const char* assertion, const char* file, unsigned int line,
+                                       const char* function);
 }
 #endif
 
@@ -37,7 +40,6 @@ namespace {
 // would also cost a lookup on every record read.
 struct LibraryGaveUp {};
 int guardDepth = 0;
-unsigned long readErrors = 0;
 
 struct GuardScope {
     GuardScope() { ++guardDepth; }
@@ -119,6 +121,16 @@ bool read_guarded(samfile_t* file, bam1_t* record, int& result) {
 #endif
 }
 
+int iter_read_guarded(bamFile file, bam_iter_t iter, bam1_t* record) {
+#if HELIXO_ABORT_WRAP
+    int result = 0;
+    return guarded([&] { result = bam_iter_read(file, iter, record); }) ? result : kReadAbandoned;
+#else
+    // A signal handler set and reset around every record would cost two system calls a record.
+    return bam_iter_read(file, iter, record);
+#endif
+}
+
 bool call_guarded(int (*fn)(void*), void* context, int& result) {
 #if HELIXO_ABORT_WRAP
     return guarded([&] { result = fn(context); });
@@ -131,14 +143,6 @@ bool call_guarded(int (*fn)(void*), void* context, int& result) {
 } // namespace
 
 bool library_guard_active() { return HELIXO_ABORT_WRAP != 0; }
-
-unsigned long library_read_errors() {
-#if HELIXO_ABORT_WRAP
-    return readErrors;
-#else
-    return 0;
-#endif
-}
 
 SamFilePtr guarded_samopen(const char* name, const char* mode) {
     if (std::strcmp(mode, "rb") == 0)
@@ -175,6 +179,10 @@ bool sam_text_has_records(const char* name) {
     return found;
 }
 
+int guarded_iter_read(bamFile file, bam_iter_t iter, bam1_t* record) {
+    return iter_read_guarded(file, iter, record);
+}
+
 bool run_guarded(int (*fn)(void* context), void* context, int& result) {
     return call_guarded(fn, context, result);
 }
@@ -196,12 +204,11 @@ void __wrap_exit(int status) {
     __real_exit(status);
 }
 
-int __wrap_bam_read1(bamFile fp, bam1_t* b) {
-    const int result = __real_bam_read1(fp, b);
-    if (result < -1)
-        ++alignport::readErrors;
-    alignport::note_library_read(result);
-    return result;
+void __wrap___assert_fail(const char* assertion, const char* file, unsigned int line,
+                          const char* function) {
+    if (alignport::guardDepth > 0)
+        throw alignport::LibraryGaveUp{};
+    __real___assert_fail(assertion, file, line, function);
 }
 
 } // extern "C"

@@ -27,6 +27,12 @@ SamFilePtr guarded_samopen(const char* name, const char* mode);
 // record. After kReadAbandoned the file may only be closed.
 int guarded_samread(samfile_t* file, bam1_t* record);
 
+// bam_iter_read(file, iter, record), guarded where the linker wraps abort(): the library's
+// result, or kReadAbandoned when the library gave up (its iterator asserts that reads end where
+// the index's chunks end, which a damaged index breaks). Unguarded elsewhere: a guard there
+// would cost two system calls a record.
+int guarded_iter_read(bamFile file, bam_iter_t iter, bam1_t* record);
+
 // True when the SAM text (plain or gzip-compressed, as the library reads it) has a line after its
 // header lines. The library's reader must not be asked for a record otherwise: on a file that
 // holds header lines only, its first read parses the last header line again, past the end of
@@ -36,7 +42,8 @@ bool sam_text_has_records(const char* name);
 // Record reads made inside the library (by its index builder and sorter as well as by samread)
 // that ended in a read error, a result below -1, so far in this process. The index builder and
 // the sorter print such an error and carry on as if the file had ended there; comparing this
-// count before and after their call tells. Always 0 where the linker cannot wrap.
+// count before and after their call tells; records the checked reader refuses count too.
+// Always 0 where the linker cannot wrap.
 unsigned long library_read_errors();
 
 // Runs fn(context) under the guard and stores its result. Returns false when the library

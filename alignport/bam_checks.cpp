@@ -1,0 +1,229 @@
+#include "bam_checks.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace alignport {
+
+namespace {
+
+std::uint32_t load_u32(const std::uint8_t* p) {
+    std::uint32_t v;
+    std::memcpy(&v, p, sizeof v); // BAM is little-endian, as every platform the plug-in runs on
+    return v;
+}
+
+// Bytes of one element of a fixed-size optional field type; 0 for any other type.
+int fixed_aux_size(std::uint8_t type) {
+    switch (type) {
+    case 'A':
+    case 'c':
+    case 'C':
+        return 1;
+    case 's':
+    case 'S':
+        return 2;
+    case 'i':
+    case 'I':
+    case 'f':
+        return 4;
+    case 'd':
+        return 8;
+    default:
+        return 0;
+    }
+}
+
+int array_element_size(std::uint8_t subtype) {
+    return subtype == 'A' || subtype == 'd' ? 0 : fixed_aux_size(subtype);
+}
+
+// The optional fields in [at, end): each a two-byte tag, a type and a value of that type.
+bool aux_fields_are_valid(const std::uint8_t* at, const std::uint8_t* end) {
+    while (at != end) {
+        if (end - at < 3)
+            return false;
+        const std::uint8_t type = at[2];
+        at += 3;
+        const std::int64_t left = end - at;
+        if (const int size = fixed_aux_size(type); size != 0) {
+            if (left < size)
+                return false;
+            at += size;
+        } else if (type == 'Z' || type == 'H') {
+            const void* zero = std::memchr(at, 0, static_cast<std::size_t>(left));
+            if (zero == nullptr)
+                return false;
+            at = static_cast<const std::uint8_t*>(zero) + 1;
+        } else if (type == 'B') {
+            if (left < 5)
+                return false;
+            const int elementSize = array_element_size(at[0]);
+            const std::uint64_t bytes = std::uint64_t{load_u32(at + 1)} *
+                                        static_cast<std::uint64_t>(elementSize);
+            if (elementSize == 0 || bytes > static_cast<std::uint64_t>(left - 5))
+                return false;
+            at += 5 + bytes;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool reference_is_valid(std::int32_t tid, std::int32_t nRef) {
+    return tid >= -1 && (nRef < 0 || tid < nRef);
+}
+
+} // namespace
+
+void decode_record_core(const std::uint8_t fixed[32], bam1_core_t* core) {
+    std::uint32_t x[8];
+    std::memcpy(x, fixed, sizeof x);
+    core->tid = static_cast<std::int32_t>(x[0]);
+    core->pos = static_cast<std::int32_t>(x[1]);
+    core->bin = x[2] >> 16;
+    core->qual = x[2] >> 8 & 0xff;
+    core->l_qname = x[2] & 0xff;
+    core->flag = x[3] >> 16;
+    core->n_cigar = x[3] & 0xffff;
+    core->l_qseq = static_cast<std::int32_t>(x[4]);
+    core->mtid = static_cast<std::int32_t>(x[5]);
+    core->mpos = static_cast<std::int32_t>(x[6]);
+    core->isize = static_cast<std::int32_t>(x[7]);
+}
+
+bool record_is_valid(const bam1_core_t& core, const std::uint8_t* data, std::int64_t size,
+                     std::int32_t nRef) {
+    if (size < 0 || core.l_qname < 1 || core.l_qseq < 0 || core.pos < -1 ||
+        !reference_is_valid(core.tid, nRef) || !reference_is_valid(core.mtid, nRef))
+        return false;
+    const std::int64_t cigarEnd = static_cast<std::int64_t>(core.l_qname) + 4 * core.n_cigar;
+    const std::int64_t auxBegin =
+        cigarEnd + (static_cast<std::int64_t>(core.l_qseq) + 1) / 2 + core.l_qseq;
+    if (auxBegin > size || data[core.l_qname - 1] != 0)
+        return false;
+    for (std::int64_t at = core.l_qname; at < cigarEnd; at += 4) {
+        if ((load_u32(data + at) & BAM_CIGAR_MASK) > 8)
+            return false;
+    }
+    return aux_fields_are_valid(data + auxBegin, data + size);
+}
+
+namespace {
+
+bool read_exact(ReadBytes read, void* source, void* buffer, int length) {
+    return read(source, buffer, length) == length;
+}
+
+bool read_i32(ReadBytes read, void* source, std::int32_t* value) {
+    std::uint8_t bytes[4];
+    if (!read_exact(read, source, bytes, 4))
+        return false;
+    *value = static_cast<std::int32_t>(load_u32(bytes));
+    return true;
+}
+
+// Reads length bytes into a new malloc'ed buffer with a zero after them, growing it as the
+// bytes arrive, so a length the data does not hold fails after reading what is there.
+char* read_terminated(ReadBytes read, void* source, std::int64_t length) {
+    constexpr std::int64_t kStep = std::int64_t(1) << 20;
+    std::int64_t capacity = length < kStep ? length : kStep;
+    char* buffer = static_cast<char*>(std::malloc(static_cast<std::size_t>(capacity) + 1));
+    if (buffer == nullptr)
+        throw std::bad_alloc();
+    std::int64_t filled = 0;
+    while (filled < length) {
+        if (filled == capacity) {
+            capacity = length - capacity < capacity ? length : 2 * capacity;
+            char* grown =
+                static_cast<char*>(std::realloc(buffer, static_cast<std::size_t>(capacity) + 1));
+            if (grown == nullptr) {
+                std::free(buffer);
+                throw std::bad_alloc();
+            }
+            buffer = grown;
+        }
+        const int part = static_cast<int>(capacity - filled);
+        if (!read_exact(read, source, buffer + filled, part)) {
+            std::free(buffer);
+            return nullptr;
+        }
+        filled += part;
+    }
+    buffer[length] = '\0';
+    return buffer;
+}
+
+struct HeaderOwner {
+    bam_header_t* header;
+    ~HeaderOwner() {
+        if (header != nullptr)
+            bam_header_destroy(header);
+    }
+    bam_header_t* release() {
+        bam_header_t* h = header;
+        header = nullptr;
+        return h;
+    }
+};
+
+// Makes room for one more reference in the header's name and length lists (both malloc'ed, as
+// bam_header_destroy frees them); capacity doubles.
+void grow_references(bam_header_t* h, std::int32_t* capacity) {
+    if (h->n_targets < *capacity)
+        return;
+    const std::int32_t wanted = *capacity == 0 ? 16 : *capacity * 2;
+    auto* names = static_cast<char**>(std::realloc(h->target_name, sizeof(char*) * wanted));
+    if (names == nullptr)
+        throw std::bad_alloc();
+    h->target_name = names;
+    auto* lengths = static_cast<std::uint32_t*>(std::realloc(h->target_len, 4u * wanted));
+    if (lengths == nullptr)
+        throw std::bad_alloc();
+    h->target_len = lengths;
+    *capacity = wanted;
+}
+
+} // namespace
+
+bam_header_t* read_checked_header(ReadBytes read, void* source) {
+    char magic[4];
+    if (!read_exact(read, source, magic, 4) || std::memcmp(magic, "BAM\1", 4) != 0)
+        return nullptr;
+    std::int32_t textLength = 0;
+    if (!read_i32(read, source, &textLength) || textLength < 0)
+        return nullptr;
+    HeaderOwner owner{bam_header_init()};
+    if (owner.header == nullptr)
+        throw std::bad_alloc();
+    bam_header_t* h = owner.header;
+    h->text = read_terminated(read, source, textLength);
+    if (h->text == nullptr)
+        return nullptr;
+    h->l_text = static_cast<std::uint32_t>(textLength);
+    std::int32_t nRef = 0;
+    if (!read_i32(read, source, &nRef) || nRef < 0)
+        return nullptr;
+    std::int32_t capacity = 0;
+    for (std::int32_t r = 0; r < nRef; ++r) {
+        std::int32_t nameLength = 0;
+        if (!read_i32(read, source, &nameLength) || nameLength < 1)
+            return nullptr;
+        grow_references(h, &capacity);
+        char* name = read_terminated(read, source, nameLength);
+        if (name == nullptr)
+            return nullptr;
+        h->target_name[h->n_targets] = name;
+        std::int32_t length = 0;
+        h->target_len[h->n_targets] = 0;
+        ++h->n_targets; // from here the header owns the name
+        if (!read_i32(read, source, &length))
+            return nullptr;
+        h->target_len[h->n_targets - 1] = static_cast<std::uint32_t>(length);
+    }
+    return owner.release();
+}
+
+} // namespace alignport

@@ -1,0 +1,195 @@
+// The checked BAM reader beneath the library. The plug-in is linked with --wrap=bam_read1,
+// --wrap=bam_header_read and --wrap=bgzf_close, so every BAM header and record read made by the
+// code linked into it (the library's iterator, index builder, sorter and samread included)
+// lands here. The library's own readers allocate and write from the lengths they read before any
+// check could run; these read the same bytes, check them (bam_checks.h) and fill the same
+// structures, so a damaged file is a read error wherever it is read.
+#include "bam_checks.h"
+#include "bam_layer.h"
+#include "library_guard.h"
+
+#include <samtools/bgzf.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <utility>
+#include <vector>
+
+#ifndef HELIXO_CHECKED_READER
+#define HELIXO_CHECKED_READER 0
+#endif
+
+namespace alignport {
+
+namespace {
+
+// Read errors so far (library_read_errors).
+unsigned long readErrors = 0;
+
+#if HELIXO_CHECKED_READER
+
+// Result of a record read whose bytes are not a well-formed record (the library's own read
+// errors are -2 to -4).
+constexpr int kInvalidRecord = -5;
+
+static_assert(sizeof(bam1_core_t) == 32, "the fixed part of a record is 32 bytes");
+
+// The number of references of every stream whose header was read, so that records naming a
+// reference the header lacks are refused. Entries go with bgzf_close; the last stream looked up
+// is kept at hand, since reads come in long runs from one stream.
+struct StreamReferences {
+    const BGZF* stream;
+    std::int32_t nRef;
+};
+std::vector<StreamReferences> streams;
+StreamReferences lastStream{nullptr, -1};
+
+void remember_stream(const BGZF* stream, std::int32_t nRef) {
+    for (StreamReferences& entry : streams) {
+        if (entry.stream == stream) {
+            entry.nRef = nRef;
+            lastStream = entry;
+            return;
+        }
+    }
+    streams.push_back({stream, nRef});
+    lastStream = streams.back();
+}
+
+void forget_stream(const BGZF* stream) {
+    for (std::size_t k = 0; k < streams.size(); ++k) {
+        if (streams[k].stream == stream) {
+            streams[k] = streams.back();
+            streams.pop_back();
+            break;
+        }
+    }
+    if (lastStream.stream == stream)
+        lastStream = {nullptr, -1};
+}
+
+// -1 for a stream whose header this reader has not seen.
+std::int32_t references_of(const BGZF* stream) {
+    if (lastStream.stream == stream)
+        return lastStream.nRef;
+    for (const StreamReferences& entry : streams) {
+        if (entry.stream == stream) {
+            lastStream = entry;
+            return entry.nRef;
+        }
+    }
+    return -1;
+}
+
+int read_from_stream(void* source, void* buffer, int length) {
+    return static_cast<int>(bgzf_read(static_cast<BGZF*>(source), buffer, length));
+}
+
+// Makes room for size bytes in the record's buffer, rounding up to a power of two as the
+// library does while that fits its int sizes.
+bool reserve_data(bam1_t* b, std::int32_t size) {
+    if (b->m_data >= size)
+        return true;
+    std::int32_t capacity = size;
+    if (size <= (1 << 30)) {
+        capacity = 1;
+        while (capacity < size)
+            capacity <<= 1;
+    }
+    auto* data = static_cast<std::uint8_t*>(std::realloc(b->data, static_cast<std::size_t>(capacity)));
+    if (data == nullptr)
+        return false;
+    b->data = data;
+    b->m_data = capacity;
+    return true;
+}
+
+// Reads size bytes of record data. A size beyond what the buffer holds grows the buffer in steps
+// as the bytes arrive, so a damaged length costs no more memory than the file holds.
+bool read_data(BGZF* fp, bam1_t* b, std::int32_t size) {
+    constexpr std::int32_t kStep = 1 << 24;
+    std::int32_t filled = 0;
+    while (filled < size) {
+        const std::int32_t part = size - filled < kStep || b->m_data >= size ? size - filled : kStep;
+        if (!reserve_data(b, filled + part))
+            throw std::bad_alloc();
+        if (bgzf_read(fp, b->data + filled, part) != part)
+            return false;
+        filled += part;
+    }
+    return true;
+}
+
+int read_record(BGZF* fp, bam1_t* b) {
+    std::uint8_t sizeBytes[4];
+    const ssize_t got = bgzf_read(fp, sizeBytes, 4);
+    if (got != 4)
+        return got == 0 ? -1 : -2; // nothing left: the end of the file; a part: a cut record
+    std::uint8_t fixed[32];
+    if (bgzf_read(fp, fixed, 32) != 32)
+        return -3;
+    std::int32_t blockSize;
+    std::memcpy(&blockSize, sizeBytes, 4);
+    if (blockSize < 32 || blockSize > kMaxRecordBlock)
+        return kInvalidRecord;
+    bam1_core_t& c = b->core;
+    decode_record_core(fixed, &c);
+    const std::int32_t dataSize = blockSize - 32;
+    if (!read_data(fp, b, dataSize))
+        return -4;
+    b->data_len = dataSize;
+    if (!record_is_valid(c, b->data, dataSize, references_of(fp)))
+        return kInvalidRecord;
+    b->l_aux = dataSize - 4 * static_cast<std::int32_t>(c.n_cigar) - c.l_qname -
+               (c.l_qseq + 1) / 2 - c.l_qseq;
+    return 4 + blockSize;
+}
+
+#endif
+
+} // namespace
+
+unsigned long library_read_errors() { return readErrors; }
+
+} // namespace alignport
+
+#if HELIXO_CHECKED_READER
+extern "C" {
+int __real_bgzf_close(BGZF* fp);
+int __wrap_bam_read1(BGZF* fp, bam1_t* b);
+bam_header_t* __wrap_bam_header_read(BGZF* fp);
+int __wrap_bgzf_close(BGZF* fp);
+
+int __wrap_bam_read1(BGZF* fp, bam1_t* b) {
+    const int result = alignport::read_record(fp, b);
+    if (result < -1)
+        ++alignport::readErrors;
+    alignport::note_library_read(result);
+    return result;
+}
+
+// A header the checks refuse, or no memory for it, is a failed read: the library's callers
+// treat a null header as a file they cannot open.
+bam_header_t* __wrap_bam_header_read(BGZF* fp) {
+    bam_header_t* header = nullptr;
+    try {
+        header = alignport::read_checked_header(alignport::read_from_stream, fp);
+        if (header != nullptr)
+            alignport::remember_stream(fp, header->n_targets);
+    } catch (const std::bad_alloc&) {
+        if (header != nullptr)
+            bam_header_destroy(header);
+        header = nullptr;
+    }
+    return header;
+}
+
+int __wrap_bgzf_close(BGZF* fp) {
+    alignport::forget_stream(fp);
+    return __real_bgzf_close(fp);
+}
+
+} // extern "C"
+#endif
