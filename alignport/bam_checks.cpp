@@ -72,6 +72,9 @@ bool aux_fields_are_valid(const std::uint8_t* at, const std::uint8_t* end) {
     return true;
 }
 
+// CIGAR operations that consume query bases: M, I, S, = and X, as bits by operation code.
+constexpr std::uint32_t kConsumesQuery = 1u << 0 | 1u << 1 | 1u << 4 | 1u << 7 | 1u << 8;
+
 bool reference_is_valid(std::int32_t tid, std::int32_t nRef) {
     return tid >= -1 && (nRef < 0 || tid < nRef);
 }
@@ -104,10 +107,19 @@ bool record_is_valid(const bam1_core_t& core, const std::uint8_t* data, std::int
         cigarEnd + (static_cast<std::int64_t>(core.l_qseq) + 1) / 2 + core.l_qseq;
     if (auxBegin > size || data[core.l_qname - 1] != 0)
         return false;
+    std::uint64_t queryLength = 0;
     for (std::int64_t at = core.l_qname; at < cigarEnd; at += 4) {
-        if ((load_u32(data + at) & BAM_CIGAR_MASK) > 8)
+        const std::uint32_t word = load_u32(data + at);
+        const std::uint32_t op = word & BAM_CIGAR_MASK;
+        if (op > 8)
             return false;
+        if (kConsumesQuery >> op & 1)
+            queryLength += word >> BAM_CIGAR_SHIFT;
     }
+    // A mapped record's CIGAR describes every base of its sequence (when it has one).
+    if (core.n_cigar > 0 && core.l_qseq > 0 && (core.flag & BAM_FUNMAP) == 0 &&
+        queryLength != static_cast<std::uint64_t>(core.l_qseq))
+        return false;
     return aux_fields_are_valid(data + auxBegin, data + size);
 }
 
@@ -154,6 +166,18 @@ char* read_terminated(ReadBytes read, void* source, std::int64_t length) {
     }
     buffer[length] = '\0';
     return buffer;
+}
+
+// Header text up to its first zero byte (zeros after it are padding) is made of lines that
+// each begin with '@': no blank line, no record text in the header.
+bool header_text_is_valid(const char* text, std::size_t length) {
+    char last = '\n';
+    for (std::size_t k = 0; k < length && text[k] != '\0'; ++k) {
+        if (last == '\n' && text[k] != '@')
+            return false;
+        last = text[k];
+    }
+    return true;
 }
 
 struct HeaderOwner {
@@ -203,6 +227,8 @@ bam_header_t* read_checked_header(ReadBytes read, void* source) {
     if (h->text == nullptr)
         return nullptr;
     h->l_text = static_cast<std::uint32_t>(textLength);
+    if (!header_text_is_valid(h->text, h->l_text))
+        return nullptr;
     std::int32_t nRef = 0;
     if (!read_i32(read, source, &nRef) || nRef < 0)
         return nullptr;

@@ -19,7 +19,8 @@ void decode_record_core(const std::uint8_t fixed[32], bam1_core_t* core);
 
 // True when the variable part of a record (size bytes at data, the bytes after the fixed part)
 // is well formed for core: a zero-terminated name of l_qname >= 1 bytes, CIGAR, sequence and
-// quality within the record, CIGAR operation codes 0 to 8, reference numbers in -1 .. nRef - 1,
+// quality within the record, CIGAR operation codes 0 to 8, a mapped record's CIGAR
+// covering exactly its sequence (when it has one), reference numbers in -1 .. nRef - 1,
 // a position >= -1, and every optional field of a known type whose length lies within the
 // record (Z and H terminated, B counts that fit). nRef < 0 leaves the reference numbers
 // unchecked (a stream whose header the reader has not seen).
@@ -30,7 +31,8 @@ bool record_is_valid(const bam1_core_t& core, const std::uint8_t* data, std::int
 // length only at the end of the data) or a negative value on a read error.
 using ReadBytes = int (*)(void* source, void* buffer, int length);
 
-// Reads and checks a BAM header from source: the magic, a text of l_text >= 0 bytes, n_ref >= 0
+// Reads and checks a BAM header from source: the magic, a text of l_text >= 0 bytes whose lines
+// (up to a first zero byte) each begin with '@', n_ref >= 0
 // references each with a name of l_name >= 1 bytes (taken as its stated length, a terminator
 // added) and a length. Storage grows with what is actually read, so a count that the data does
 // not hold costs no more than the data. Returns a header owned by the caller
