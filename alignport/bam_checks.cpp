@@ -14,69 +14,66 @@ std::uint32_t load_u32(const std::uint8_t* p) {
     return v;
 }
 
-// Bytes of one element of a fixed-size optional field type; 0 for any other type.
-int fixed_aux_size(std::uint8_t type) {
-    switch (type) {
-    case 'A':
-    case 'c':
-    case 'C':
-        return 1;
-    case 's':
-    case 'S':
-        return 2;
-    case 'i':
-    case 'I':
-    case 'f':
-        return 4;
-    case 'd':
-        return 8;
-    default:
-        return 0;
+// What follows the type code of an optional field: a value of 1 to 8 bytes, a zero-terminated
+// text (Z, H), an array (B), or nothing known (0). One table load a field keeps the walk short.
+constexpr signed char kText = -1;
+constexpr signed char kArray = -2;
+
+struct AuxKinds {
+    signed char of[256];
+    constexpr AuxKinds() : of() {
+        of['A'] = of['c'] = of['C'] = 1;
+        of['s'] = of['S'] = 2;
+        of['i'] = of['I'] = of['f'] = 4;
+        of['d'] = 8;
+        of['Z'] = of['H'] = kText;
+        of['B'] = kArray;
     }
-}
+};
+constexpr AuxKinds kAuxKinds;
 
+// Bytes of one element of an array of this subtype; 0 for a subtype arrays cannot have.
 int array_element_size(std::uint8_t subtype) {
-    return subtype == 'A' || subtype == 'd' ? 0 : fixed_aux_size(subtype);
+    const int size = kAuxKinds.of[subtype];
+    return subtype == 'A' || subtype == 'd' || size < 0 ? 0 : size;
 }
 
-// The optional fields in [at, end): each a two-byte tag, a type and a value of that type.
-bool aux_fields_are_valid(const std::uint8_t* at, const std::uint8_t* end) {
-    while (at != end) {
+// The optional fields in data[at, end): each a two-byte tag, a type and a value of that type.
+bool aux_fields_are_valid(const std::uint8_t* data, std::int64_t at, std::int64_t end) {
+    while (at < end) {
         if (end - at < 3)
             return false;
-        const std::uint8_t type = at[2];
+        const int kind = kAuxKinds.of[data[at + 2]];
         at += 3;
-        const std::int64_t left = end - at;
-        if (const int size = fixed_aux_size(type); size != 0) {
-            if (left < size)
-                return false;
-            at += size;
-        } else if (type == 'Z' || type == 'H') {
-            const void* zero = std::memchr(at, 0, static_cast<std::size_t>(left));
+        if (kind > 0) {
+            at += kind; // a value cut by the record's end leaves at past end
+        } else if (kind == kText) {
+            const void* zero = std::memchr(data + at, 0, static_cast<std::size_t>(end - at));
             if (zero == nullptr)
                 return false;
-            at = static_cast<const std::uint8_t*>(zero) + 1;
-        } else if (type == 'B') {
-            if (left < 5)
+            at = static_cast<const std::uint8_t*>(zero) - data + 1;
+        } else if (kind == kArray) {
+            if (end - at < 5)
                 return false;
-            const int elementSize = array_element_size(at[0]);
-            const std::uint64_t bytes = std::uint64_t{load_u32(at + 1)} *
-                                        static_cast<std::uint64_t>(elementSize);
-            if (elementSize == 0 || bytes > static_cast<std::uint64_t>(left - 5))
+            const int elementSize = array_element_size(data[at]);
+            const std::uint64_t bytes =
+                std::uint64_t{load_u32(data + at + 1)} * static_cast<std::uint64_t>(elementSize);
+            if (elementSize == 0 || bytes > static_cast<std::uint64_t>(end - at - 5))
                 return false;
-            at += 5 + bytes;
+            at += 5 + static_cast<std::int64_t>(bytes);
         } else {
             return false;
         }
     }
-    return true;
+    return at == end;
 }
 
 // CIGAR operations that consume query bases: M, I, S, = and X, as bits by operation code.
 constexpr std::uint32_t kConsumesQuery = 1u << 0 | 1u << 1 | 1u << 4 | 1u << 7 | 1u << 8;
 
-bool reference_is_valid(std::int32_t tid, std::int32_t nRef) {
-    return tid >= -1 && (nRef < 0 || tid < nRef);
+// -1 .. nRef - 1 in one unsigned comparison.
+bool reference_is_valid(std::int32_t tid, std::uint32_t referenceLimit) {
+    return static_cast<std::uint32_t>(tid) + 1u <= referenceLimit;
 }
 
 } // namespace
@@ -99,8 +96,10 @@ void decode_record_core(const std::uint8_t fixed[32], bam1_core_t* core) {
 
 bool record_is_valid(const bam1_core_t& core, const std::uint8_t* data, std::int64_t size,
                      std::int32_t nRef) {
+    const std::uint32_t referenceLimit = nRef < 0 ? 0x80000000u : static_cast<std::uint32_t>(nRef);
     if (size < 0 || core.l_qname < 1 || core.l_qseq < 0 || core.pos < -1 ||
-        !reference_is_valid(core.tid, nRef) || !reference_is_valid(core.mtid, nRef))
+        !reference_is_valid(core.tid, referenceLimit) ||
+        !reference_is_valid(core.mtid, referenceLimit))
         return false;
     const std::int64_t cigarEnd = static_cast<std::int64_t>(core.l_qname) + 4 * core.n_cigar;
     const std::int64_t auxBegin =
@@ -120,7 +119,7 @@ bool record_is_valid(const bam1_core_t& core, const std::uint8_t* data, std::int
     if (core.n_cigar > 0 && core.l_qseq > 0 && (core.flag & BAM_FUNMAP) == 0 &&
         queryLength != static_cast<std::uint64_t>(core.l_qseq))
         return false;
-    return aux_fields_are_valid(data + auxBegin, data + size);
+    return aux_fields_are_valid(data, auxBegin, size);
 }
 
 namespace {

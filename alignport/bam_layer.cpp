@@ -12,6 +12,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 namespace alignport {
 
@@ -24,67 +25,167 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 bool read_exact(std::FILE* f, void* buf, std::size_t n) { return std::fread(buf, 1, n, f) == n; }
 
-bool read_i32(std::FILE* f, std::int32_t& v) {
-    unsigned char b[4];
-    if (!read_exact(f, b, 4))
+// Bin numbers of a BAI: 0 .. kLastBin are the bins of the binning scheme; kMetaBin is the
+// pseudo-bin of per-reference statistics that this library and later ones write. Its two "chunks"
+// are the reference's first and last offsets and its mapped and unmapped counts; queries never
+// look at it, so only its shape is checked.
+constexpr std::uint32_t kLastBin = 37449;
+constexpr std::uint32_t kMetaBin = 37450;
+constexpr std::int32_t kMetaBinChunks = 2;
+
+// A little-endian reader over a BAI file that never reads past the bytes the file holds.
+class BaiReader {
+public:
+    BaiReader(std::FILE* f, long size) : f_(f), remaining_(size) {}
+    bool u32(std::uint32_t& v) {
+        unsigned char b[4];
+        if (!take(b, sizeof b))
+            return false;
+        v = static_cast<std::uint32_t>(b[0]) | (static_cast<std::uint32_t>(b[1]) << 8) |
+            (static_cast<std::uint32_t>(b[2]) << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
+        return true;
+    }
+    bool i32(std::int32_t& v) {
+        std::uint32_t u = 0;
+        if (!u32(u))
+            return false;
+        v = static_cast<std::int32_t>(u);
+        return true;
+    }
+    bool u64(std::uint64_t& v) {
+        std::uint32_t low = 0, high = 0;
+        if (!u32(low) || !u32(high))
+            return false;
+        v = (static_cast<std::uint64_t>(high) << 32) | low;
+        return true;
+    }
+    // A count of items of itemSize bytes that the rest of the file can hold.
+    bool holds(std::int32_t count, long itemSize) const {
+        return count >= 0 && static_cast<long>(count) <= remaining_ / itemSize;
+    }
+    bool skip(long bytes) {
+        if (bytes < 0 || bytes > remaining_)
+            return false;
+        remaining_ -= bytes;
+        return std::fseek(f_, bytes, SEEK_CUR) == 0;
+    }
+
+private:
+    bool take(unsigned char* buf, long n) {
+        if (n > remaining_)
+            return false;
+        remaining_ -= n;
+        return read_exact(f_, buf, static_cast<std::size_t>(n));
+    }
+    std::FILE* f_;
+    long remaining_;
+};
+
+// The bin numbers met in one reference: a bit per number, cleared through the list of those set,
+// so that the set is reused across references at the cost of their bins only.
+class BinSet {
+public:
+    BinSet() : bits_(kMetaBin / 64 + 1, 0) {}
+    // False when bin was already in the set.
+    bool insert(std::uint32_t bin) {
+        std::uint64_t& word = bits_[bin / 64];
+        const std::uint64_t mask = std::uint64_t{1} << (bin % 64);
+        if ((word & mask) != 0)
+            return false;
+        word |= mask;
+        set_.push_back(bin);
+        return true;
+    }
+    void clear() {
+        for (std::uint32_t bin : set_)
+            bits_[bin / 64] = 0;
+        set_.clear();
+    }
+
+private:
+    std::vector<std::uint64_t> bits_;
+    std::vector<std::uint32_t> set_;
+};
+
+// A virtual offset that can name the start of a record of the BAM: not inside its header, and
+// inside the file. Its block may be the file's end only with nothing in it (the end of the last
+// chunk of a file without the end-of-file block). The index of a whole file over a copy cut
+// short points past the copy's end; that is the BAM's damage, which the walks report as such,
+// so the size bound holds for a complete file only.
+bool in_record_area(std::uint64_t offset, const BamFacts& bam) {
+    if (offset < bam.firstRecordOffset)
         return false;
-    v = static_cast<std::int32_t>(static_cast<std::uint32_t>(b[0]) |
-                                  (static_cast<std::uint32_t>(b[1]) << 8) |
-                                  (static_cast<std::uint32_t>(b[2]) << 16) |
-                                  (static_cast<std::uint32_t>(b[3]) << 24));
+    if (!bam.complete)
+        return true;
+    const std::uint64_t block = offset >> 16;
+    return block < bam.compressedSize || (block == bam.compressedSize && (offset & 0xffff) == 0);
+}
+
+// Chunks of a real bin: each begins in the record area and ends after it begins, within the file.
+bool chunks_are_valid(BaiReader& in, std::int32_t nChunk, const BamFacts& bam) {
+    for (std::int32_t c = 0; c < nChunk; ++c) {
+        std::uint64_t begin = 0, end = 0;
+        if (!in.u64(begin) || !in.u64(end))
+            return false;
+        if (!in_record_area(begin, bam) || end <= begin || !in_record_area(end, bam))
+            return false;
+    }
     return true;
 }
 
-bool skip(std::FILE* f, long bytes, long& remaining) {
-    if (bytes < 0 || bytes > remaining)
-        return false;
-    remaining -= bytes;
-    return std::fseek(f, bytes, SEEK_CUR) == 0;
-}
-
-// Walks the whole BAI structure, checking every count against the bytes that remain, so the
-// library's unchecked reads never run past the end of a damaged file.
-bool bai_is_well_formed(const std::string& path, int nTargets, bool* hasMagic) {
+// Walks the whole BAI structure in one pass, checking every count against the bytes that remain
+// (so the library's unchecked reads never run past the end of a damaged file) and every bin,
+// chunk and linear-index entry against the BAM it is to index (so no query seeks into the header,
+// past the file, or through a bin given twice, which the library's loader would leak).
+bool bai_is_well_formed(const std::string& path, const BamFacts& bam, bool* hasMagic) {
     *hasMagic = false;
     FilePtr f(std::fopen(path.c_str(), "rb"));
     if (!f)
         return false;
     if (std::fseek(f.get(), 0, SEEK_END) != 0)
         return false;
-    long remaining = std::ftell(f.get());
-    if (remaining < 8 || std::fseek(f.get(), 0, SEEK_SET) != 0)
+    const long size = std::ftell(f.get());
+    if (size < 8 || std::fseek(f.get(), 0, SEEK_SET) != 0)
         return false;
     char magic[4];
     if (!read_exact(f.get(), magic, 4) || std::memcmp(magic, "BAI\1", 4) != 0)
         return false;
     *hasMagic = true;
-    remaining -= 4;
+    BaiReader in(f.get(), size - 4);
     std::int32_t nRef = 0;
-    if (!read_i32(f.get(), nRef) || nRef < 0 || nRef < nTargets)
+    if (!in.i32(nRef) || nRef < 0 || nRef < bam.nTargets)
         return false;
-    remaining -= 4;
+    BinSet seen;
     for (std::int32_t r = 0; r < nRef; ++r) {
         std::int32_t nBin = 0;
-        if (remaining < 4 || !read_i32(f.get(), nBin) || nBin < 0)
+        if (!in.i32(nBin) || !in.holds(nBin, 8))
             return false;
-        remaining -= 4;
+        seen.clear();
         for (std::int32_t b = 0; b < nBin; ++b) {
+            std::uint32_t bin = 0;
             std::int32_t nChunk = 0;
-            if (!skip(f.get(), 4, remaining) || remaining < 4 || !read_i32(f.get(), nChunk) ||
-                nChunk < 0)
+            if (!in.u32(bin) || !in.i32(nChunk) || !in.holds(nChunk, 16))
                 return false;
-            remaining -= 4;
-            if (static_cast<long>(nChunk) > remaining / 16 ||
-                !skip(f.get(), static_cast<long>(nChunk) * 16, remaining))
+            if (bin > kMetaBin || !seen.insert(bin))
                 return false;
+            if (bin == kMetaBin) {
+                if (nChunk != kMetaBinChunks || !in.skip(16L * kMetaBinChunks))
+                    return false;
+            } else if (!chunks_are_valid(in, nChunk, bam)) {
+                return false;
+            }
         }
         std::int32_t nIntv = 0;
-        if (remaining < 4 || !read_i32(f.get(), nIntv) || nIntv < 0)
+        if (!in.i32(nIntv) || !in.holds(nIntv, 8))
             return false;
-        remaining -= 4;
-        if (static_cast<long>(nIntv) > remaining / 8 ||
-            !skip(f.get(), static_cast<long>(nIntv) * 8, remaining))
-            return false;
+        for (std::int32_t k = 0; k < nIntv; ++k) {
+            std::uint64_t offset = 0;
+            if (!in.u64(offset))
+                return false;
+            // 0 marks a window before the reference's first record.
+            if (offset != 0 && !in_record_area(offset, bam))
+                return false;
+        }
     }
     return true; // an optional unplaced-read count may follow
 }
@@ -150,10 +251,21 @@ SamFilePtr open_bam(const char* name) {
     return file;
 }
 
-IndexPtr load_index(const char* text, int nTargets) {
+BamFacts bam_facts(samfile_t* file, const char* name) {
+    BamFacts facts;
+    facts.nTargets = file->header->n_targets;
+    facts.firstRecordOffset = static_cast<std::uint64_t>(bam_tell(file->x.bam));
+    struct stat st {};
+    if (::stat(name, &st) == 0 && S_ISREG(st.st_mode))
+        facts.compressedSize = static_cast<std::uint64_t>(st.st_size);
+    facts.complete = bgzf_check_EOF(file->x.bam) == 1;
+    return facts;
+}
+
+IndexPtr load_index(const char* text, const BamFacts& bam) {
     const std::string name(text);
     bool hasMagic = false;
-    if (is_regular_file(name) && bai_is_well_formed(name, nTargets, &hasMagic)) {
+    if (is_regular_file(name) && bai_is_well_formed(name, bam, &hasMagic)) {
         if (ends_with(name, ".bai"))
             return IndexPtr(bam_index_load(name.substr(0, name.size() - 4).c_str()));
         IndexLink link(name);
@@ -167,7 +279,7 @@ IndexPtr load_index(const char* text, int nTargets) {
     std::string candidate = name + ".bai";
     if (!is_regular_file(candidate) && ends_with(name, ".bam"))
         candidate = name.substr(0, name.size() - 4) + ".bai";
-    if (!is_regular_file(candidate) || !bai_is_well_formed(candidate, nTargets, &hasMagic))
+    if (!is_regular_file(candidate) || !bai_is_well_formed(candidate, bam, &hasMagic))
         return nullptr;
     return IndexPtr(bam_index_load(name.c_str()));
 }

@@ -5,6 +5,7 @@
 #include <samtools/bam.h>
 #include <samtools/sam.h>
 
+#include <cstdint>
 #include <memory>
 
 namespace alignport {
@@ -32,12 +33,26 @@ RecordPtr new_record();
 // for SAM text or a truncated file) counts as a failed open: it is closed and null returned.
 SamFilePtr open_bam(const char* name);
 
+// What an index is checked against: facts of the BAM file it claims to index.
+struct BamFacts {
+    int nTargets = 0;                    // references in the BAM header
+    std::uint64_t firstRecordOffset = 0; // virtual offset just past the header
+    std::uint64_t compressedSize = 0;    // bytes of the BAM file on disk
+    bool complete = false;               // the file ends with the end-of-file block
+};
+
+// The facts of a BAM file opened by open_bam under name, taken before any record is read.
+// A file whose size cannot be taken gets size 0, so no index that points into it is accepted.
+// Reads the file's last 28 bytes and returns to where it was.
+BamFacts bam_facts(samfile_t* file, const char* name);
+
 // Loads the BAI index named by text. An existing file that begins with the BAI magic is loaded
 // exactly as named, whatever its name; any other text goes to the library's own lookup (TEXT.bai,
-// then TEXT less ".bam" plus ".bai"). The file the library would read is first checked to be a
-// complete, well-formed BAI with at least nTargets references, so a damaged index is reported as
-// missing (null) rather than read past its end.
-IndexPtr load_index(const char* text, int nTargets);
+// then TEXT less ".bam" plus ".bai"). The file the library would read is first checked in one
+// pass: complete and well formed, with at least bam.nTargets references, bins in range and unique
+// per reference, every chunk and nonzero linear entry at or after the first record and within
+// the file. An index that fails is reported as missing (null) and never handed to the library.
+IndexPtr load_index(const char* text, const BamFacts& bam);
 
 // Results of a region walk besides "zero or more at the end of the region".
 constexpr int kWalkStopped = -1; // the callback returned a negative value

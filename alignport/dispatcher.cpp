@@ -101,7 +101,7 @@ void dispatch(int outCount, haArray* outSlots[], int inCount, const haArray* inA
         file.reset();
         plugin_error("InvalidFileName", "Invalid BAI file name.");
     }
-    IndexPtr index = load_index(baiName, file->header->n_targets);
+    IndexPtr index = load_index(baiName, bam_facts(file.get(), bamName));
     if (!index) {
         file.reset();
         plugin_error("BAMIndexMissing", "BAM indexing file (BAI) is not available or is corrupt.");

@@ -49,12 +49,13 @@ bool ends_with_eof_block(const char* name) {
 
 enum class ProbeResult { Readable, CannotOpen, Corrupted };
 
-// Opens the BAM file, reads its first record and closes it; then checks the file is complete.
-ProbeResult probe_bam(const char* name, int& nTargets) {
+// Opens the BAM file, takes its facts, reads its first record and closes it; then checks the
+// file is complete.
+ProbeResult probe_bam(const char* name, BamFacts& facts) {
     SamFilePtr file = open_bam(name);
     if (!file)
         return ProbeResult::CannotOpen;
-    nTargets = file->header->n_targets;
+    facts = bam_facts(file.get(), name);
     RecordPtr record = new_record();
     const int result = guarded_samread(file.get(), record.get());
     file.reset();
@@ -147,8 +148,8 @@ void indexbamfileF(int outCount, haArray* /*outSlots*/[], int inCount, const haA
         plugin_error("InvalidFileName", "Invalid BAM file name.");
     if (!hxb::read_text(inArgs[1], baiName, sizeof baiName))
         plugin_error("InvalidFileName", "Invalid BAI file name.");
-    int nTargets = 0;
-    switch (probe_bam(bamName, nTargets)) {
+    BamFacts facts;
+    switch (probe_bam(bamName, facts)) {
     case ProbeResult::CannotOpen:
         plugin_error("CannotOpenInFile", "Could not open BAM file.");
     case ProbeResult::Corrupted:
@@ -170,7 +171,7 @@ void indexbamfileF(int outCount, haArray* /*outSlots*/[], int inCount, const haA
         service_error("indexbamfile", "CannotBuildIndex",
                       "Could not build the BAI index; is the BAM file sorted by coordinate?");
     // The library does not check its writes: read the index back before it replaces anything.
-    if (!load_index(part.path().c_str(), nTargets) || !part.commit(baiName))
+    if (!load_index(part.path().c_str(), facts) || !part.commit(baiName))
         plugin_error("CannotWriteBAMFile", "Cannot write into output file.");
 }
 
@@ -179,8 +180,8 @@ void bamsortF(int outCount, haArray* /*outSlots*/[], int inCount, const haArray*
     char bamName[512];
     if (!hxb::read_text(inArgs[0], bamName, sizeof bamName))
         plugin_error("InvalidFileName", "Invalid BAM file name.");
-    int nTargets = 0;
-    switch (probe_bam(bamName, nTargets)) {
+    BamFacts facts;
+    switch (probe_bam(bamName, facts)) {
     case ProbeResult::CannotOpen:
         plugin_error("CannotOpenInFile", "Could not open BAM file.");
     case ProbeResult::Corrupted:

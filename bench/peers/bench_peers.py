@@ -8,7 +8,11 @@ same files, alternating the two, best of REPEAT. Prints one line per result:
   bench=peers case=NAME helixo_s=T peer_s=T ratio=R limit=L cpu_ratio=R
     (times are wall seconds; cpu_ratio compares the processor time of the child processes)
 
+With --against OTHER_BUILD_DIR the peer of each case is the same helixo call made through the
+other build's hxrun (for a before-and-after comparison of one change; limit 1.03).
+
 Usage: bench/peers/bench_peers.py BUILD_DIR WORK_DIR [--reads N] [--repeat K] [--only CASE,...]
+                                  [--against OTHER_BUILD_DIR]
 """
 import argparse
 import os
@@ -52,6 +56,7 @@ def main():
     p.add_argument("--reads", type=int, default=2_000_000, help="alignments per reference")
     p.add_argument("--repeat", type=int, default=3)
     p.add_argument("--only", default="")
+    p.add_argument("--against", default="", help="compare with another helixo build")
     a = p.parse_args()
     hx = os.path.join(a.build, "bin", "hxrun")
     mksample = os.path.join(a.build, "bin", "mksample")
@@ -81,6 +86,9 @@ def main():
         ("bam2bam_vs_view_b", 1.1,
          [hx, "alignport", "bam2bam", bam, "bam", out("h.bam"), "bam", "uint32:[]"], rm("h.bam"),
          ["samtools", "view", "-b", "-o", out("p.bam"), bam], rm("p.bam")),
+        ("bam2sam_vs_view", 1.1,
+         [hx, "alignport", "bam2bam", bam, "bam", out("h.sam"), "sam", "uint32:[]"], rm("h.sam"),
+         ["samtools", "view", "-o", out("p.sam"), bam], rm("p.sam")),
         ("sam2bam_vs_view_b", 1.1,
          [hx, "alignport", "sam2bam", sam, out("hs.bam")], rm("hs.bam"),
          ["samtools", "view", "-b", "-o", out("ps.bam"), sam], rm("ps.bam")),
@@ -92,6 +100,16 @@ def main():
          ["samtools", "sort", "-m", "500M", "-o", out("psorted.bam"), "-T", out("ptmp"), bam],
          rm("psorted.bam")),
     ]
+    if a.against:
+        other = os.path.join(a.against, "bin", "hxrun")
+
+        def other_case(name, ours, our_setup):
+            theirs = [other if x == hx else x.replace(out("h"), out("o")) for x in ours]
+            made = [os.path.basename(x) for x in theirs if x.startswith(out("o"))]
+            setup = rm(*made, *[m + ".bam" for m in made]) if made else None
+            return (name.split("_vs_")[0] + "_vs_other_build", 1.03, ours, our_setup, theirs, setup)
+
+        cases = [other_case(name, ours, our_setup) for name, _, ours, our_setup, _, _ in cases]
     only = set(filter(None, a.only.split(",")))
     for name, limit, ours, our_setup, peer, peer_setup in cases:
         if only and name not in only:
