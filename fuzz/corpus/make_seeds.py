@@ -47,6 +47,9 @@ def flatmark_seeds():
         ("flat-crlf-paired", keys | 0x40, 0x00, 0x20, crlf(FLAT)),
         ("fasta-stop-at-poll-3", consecutive | keys, 0x00, 0x03, FASTA),
         ("table-empty-field-delimiter", keys, 0x18, 0x20, TABLE),
+        # Keys around the 255-character limit of the key buffer.
+        ("fasta-key-of-255", consecutive | keys, 0x00, 0x20, ">" + "k" * 255 + "\nAC\n"),
+        ("mrtab-key-of-256", keys, 0x00, 0x20, "k" * 256 + "\t1\n"),
     ]
 
 
