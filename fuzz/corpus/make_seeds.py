@@ -3,8 +3,8 @@
 
 The seeds are small valid inputs, one per shape the targets know (see the comment at the top of
 each target for the meaning of the option bytes). Run it again after changing a target's input
-layout; its output is committed. The bam_checks seeds are made at build time instead
-(fuzz/seeds/bam_seeds.cpp)."""
+layout; its output is committed. The binary seeds of bam_checks and bai_index are made at
+build time instead (fuzz/seeds/)."""
 import io
 import os
 import shutil
