@@ -5,6 +5,7 @@
 #include "hxutil.h"
 #include "library_guard.h"
 #include "record_output.h"
+#include "sam_read_guard.h"
 #include "services.h"
 
 #include <cstdint>
@@ -41,11 +42,28 @@ struct ConversionFiles {
     }
 };
 
+// The corrupted-SAM error naming a line that failed the checks of sam_line_checks.h.
+[[noreturn]] void refuse_sam_line(std::uint64_t line, const SamLineProblem& problem) {
+    char message[160];
+    format_sam_line_message(line, problem, message, sizeof message);
+    plugin_error("CorruptedSAMFile", message);
+}
+
 // Opens the input, checks its header names references and that a first record can be read,
-// then opens it again so the copy starts at the first record. The library's exit() on a record
-// that names a reference of an empty dictionary is never reached: the header test comes first.
+// then opens it again so the copy starts at the first record. SAM text is scanned first: its
+// header lines are checked before the library parses them, and a file whose header is followed
+// by blank lines only has no record (the library must not be asked for one). The library's
+// exit() on a record that names a reference of an empty dictionary is never reached: the header
+// test comes first.
 SamFilePtr open_probed_input(const char* name, const char* mode, bam1_t* record,
                              const ConversionTexts& texts) {
+    const bool samText = std::strcmp(mode, "r") == 0;
+    SamTextScan scan;
+    if (samText) {
+        scan = scan_sam_text(name);
+        if (scan.opened && !scan.headerSound)
+            refuse_sam_line(scan.line, scan.problem);
+    }
     SamFilePtr input = guarded_samopen(name, mode);
     if (!input)
         plugin_error("CannotOpenInFile", "Could not open SAM file.");
@@ -53,9 +71,11 @@ SamFilePtr open_probed_input(const char* name, const char* mode, bam1_t* record,
         input.reset();
         plugin_error("CorruptedHeaderSAMFile", texts.headerMissing);
     }
-    const bool samText = std::strcmp(mode, "r") == 0;
-    if ((samText && !sam_text_has_records(name)) || guarded_samread(input.get(), record) < 0) {
+    const int probe = samText && !scan.hasRecords ? -1 : guarded_samread(input.get(), record);
+    if (probe < 0) {
         input.reset();
+        if (samText && probe == kSamLineRefused)
+            refuse_sam_line(last_sam_line_failure().line, last_sam_line_failure().problem);
         plugin_error("CorruptedSAMFile", texts.corrupted);
     }
     input.reset();
@@ -67,11 +87,18 @@ SamFilePtr open_probed_input(const char* name, const char* mode, bam1_t* record,
 
 // Reads the next record: true for a record, false at a clean end of the input. A damaged file,
 // a malformed record, or a BAM file that ends without its end-of-file block (cut short between
-// two records) ends the call with the corrupted-file error.
+// two records) ends the call with the corrupted-file error; a SAM line that failed the checks,
+// with the error naming that line.
 bool next_record(ConversionFiles& files, bam1_t* record, const ConversionTexts& texts) {
     const int result = guarded_samread(files.input.get(), record);
     if (result >= 0)
         return true;
+    if (result == kSamLineRefused && !files.bamInput) {
+        char message[160];
+        const SamLineFailure& failure = last_sam_line_failure();
+        format_sam_line_message(failure.line, failure.problem, message, sizeof message);
+        files.fail("CorruptedSAMFile", message);
+    }
     if (result < -1 || (files.bamInput && bgzf_check_EOF(files.input->x.bam) == 0))
         files.fail("CorruptedSAMFile", texts.corrupted);
     return false;

@@ -1,4 +1,5 @@
 #include "library_guard.h"
+#include "sam_read_guard.h"
 
 #ifndef HELIXO_ABORT_WRAP
 #define HELIXO_ABORT_WRAP 0
@@ -157,26 +158,9 @@ SamFilePtr guarded_samopen(const char* name, const char* mode) {
 }
 
 int guarded_samread(samfile_t* file, bam1_t* record) {
+    settle_first_sam_read(file);
     int result = 0;
     return read_guarded(file, record, result) ? result : kReadAbandoned;
-}
-
-bool sam_text_has_records(const char* name) {
-    gzFile in = gzopen(name, "rb");
-    if (in == nullptr)
-        return false;
-    char buf[1 << 16];
-    bool atLineStart = true;
-    bool found = false;
-    int n;
-    while (!found && (n = gzread(in, buf, sizeof buf)) > 0) {
-        for (int k = 0; k < n && !found; ++k) {
-            found = atLineStart && buf[k] != '@';
-            atLineStart = buf[k] == '\n';
-        }
-    }
-    gzclose(in);
-    return found;
 }
 
 int guarded_iter_read(bamFile file, bam_iter_t iter, bam1_t* record) {

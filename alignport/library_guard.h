@@ -24,7 +24,8 @@ SamFilePtr guarded_samopen(const char* name, const char* mode);
 
 // samread(file, record) under the guard: the library's result (>= 0 a record, -1 a clean end of
 // file, below -1 a damaged file), or kReadAbandoned when the library aborted or exited on the
-// record. After kReadAbandoned the file may only be closed.
+// record; on SAM text also kSamLineRefused (sam_read_guard.h) when the record line failed the
+// checks. After either the file may only be closed.
 int guarded_samread(samfile_t* file, bam1_t* record);
 
 // bam_iter_read(file, iter, record), guarded where the linker wraps abort(): the library's
@@ -32,12 +33,6 @@ int guarded_samread(samfile_t* file, bam1_t* record);
 // the index's chunks end, which a damaged index breaks). Unguarded elsewhere: a guard there
 // would cost two system calls a record.
 int guarded_iter_read(bamFile file, bam_iter_t iter, bam1_t* record);
-
-// True when the SAM text (plain or gzip-compressed, as the library reads it) has a line after its
-// header lines. The library's reader must not be asked for a record otherwise: on a file that
-// holds header lines only, its first read parses the last header line again, past the end of
-// its buffer. False also when the file cannot be read.
-bool sam_text_has_records(const char* name);
 
 // Record reads made inside the library (by its index builder and sorter as well as by samread)
 // that ended in a read error, a result below -1, so far in this process. The index builder and

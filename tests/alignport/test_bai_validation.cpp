@@ -89,7 +89,8 @@ std::vector<ReferenceAt> layout_of(const std::string& bai) {
             const auto nChunk = get<std::int32_t>(bai, at + 4);
             at += 8;
             for (std::int32_t c = 0; c < nChunk; ++c, at += 16)
-                bin.chunks.push_back({at, get<std::uint64_t>(bai, at), get<std::uint64_t>(bai, at + 8)});
+                bin.chunks.push_back(
+                    {at, get<std::uint64_t>(bai, at), get<std::uint64_t>(bai, at + 8)});
             ref.bins.push_back(bin);
         }
         const auto nIntv = get<std::int32_t>(bai, at);
@@ -123,14 +124,16 @@ std::uint64_t first_record_offset(const TempDir& dir, const std::string& bam) {
     const std::string script =
         dir.write_text("tell.py", "import sys, pysam\n"
                                   "print(pysam.AlignmentFile(sys.argv[1], 'rb').tell())\n");
-    return std::stoull(peers::run("/usr/bin/python3 " + peers::quoted(script) + " " + peers::quoted(bam)));
+    return std::stoull(
+        peers::run("/usr/bin/python3 " + peers::quoted(script) + " " + peers::quoted(bam)));
 }
 
 // Bytes of the uncompressed BAM header of the fixture (magic, text, references), which the
 // library writes into the file's first block.
 std::uint64_t header_length() {
     const std::vector<std::string> names = {"chr1", "chr2", "chr3"};
-    std::uint64_t n = 4 + 4 + bamkit::sam_header({{"chr1", 300000}, {"chr2", 5000}, {"chr3", 200000}}).size() + 4;
+    std::uint64_t n =
+        4 + 4 + bamkit::sam_header({{"chr1", 300000}, {"chr2", 5000}, {"chr3", 200000}}).size() + 4;
     for (const std::string& name : names)
         n += 4 + name.size() + 1 + 4;
     return n;
@@ -149,18 +152,26 @@ struct EditCase {
     const char* label;
     Edit edit;
 };
-void PrintTo(const EditCase& c, std::ostream* os) { *os << c.label; }
+void PrintTo(const EditCase& c, std::ostream* os) {
+    *os << c.label;
+}
 
 // The chunk or linear entry an edit changes: chr1's first real bin and last linear entry (never
 // 0 in either builder's index), or chr3's last real bin.
-const ChunkAt& first_chunk(const Target& t) { return real_bins(t.refs.at(0)).at(0)->chunks.at(0); }
+const ChunkAt& first_chunk(const Target& t) {
+    return real_bins(t.refs.at(0)).at(0)->chunks.at(0);
+}
 const ChunkAt& last_chunk_of_chr3(const Target& t) {
     return real_bins(t.refs.at(2)).back()->chunks.back();
 }
-std::size_t last_linear_of_chr1(const Target& t) { return t.refs.at(0).linearAt.back(); }
+std::size_t last_linear_of_chr1(const Target& t) {
+    return t.refs.at(0).linearAt.back();
+}
 
 enum class Builder { Library, Samtools };
-const char* name_of(Builder b) { return b == Builder::Library ? "Library" : "Samtools"; }
+const char* name_of(Builder b) {
+    return b == Builder::Library ? "Library" : "Samtools";
+}
 
 class BaiValidation : public ::testing::Test {
 protected:
@@ -173,8 +184,9 @@ protected:
         bai_[1] = read_file(samtoolsBai);
         firstRecord_ = first_record_offset(*dir_, bam_);
         for (int ref = 0; ref < 3; ++ref) {
-            peerStarts_[ref] = peer::column(peer::pysam_fetch(*dir_, bam_, ref),
-                                            [](const peer::PeerAlignment& a) { return a.position; });
+            peerStarts_[ref] =
+                peer::column(peer::pysam_fetch(*dir_, bam_, ref),
+                             [](const peer::PeerAlignment& a) { return a.position; });
         }
     }
     static void TearDownTestSuite() {
@@ -222,9 +234,14 @@ const std::vector<std::int32_t> kChr1Starts = {100000, 100397, 100794};
 
 const std::vector<IndexedCall> kIndexedCalls = {
     {"getstartsinref", 3, [] { return args(0); }},
-    {"getfeatureinrefbyindex", 1, [] { return args("Flag", 0, u32({1, 2}), i32(kChr1Starts)); }},
+    {"getfeatureinrefbyindex", 1,
+     [] {
+         return args("Flag", 0, u32({1, 2}), i32(kChr1Starts));
+     }},
     {"getfeaturesinrefbyindex", 2,
-     [] { return args(cell_of({"Flag", "Header"}), 0, u32({2, 3}), i32(kChr1Starts)); }},
+     [] {
+         return args(cell_of({"Flag", "Header"}), 0, u32({2, 3}), i32(kChr1Starts));
+     }},
     {"writesambyregion", 0, [] { return Inputs(); }}, // output file and region added by the test
     {"dumpinfobyregion", 0, [] { return args("chr1:100000-120000"); }},
     {"dumpinfobyindex", 0, [] { return args(1, 3); }},
@@ -261,7 +278,8 @@ TEST_P(DamagedIndex, IsTheMissingIndexErrorForEveryIndexedService) {
     c.edit(target(builder), bytes);
     ASSERT_NE(bytes, bai_bytes(builder)) << "the edit changed nothing";
     ASSERT_EQ(bytes.size(), bai_bytes(builder).size());
-    const std::string bad = dir_->write_text(std::string(c.label) + "." + name_of(builder) + ".bai", bytes);
+    const std::string bad =
+        dir_->write_text(std::string(c.label) + "." + name_of(builder) + ".bai", bytes);
     for (const IndexedCall& call : kIndexedCalls) {
         SCOPED_TRACE(call.service);
         const std::string out = dir_->file(std::string(c.label) + ".out.sam");
@@ -276,14 +294,19 @@ TEST_P(DamagedIndex, IsTheMissingIndexErrorForEveryIndexedService) {
     const std::string copy = dir_->file(std::string(c.label) + "." + name_of(builder) + ".bam");
     std::filesystem::copy_file(bam_, copy, std::filesystem::copy_options::overwrite_existing);
     dir_->write_text(std::filesystem::path(copy).filename().string() + ".bai", bytes);
-    EXPECT_HX_ERROR(call("alignport", 3, args("getstartsinref", copy, copy, 2)), kMissing, kMissingText);
+    EXPECT_HX_ERROR(call("alignport", 3, args("getstartsinref", copy, copy, 2)), kMissing,
+                    kMissingText);
 }
 
 const EditCase kDamage[] = {
     {"BinPastTheMetaBin",
-     [](const Target& t, std::string& b) { put<std::uint32_t>(b, real_bins(t.refs[0])[0]->at, kMetaBin + 1); }},
+     [](const Target& t, std::string& b) {
+         put<std::uint32_t>(b, real_bins(t.refs[0])[0]->at, kMetaBin + 1);
+     }},
     {"BinNumberNegative",
-     [](const Target& t, std::string& b) { put<std::int32_t>(b, real_bins(t.refs[0])[0]->at, -1); }},
+     [](const Target& t, std::string& b) {
+         put<std::int32_t>(b, real_bins(t.refs[0])[0]->at, -1);
+     }},
     {"BinGivenTwice",
      [](const Target& t, std::string& b) {
          const auto bins = real_bins(t.refs[0]);
@@ -291,33 +314,53 @@ const EditCase kDamage[] = {
      }},
     // Either a second pseudo-bin or one of the wrong shape.
     {"RealBinNumberedAsTheMetaBin",
-     [](const Target& t, std::string& b) { put<std::uint32_t>(b, real_bins(t.refs[0])[0]->at, kMetaBin); }},
+     [](const Target& t, std::string& b) {
+         put<std::uint32_t>(b, real_bins(t.refs[0])[0]->at, kMetaBin);
+     }},
     {"MetaBinWithThreeChunks",
      [](const Target& t, std::string& b) { put<std::int32_t>(b, meta_bin(t.refs[0])->at + 4, 3); }},
-    {"ChunkBeginsAtZero", [](const Target& t, std::string& b) { put<std::uint64_t>(b, first_chunk(t).at, 0); }},
+    {"ChunkBeginsAtZero",
+     [](const Target& t, std::string& b) { put<std::uint64_t>(b, first_chunk(t).at, 0); }},
     {"ChunkBeginsOneByteBeforeTheFirstRecord",
-     [](const Target& t, std::string& b) { put<std::uint64_t>(b, first_chunk(t).at, t.firstRecord - 1); }},
+     [](const Target& t, std::string& b) {
+         put<std::uint64_t>(b, first_chunk(t).at, t.firstRecord - 1);
+     }},
     {"ChunkBeginsAtTheHeadersLastByte",
-     [](const Target& t, std::string& b) { put<std::uint64_t>(b, first_chunk(t).at, header_length() - 1); }},
+     [](const Target& t, std::string& b) {
+         put<std::uint64_t>(b, first_chunk(t).at, header_length() - 1);
+     }},
     {"ChunkOfTheLastReferenceBeginsInTheHeader",
      [](const Target& t, std::string& b) { put<std::uint64_t>(b, last_chunk_of_chr3(t).at, 1); }},
     {"ChunkEndsWhereItBegins",
-     [](const Target& t, std::string& b) { put<std::uint64_t>(b, first_chunk(t).at + 8, first_chunk(t).begin); }},
+     [](const Target& t, std::string& b) {
+         put<std::uint64_t>(b, first_chunk(t).at + 8, first_chunk(t).begin);
+     }},
     {"ChunkEndsBeforeItBegins",
      [](const Target& t, std::string& b) {
          put<std::uint64_t>(b, last_chunk_of_chr3(t).at + 8, last_chunk_of_chr3(t).begin - 1);
      }},
     {"ChunkEndsOneBlockPastTheFile",
-     [](const Target& t, std::string& b) { put<std::uint64_t>(b, first_chunk(t).at + 8, (t.size + 1) << 16); }},
+     [](const Target& t, std::string& b) {
+         put<std::uint64_t>(b, first_chunk(t).at + 8, (t.size + 1) << 16);
+     }},
     {"ChunkEndsOneByteIntoTheFilesEnd",
-     [](const Target& t, std::string& b) { put<std::uint64_t>(b, last_chunk_of_chr3(t).at + 8, (t.size << 16) | 1); }},
+     [](const Target& t, std::string& b) {
+         put<std::uint64_t>(b, last_chunk_of_chr3(t).at + 8, (t.size << 16) | 1);
+     }},
     {"ChunkEndsFarPastTheFile",
-     [](const Target& t, std::string& b) { put<std::uint64_t>(b, first_chunk(t).at + 8, ~std::uint64_t{0}); }},
+     [](const Target& t, std::string& b) {
+         put<std::uint64_t>(b, first_chunk(t).at + 8, ~std::uint64_t{0});
+     }},
     {"LinearEntryPastTheFile",
-     [](const Target& t, std::string& b) { put<std::uint64_t>(b, last_linear_of_chr1(t), (t.size + 1) << 16); }},
+     [](const Target& t, std::string& b) {
+         put<std::uint64_t>(b, last_linear_of_chr1(t), (t.size + 1) << 16);
+     }},
     {"LinearEntryInTheHeader",
-     [](const Target& t, std::string& b) { put<std::uint64_t>(b, last_linear_of_chr1(t), t.firstRecord - 1); }},
-    {"LinearEntryOne", [](const Target& t, std::string& b) { put<std::uint64_t>(b, last_linear_of_chr1(t), 1); }},
+     [](const Target& t, std::string& b) {
+         put<std::uint64_t>(b, last_linear_of_chr1(t), t.firstRecord - 1);
+     }},
+    {"LinearEntryOne",
+     [](const Target& t, std::string& b) { put<std::uint64_t>(b, last_linear_of_chr1(t), 1); }},
 };
 
 INSTANTIATE_TEST_SUITE_P(OneEdit, DamagedIndex,
@@ -338,21 +381,30 @@ TEST_P(HarmlessEdit, LoadsAndGivesTheSameStarts) {
     std::string bytes = bai_bytes(builder);
     c.edit(target(builder), bytes);
     ASSERT_NE(bytes, bai_bytes(builder)) << "the edit changed nothing";
-    const std::string edited = dir_->write_text(std::string(c.label) + "." + name_of(builder) + ".bai", bytes);
+    const std::string edited =
+        dir_->write_text(std::string(c.label) + "." + name_of(builder) + ".bai", bytes);
     const auto starts = starts_of(bam_, edited);
     for (int ref = 0; ref < 3; ++ref)
-        EXPECT_EQ(starts.at(static_cast<std::size_t>(ref)), peerStarts_[ref]) << "reference " << ref;
+        EXPECT_EQ(starts.at(static_cast<std::size_t>(ref)), peerStarts_[ref])
+            << "reference " << ref;
 }
 
 const EditCase kHarmless[] = {
     {"ChunkBeginsAtTheFirstRecord",
-     [](const Target& t, std::string& b) { put<std::uint64_t>(b, first_chunk(t).at, t.firstRecord); }},
+     [](const Target& t, std::string& b) {
+         put<std::uint64_t>(b, first_chunk(t).at, t.firstRecord);
+     }},
     // The end of a file without the end-of-file block, the largest end a chunk can have.
     {"ChunkEndsAtTheFilesEnd",
-     [](const Target& t, std::string& b) { put<std::uint64_t>(b, last_chunk_of_chr3(t).at + 8, t.size << 16); }},
-    {"LinearEntryZero", [](const Target& t, std::string& b) { put<std::uint64_t>(b, last_linear_of_chr1(t), 0); }},
+     [](const Target& t, std::string& b) {
+         put<std::uint64_t>(b, last_chunk_of_chr3(t).at + 8, t.size << 16);
+     }},
+    {"LinearEntryZero",
+     [](const Target& t, std::string& b) { put<std::uint64_t>(b, last_linear_of_chr1(t), 0); }},
     {"LinearEntryAtTheFirstRecord",
-     [](const Target& t, std::string& b) { put<std::uint64_t>(b, last_linear_of_chr1(t), t.firstRecord); }},
+     [](const Target& t, std::string& b) {
+         put<std::uint64_t>(b, last_linear_of_chr1(t), t.firstRecord);
+     }},
     // The pseudo-bin's second pair holds counts, its first the reference's span: neither is
     // an offset a query reads from.
     {"MetaBinCountsHuge",
@@ -361,7 +413,9 @@ const EditCase kHarmless[] = {
          put<std::uint64_t>(b, meta_bin(t.refs[0])->chunks.at(1).at + 8, ~std::uint64_t{0});
      }},
     {"MetaBinSpanZero",
-     [](const Target& t, std::string& b) { put<std::uint64_t>(b, meta_bin(t.refs[2])->chunks.at(0).at, 0); }},
+     [](const Target& t, std::string& b) {
+         put<std::uint64_t>(b, meta_bin(t.refs[2])->chunks.at(0).at, 0);
+     }},
 };
 
 INSTANTIATE_TEST_SUITE_P(OneEdit, HarmlessEdit,
@@ -386,7 +440,8 @@ TEST_F(BaiValidation, TheIndexesCarryTheShapesTheTablesEdit) {
         }
         EXPECT_NE(t.refs[0].linear.back(), 0u);
         EXPECT_LT(header_length(), 65536u); // one block
-        EXPECT_GT(t.firstRecord, header_length()); // the first record begins after the header's block
+        EXPECT_GT(t.firstRecord,
+                  header_length()); // the first record begins after the header's block
         EXPECT_GE(first_chunk(t).begin, t.firstRecord);
         EXPECT_LT(first_chunk(t).begin >> 16, last_chunk_of_chr3(t).end >> 16); // several blocks
     }
@@ -397,8 +452,8 @@ TEST_F(BaiValidation, TheIndexesCarryTheShapesTheTablesEdit) {
 
 TEST_F(BaiValidation, EveryIndexedCallSucceedsOverTheValidIndexes) {
     for (Builder builder : {Builder::Library, Builder::Samtools}) {
-        const std::string bai = dir_->write_text(std::string("valid.") + name_of(builder) + ".bai",
-                                                 bai_bytes(builder));
+        const std::string bai =
+            dir_->write_text(std::string("valid.") + name_of(builder) + ".bai", bai_bytes(builder));
         for (const IndexedCall& c : kIndexedCalls) {
             SCOPED_TRACE(std::string(name_of(builder)) + " " + c.service);
             const std::string out = dir_->file("valid.out.sam");
@@ -439,7 +494,8 @@ TEST_F(BaiValidation, IndexesOfTheLibraryIndexbamfileAndSamtoolsGiveTheStartsPys
             SCOPED_TRACE(bai);
             const auto starts = starts_of(bam, bai);
             for (int ref = 0; ref < 3; ++ref)
-                EXPECT_EQ(starts.at(static_cast<std::size_t>(ref)), peerStarts_[ref]) << "reference " << ref;
+                EXPECT_EQ(starts.at(static_cast<std::size_t>(ref)), peerStarts_[ref])
+                    << "reference " << ref;
         }
     }
     EXPECT_EQ(peerStarts_[0].size(), 400u);
