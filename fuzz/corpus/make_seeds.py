@@ -109,6 +109,28 @@ def literal_seeds():
     return seeds
 
 
+def sam_line_seeds():
+    arrays = "\t".join("B%s:B:%s,%s" % (t, t, v)
+                        for t, v in [("c", "-1,2"), ("C", "0,255"), ("s", "-300,5"), ("S", "65535"),
+                                     ("i", "-2147483648,7"), ("I", "4294967295"), ("f", "1.5,-2e3")])
+    tags = "NM:i:2\tXA:A:z\tXZ:Z:some text\tXH:H:1AE3\tXF:f:-0.25\tXI:i:-70000"
+    return [
+        ("paired", SAM),
+        ("no-header", SAM[SAM.index("p1"):]),
+        ("crlf", crlf(SAM)),
+        ("arrays-of-every-subtype",
+         "@SQ\tSN:chr1\tLN:1000\nr\t0\tchr1\t1\t0\t2M\t*\t0\t0\tAC\tII\t" + arrays + "\n"),
+        ("tags-of-every-type",
+         "@SQ\tSN:chr1\tLN:1000\nr\t0\tchr1\t1\t0\t2M\t*\t0\t0\tAC\t*\t" + tags + "\n"),
+        ("qname-of-254", "q" * 254 + "\t4\t*\t0\t0\t*\t*\t0\t0\tA\tI\n"),
+        ("header-lines",
+         "@HD\tVN:1.6\tSO:unsorted\n@SQ\tSN:a\tLN:2147483647\n@RG\tID:g\tSM:s\n"
+         "@PG\tID:p\tPN:x\n@CO\tfree text\n"
+         "r\t16\ta\t2147483647\t255\t1M\t=\t1\t0\tN\t!\tRG:Z:g\n"),
+        ("blank-lines-and-separators", "@SQ\tSN:c\tLN:5\n\n\t\nr\t0\tc\t1\t0\t1M\t*\t0\t0\tA\t*\n\n"),
+    ]
+
+
 def write(target, seeds):
     folder = os.path.join(HERE, target)
     shutil.rmtree(folder, ignore_errors=True)
@@ -123,6 +145,7 @@ def main():
           [(n, bytes([a, b, c]) + t.encode()) for n, a, b, c, t in flatmark_seeds()])
     write("traitmark_fields", [(n, o + t.encode()) for n, o, t in traitmark_seeds()])
     write("hxrun_literal", literal_seeds())
+    write("sam_line", [(n, t.encode()) for n, t in sam_line_seeds()])
 
 
 if __name__ == "__main__":
