@@ -217,7 +217,7 @@ void indexbamfileF(int outCount, haArray* /*outSlots*/[], int inCount, const haA
     if (!part.created())
         plugin_error("CannotOpenIdxFile", "Could not open output index file.");
     // Every raise from here on removes the part file as it unwinds (SiblingTempFile).
-    switch (scan_index_order(bamName, nTargets)) {
+    switch (scan_index_order(bamName, facts.nTargets)) {
     case ScanResult::Corrupted:
         plugin_error("CorruptedBAMFile", "BAM file is corrupted.");
     case ScanResult::OutOfOrder:
