@@ -2,6 +2,9 @@
 // bamsort sorts a BAM file by coordinate into PREFIX.bam. The BAM library does the work; these
 // services check the input first and what the library produced afterwards, since the library
 // reports a truncated input, an unwritable output or a short write only on standard error.
+// indexbamfile reads the whole input once before the library does: the library's index builder
+// gives up on an out-of-order record without freeing what it has built, so it is only ever
+// handed a file whose every record is readable and in the order it demands.
 #include "bam_layer.h"
 #include "hxutil.h"
 #include "library_guard.h"
@@ -13,6 +16,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -62,6 +66,56 @@ ProbeResult probe_bam(const char* name, BamFacts& facts) {
     if (result < 0 || !ends_with_eof_block(name))
         return ProbeResult::Corrupted;
     return ProbeResult::Readable;
+}
+
+// The order the library's index builder demands, applied as the builder applies it. It is not
+// baminfo's sortedness rule: here every record of a reference is compared with the one before
+// it, the first record of a reference included. References ascend (some may be skipped); the
+// first record without a reference ends the builder's main loop, and no record with a
+// reference may follow it. Comparisons are the builder's own, on 32-bit signed values.
+class IndexOrder {
+public:
+    // False when the builder would refuse the file at this record.
+    bool accept(std::int32_t tid, std::int32_t pos) {
+        if (inTail_)
+            return tid < 0;
+        if (lastTid_ < tid || (lastTid_ >= 0 && tid < 0))
+            lastTid_ = tid;
+        else if (static_cast<std::uint32_t>(lastTid_) > static_cast<std::uint32_t>(tid))
+            return false;
+        else if (tid >= 0 && lastPos_ > pos)
+            return false;
+        inTail_ = tid < 0;
+        lastPos_ = pos;
+        return true;
+    }
+
+private:
+    std::int32_t lastTid_ = -1;
+    std::int32_t lastPos_ = -1;
+    bool inTail_ = false;
+};
+
+enum class ScanResult { InOrder, OutOfOrder, Corrupted };
+
+// Reads every record of the BAM file (already probed) and applies IndexOrder. A read error, or a
+// record whose reference the header does not have (the builder would index past its tables),
+// is a damaged file.
+ScanResult scan_index_order(const char* name, int nTargets) {
+    SamFilePtr file = open_bam(name);
+    if (!file)
+        return ScanResult::Corrupted;
+    RecordPtr record = new_record();
+    IndexOrder order;
+    int result;
+    while ((result = guarded_samread(file.get(), record.get())) >= 0) {
+        const bam1_core_t& core = record->core;
+        if (core.tid >= nTargets)
+            return ScanResult::Corrupted;
+        if (!order.accept(core.tid, core.pos))
+            return ScanResult::OutOfOrder;
+    }
+    return result == -1 ? ScanResult::InOrder : ScanResult::Corrupted;
 }
 
 // A fresh, empty file beside target (same folder, so the final rename stays on one file system),
@@ -162,11 +216,23 @@ void indexbamfileF(int outCount, haArray* /*outSlots*/[], int inCount, const haA
     SiblingTempFile part{std::string(baiName)};
     if (!part.created())
         plugin_error("CannotOpenIdxFile", "Could not open output index file.");
+    // Every raise from here on removes the part file as it unwinds (SiblingTempFile).
+    switch (scan_index_order(bamName, nTargets)) {
+    case ScanResult::Corrupted:
+        plugin_error("CorruptedBAMFile", "BAM file is corrupted.");
+    case ScanResult::OutOfOrder:
+        service_error("indexbamfile", "CannotBuildIndex",
+                      "Could not build the BAI index; is the BAM file sorted by coordinate?");
+    case ScanResult::InOrder:
+        break;
+    }
     IndexBuild job{bamName, part.path().c_str()};
     int result = -1;
     const unsigned long readErrors = library_read_errors();
     if (!run_guarded(build_index, &job, result) || library_read_errors() != readErrors)
         plugin_error("CorruptedBAMFile", "BAM file is corrupted.");
+    // The order was checked above; a failure left here is the library's own (it could not create
+    // the index file, say).
     if (result < 0)
         service_error("indexbamfile", "CannotBuildIndex",
                       "Could not build the BAI index; is the BAM file sorted by coordinate?");

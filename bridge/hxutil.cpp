@@ -1,6 +1,7 @@
 #include "hxutil.h"
 
 #include <cmath>
+#include <cstddef>
 #include <exception>
 #include <limits>
 
@@ -43,16 +44,34 @@ std::uint8_t read_flag_low8(const haArray* array) {
     return static_cast<std::uint8_t>(low);
 }
 
+namespace {
+
+// "helixo:" + plugin + ":" + kind into a fixed buffer (a plug-in name that does not fit is cut),
+// so that no path of the firewall allocates: after a std::bad_alloc a second one would escape.
+void compose_identifier(char (&out)[kIdentifierBuffer], const char* plugin, const char* kind) noexcept {
+    std::size_t n = 0;
+    for (const char* part : {"helixo:", plugin != nullptr ? plugin : "", ":", kind})
+        for (; *part != '\0' && n + 1 < sizeof out; ++part)
+            out[n++] = *part;
+    out[n] = '\0';
+}
+
+} // namespace
+
 void rethrow_as_host_error(const char* plugin) {
-    const std::string prefix = std::string("helixo:") + plugin + ":";
+    char identifier[kIdentifierBuffer];
     try {
         throw;
     } catch (const std::bad_alloc&) {
-        raise(prefix + "OutOfMemory", "Out of memory.");
+        compose_identifier(identifier, plugin, "OutOfMemory");
+        hxErrMsgIdAndTxt(identifier, "%s", "Out of memory.");
     } catch (const std::exception& e) {
-        raise(prefix + "InternalError", std::string("Internal error: ") + e.what());
+        compose_identifier(identifier, plugin, "InternalError");
+        const char* what = e.what();
+        hxErrMsgIdAndTxt(identifier, "Internal error: %s", what != nullptr ? what : "");
     } catch (...) {
-        raise(prefix + "InternalError", "Internal error: unknown exception.");
+        compose_identifier(identifier, plugin, "InternalError");
+        hxErrMsgIdAndTxt(identifier, "%s", "Internal error: unknown exception.");
     }
 }
 

@@ -4,6 +4,7 @@
 
 #include "hx.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <new>
 #include <string>
@@ -27,8 +28,14 @@ bool read_flag_nonzero(const haArray* array);
 // Flag read as "truncated to an integer whose low eight bits decide" (NaN and infinities give 0).
 std::uint8_t read_flag_low8(const haArray* array);
 
-// Turns any exception other than the host's own into a host error "helixo:PLUGIN:OutOfMemory"
-// or "helixo:PLUGIN:InternalError", so that no foreign exception unwinds into the host.
+// Room for a firewall identifier "helixo:PLUGIN:InternalError"; a longer plug-in name is cut.
+constexpr std::size_t kIdentifierBuffer = 128;
+
+// Turns the exception being handled (any but the host's own) into a host error
+// "helixo:PLUGIN:OutOfMemory" "Out of memory." or "helixo:PLUGIN:InternalError"
+// "Internal error: " and what() of the exception, so that no foreign exception unwinds into the host. Allocates
+// nothing: the identifier is built in a fixed buffer and the host formats the message into its
+// own storage. Only the host's error leaves it. Call it only from a catch handler.
 [[noreturn]] void rethrow_as_host_error(const char* plugin);
 
 // Runs an entry point's body behind the exception firewall.

@@ -21,6 +21,7 @@ constexpr const char* kIdInterrupted = "helixo:flatmark:IterruptedByUser";
 constexpr const char* kIdOffsetOverflow = "helixo:flatmark:OffsetOverflow";
 constexpr const char* kIdCannotWriteIdxFile = "helixo:flatmark:CannotWriteIdxFile";
 constexpr const char* kIdCannotReadInFile = "helixo:flatmark:CannotReadInFile";
+constexpr const char* kIdTooManyEntries = "helixo:flatmark:TooManyEntries";
 
 constexpr const char* kMsgInvalidNumInputArg = "Twelve input arguments required.";
 constexpr const char* kMsgInvalidNumOutputArg = "Too many output arguments.";
@@ -38,5 +39,9 @@ constexpr const char* kMsgKeyNotFound = "Cannot find key.";
 constexpr const char* kMsgInterrupted = "Operation terminated by user.";
 constexpr const char* kMsgOffsetOverflow = "File too large for 32-bit offsets; use 64-bit offsets.";
 constexpr const char* kMsgCannotWriteIdxFile = "Cannot write into output index file.";
+// Messages that name a place are formatted where they are raised (scan_common.cpp):
+// KeyTooLong "Key longer than 255 characters at line N.", CannotReadInFile "Cannot read input
+// file at byte N.", TooManyEntries "More than 4294967295 entries at byte N." (N where the
+// entry that would be the 2^32-th begins).
 
 } // namespace flatmark

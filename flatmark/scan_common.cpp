@@ -74,6 +74,14 @@ void fail_interrupted(ScanCore& core) {
     core.files.fail(kIdInterrupted, kMsgInterrupted);
 }
 
+void fail_too_many_entries(ScanCore& core, std::uint64_t start) {
+    char message[96];
+    static_assert(kMaxEntries == 4294967295u, "the message names the limit");
+    std::snprintf(message, sizeof message, "More than 4294967295 entries at byte %llu.",
+                  static_cast<unsigned long long>(start));
+    core.files.fail(kIdTooManyEntries, message);
+}
+
 void seek_input(ScanCore& core, std::uint64_t position) {
     if (!core.reader.seek(position))
         fail_read(core);

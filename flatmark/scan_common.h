@@ -30,13 +30,27 @@ struct ScanCore {
     // read. Copied in whole 16-byte pieces, so no single byte is stored into it.
     char key[kKeyBuffer] = {};
     std::size_t keyLength = 0;
-    std::uint32_t entries = 0; // N
-    std::uint32_t lines = 0;   // L
+    // N: the index file holds a 32-bit count, so the scan refuses the 2^32-th entry
+    // (count_entry) rather than let the count wrap. L has no such limit: no file stores it, and
+    // a file can hold more than 2^32 - 1 lines in fewer entries (a FASTQ of 1.1 billion reads).
+    std::uint32_t entries = 0;
+    std::uint64_t lines = 0;
 };
+
+constexpr std::uint32_t kMaxEntries = 0xFFFFFFFFu;
 
 // A read error or a stop request: closes both files and raises.
 [[noreturn]] void fail_read(ScanCore& core);
 [[noreturn]] void fail_interrupted(ScanCore& core);
+// The 2^32-th entry, which begins at byte start: closes both files and raises TooManyEntries.
+[[noreturn]] void fail_too_many_entries(ScanCore& core, std::uint64_t start);
+
+// Counts one more entry, which begins at byte start; raises before the count would wrap.
+inline void count_entry(ScanCore& core, std::uint64_t start) {
+    if (core.entries == kMaxEntries)
+        fail_too_many_entries(core, start);
+    ++core.entries;
+}
 
 // A line read without polling (the record lines of "fastq", the header pass of "flat").
 inline bool next_line_unpolled(ScanCore& core, Line& line) {

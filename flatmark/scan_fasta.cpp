@@ -14,7 +14,7 @@ template <class Offset> void scan_fasta(ScanCore& core, OffsetTable<Offset>& tab
         if (stopped)
             fail_interrupted(core);
         if (run > 0) {
-            core.lines += static_cast<std::uint32_t>(run);
+            core.lines += run;
             lineStart = core.reader.position();
         }
         if (!next_line(core, line))
@@ -25,8 +25,8 @@ template <class Offset> void scan_fasta(ScanCore& core, OffsetTable<Offset>& tab
                 read_key(core, line, 1);
                 write_key(core);
             }
+            count_entry(core, lineStart);
             table.add_start(lineStart);
-            ++core.entries;
         }
         ++core.lines;
         lineStart = line.after;

@@ -24,8 +24,8 @@ template <class Offset> void scan_fastq(ScanCore& core, OffsetTable<Offset>& tab
                 next_line_unpolled(core, line);
             core.lines += kRecordLines;
             after = core.reader.position();
+            count_entry(core, lineStart);
             table.add_start(lineStart);
-            ++core.entries;
         }
         // A line that is no record header where one is due is counted and lies inside the
         // span of the entry before it.

@@ -95,7 +95,7 @@ template <class Offset> void scan_flat(ScanCore& core, OffsetTable<Offset>& tabl
         if (state == EntryState::Pending) {
             if (core.entries > 0)
                 close_entry(core, table, start, end, search);
-            ++core.entries;
+            count_entry(core, next);
             start = next;
             search = KeySearch::Token;
             state = EntryState::Open;

@@ -43,7 +43,7 @@ template <class Offset> void scan_mrtab(ScanCore& core, OffsetTable<Offset>& tab
                 read_data_line_key(core, line, keyStart);
                 if (settings.writeKeys)
                     write_key(core);
-                ++core.entries;
+                count_entry(core, line.start);
                 start = line.start;
                 end = line.after;
             }

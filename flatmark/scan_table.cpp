@@ -20,7 +20,7 @@ template <class Offset> void scan_table(ScanCore& core, OffsetTable<Offset>& tab
                 table.add_start(start);
                 table.add_end(end);
             }
-            ++core.entries;
+            count_entry(core, line.start);
             start = line.start;
             end = line.after;
         }

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <set>
 #include <string>
 #include <vector>
@@ -81,6 +82,22 @@ template <class... A> Inputs args(A&&... a) {
         EXPECT_FALSE(r_.ok);                                                                   \
         EXPECT_EQ(r_.identifier, id);                                                          \
         EXPECT_EQ(r_.message, msg);                                                            \
+    } while (0)
+
+// True when HELIXO_REQUIRE_PEERS=1, as scripts/test (and so CI) sets it.
+inline bool peers_required() {
+    const char* value = std::getenv("HELIXO_REQUIRE_PEERS");
+    return value != nullptr && std::string(value) == "1";
+}
+
+// For a test whose independent peer (samtools, pysam, numpy) cannot be run: a skip, or, where
+// peers are required, a failure, so that a comparison never falls away unseen.
+#define SKIP_OR_FAIL_WITHOUT_PEER(why)                                                         \
+    do {                                                                                       \
+        if (testkit::peers_required())                                                         \
+            GTEST_FAIL() << why << " (HELIXO_REQUIRE_PEERS=1)";                                \
+        else                                                                                   \
+            GTEST_SKIP() << why;                                                               \
     } while (0)
 
 } // namespace testkit

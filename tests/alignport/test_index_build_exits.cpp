@@ -1,0 +1,186 @@
+// indexbamfile's order check and its ways out. The library's index builder is asked only for a
+// file in the order it demands (it would otherwise give up and leak what it built), so every
+// order the builder refuses is refused first (samtools' own indexer, which only wants each
+// reference's records together, refuses all of them but references out of order);
+// and every way out of a call that created the part file beside the index removes it again.
+#include "bamkit.h"
+#include "samtools_peer.h"
+
+#include <dirent.h>
+#include <sys/resource.h>
+
+#include <csignal>
+#include <set>
+#include <string>
+#include <vector>
+
+using namespace testkit;
+
+namespace {
+
+std::set<std::string> entries_of(const std::string& folder) {
+    std::set<std::string> names;
+    if (DIR* d = ::opendir(folder.c_str())) {
+        while (dirent* e = ::readdir(d))
+            names.insert(e->d_name);
+        ::closedir(d);
+    }
+    return names;
+}
+
+struct Placement {
+    const char* reference; // "*" for none
+    int position;          // 1-based, 0 for none
+    int flag;
+};
+
+struct OrderCase {
+    const char* label;
+    std::vector<Placement> records;
+    bool indexable;        // the library's builder takes this order
+    bool samtoolsIndexes;  // samtools' indexer takes it (it allows references out of order)
+};
+
+std::string sam_of(const std::vector<Placement>& records) {
+    std::string text = bamkit::sam_header({{"chr1", 100000}, {"chr2", 100000}, {"chr3", 100000}});
+    int k = 0;
+    for (const Placement& p : records) {
+        text += "r" + std::to_string(k++) + "\t" + std::to_string(p.flag) + "\t" + p.reference +
+                "\t" + std::to_string(p.position) + "\t" + (p.flag & 4 ? "0\t*" : "30\t10M") +
+                "\t*\t0\t0\tACGTACGTAC\tIIIIIIIIII\n";
+    }
+    return text;
+}
+
+class IndexOrder : public ::testing::TestWithParam<OrderCase> {
+protected:
+    TempDir dir;
+};
+
+TEST_P(IndexOrder, IsRefusedExactlyWhereSamtoolsRefusesAndLeavesOnlyTheIndex) {
+    const OrderCase& c = GetParam();
+    const std::string bam = bamkit::make_bam(dir, "in", sam_of(c.records), false);
+    const std::string theirs = dir.file("theirs.bai");
+    int status = 0;
+    run_command("samtools index " + peer::quoted(bam) + " " + peer::quoted(theirs) + " 2>/dev/null",
+                &status);
+    EXPECT_EQ(status == 0, c.samtoolsIndexes);
+
+    const auto before = entries_of(dir.path());
+    const std::string ours = dir.file("ours.bai");
+    const auto result = call("alignport", 0, args("indexbamfile", bam, ours));
+    auto after = entries_of(dir.path());
+    if (!c.indexable) {
+        EXPECT_HX_ERROR(result, "helixo:alignport:indexbamfile:CannotBuildIndex",
+                        "indexbamfile: Could not build the BAI index; is the BAM file sorted by "
+                        "coordinate?");
+        EXPECT_EQ(after, before);
+        return;
+    }
+    ASSERT_TRUE(result.ok) << result.identifier << ": " << result.message;
+    ASSERT_TRUE(c.samtoolsIndexes);
+    after.erase("ours.bai");
+    EXPECT_EQ(after, before);
+    for (const char* region : {"chr1", "chr2", "chr3", "chr1:150-400"}) {
+        SCOPED_TRACE(region);
+        EXPECT_EQ(peer::run("samtools view -c -X " + peer::quoted(bam) + " " + peer::quoted(ours) +
+                            " " + region),
+                  peer::run("samtools view -c -X " + peer::quoted(bam) + " " +
+                            peer::quoted(theirs) + " " + region));
+    }
+}
+
+const OrderCase kOrders[] = {
+    {"AscendingWithTies", {{"chr1", 100, 0}, {"chr1", 100, 16}, {"chr1", 300, 0}, {"chr2", 5, 0}}, true, true},
+    {"ReferencesSkipped", {{"chr1", 100, 0}, {"chr3", 7, 0}, {"chr3", 9, 0}}, true, true},
+    {"UnplacedAtTheEnd", {{"chr1", 100, 0}, {"chr2", 50, 0}, {"*", 0, 4}, {"*", 0, 4}}, true, true},
+    {"OnlyUnplaced", {{"*", 0, 4}, {"*", 0, 4}}, true, true},
+    {"UnmappedMateAtItsMatesPosition", {{"chr1", 100, 0}, {"chr1", 100, 4}, {"chr1", 200, 0}}, true, true},
+    // baminfo's rule does not compare the first record of a reference with the second; the
+    // index builder does.
+    {"SecondBeforeFirstOfAReference", {{"chr1", 300, 0}, {"chr1", 100, 0}}, false, false},
+    {"ThirdBeforeSecond", {{"chr1", 100, 0}, {"chr1", 300, 0}, {"chr1", 200, 0}}, false, false},
+    {"BackInTheSecondReference", {{"chr1", 100, 0}, {"chr2", 500, 0}, {"chr2", 400, 0}}, false, false},
+    {"ReferenceGoesBack", {{"chr2", 100, 0}, {"chr1", 200, 0}}, false, true},
+    {"PlacedAfterUnplaced", {{"chr1", 100, 0}, {"*", 0, 4}, {"chr2", 5, 0}}, false, false},
+    {"UnplacedFirst", {{"*", 0, 4}, {"chr1", 5, 0}}, false, false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Table, IndexOrder, ::testing::ValuesIn(kOrders),
+                         [](const ::testing::TestParamInfo<OrderCase>& p) { return std::string(p.param.label); });
+
+// --- the part file on every way out ---
+
+class PartFile : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::string sorted = bamkit::make_bam(dir, "sorted", bamkit::generated_sam(3, 2, 400), false);
+};
+
+// With a file size limit the library's writes of the index fall short; the call then finds the
+// index unreadable and reports it.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+        ::getrlimit(RLIMIT_FSIZE, &previous_);
+        rlimit lowered = previous_;
+        lowered.rlim_cur = bytes;
+        set_ = ::setrlimit(RLIMIT_FSIZE, &lowered) == 0;
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &previous_);
+        std::signal(SIGXFSZ, previousHandler_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+    bool set() const { return set_; }
+
+private:
+    rlimit previous_{};
+    void (*previousHandler_)(int) = SIG_DFL;
+    bool set_ = false;
+};
+
+TEST_F(PartFile, IsRemovedWhenTheLibraryWritesAShortIndex) {
+    const auto before = entries_of(dir.path());
+    hxhost::CallResult result;
+    {
+        FileSizeLimit limit(64);
+        ASSERT_TRUE(limit.set());
+        result = call("alignport", 0, args("indexbamfile", sorted, dir.file("short.bai")));
+    }
+    EXPECT_HX_ERROR(result, "helixo:alignport:CannotWriteBAMFile", "Cannot write into output file.");
+    EXPECT_EQ(entries_of(dir.path()), before);
+}
+
+TEST_F(PartFile, IsRemovedAndAnExistingIndexKeptWhenARecordIsOutOfOrder) {
+    // An existing index of that name stays as it was, and no part file stays beside it.
+    const std::string keep = dir.write_text("keep.bai", "old index");
+    const std::string unsorted = bamkit::make_bam(
+        dir, "unsorted", sam_of({{"chr1", 300, 0}, {"chr1", 100, 0}}), false);
+    const auto before = entries_of(dir.path());
+    EXPECT_FALSE(call("alignport", 0, args("indexbamfile", unsorted, keep)).ok);
+    EXPECT_EQ(entries_of(dir.path()), before);
+    EXPECT_EQ(read_file(keep), "old index");
+}
+
+// indexbamfile does not poll for a stop request (the build runs to its end once begun), so a
+// stop request due at the first poll neither ends the call nor leaves anything behind.
+TEST_F(PartFile, AStopRequestNeitherEndsTheBuildNorLeavesAPart) {
+    const auto before = entries_of(dir.path());
+    hxhost::CallOptions options;
+    options.interrupt_at = 1;
+    const auto result =
+        call("alignport", 0, args("indexbamfile", sorted, dir.file("i.bai")), options);
+    ASSERT_TRUE(result.ok) << result.identifier << ": " << result.message;
+    EXPECT_EQ(result.polls.is_pending + result.polls.handle, 0);
+    auto after = entries_of(dir.path());
+    EXPECT_EQ(after.erase("i.bai"), 1u);
+    EXPECT_EQ(after, before);
+    EXPECT_EQ(peer::run("samtools view -c -X " + peer::quoted(sorted) + " " +
+                        peer::quoted(dir.file("i.bai")) + " chr2"),
+              "400\n");
+}
+
+} // namespace
