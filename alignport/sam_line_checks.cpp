@@ -511,15 +511,23 @@ bool check_sam_line(const char* text, std::size_t length, SamLineProblem* proble
 bool SamHeaderChecker::check_line(const char* text, std::size_t length, SamLineProblem* problem) {
     if (std::memchr(text, '\0', length) != nullptr)
         return refuse(problem, 0, "character 0x00 in a header line.");
-    if (length < 3 || text[0] != '@')
+    if (std::memchr(text, '\r', length) != nullptr)
+        return refuse(problem, 0, "character 0x0d in a header line.");
+    if (length < 1 || text[0] != '@')
         return true;
     const char* end = text + length;
     const char* typeEnd = static_cast<const char*>(std::memchr(text, '\t', length));
     if (typeEnd == nullptr)
         typeEnd = end;
+    // The library's header parser refuses a whole header (and so every reference in it) for a
+    // line whose type is not two characters followed by exactly one tab.
+    if (typeEnd - text != 3)
+        return refuse(problem, 0, "header line type is not two characters.");
+    if (typeEnd == end || (typeEnd + 1 < end && typeEnd[1] == '\t'))
+        return refuse(problem, 0, "header line type is not followed by one tab.");
     // The library parses the fields of two-letter types other than CO as TAG:VALUE; others it
     // refuses whole (the header then has no references) or keeps as text.
-    if (typeEnd - text != 3 || (text[1] == 'C' && text[2] == 'O'))
+    if (text[1] == 'C' && text[2] == 'O')
         return true;
     const bool sq = text[1] == 'S' && text[2] == 'Q';
     unsigned snCount = 0;
