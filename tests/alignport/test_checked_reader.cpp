@@ -65,16 +65,6 @@ const ValidBam& valid() {
     return v;
 }
 
-std::set<std::string> entries_of(const std::string& folder) {
-    std::set<std::string> names;
-    if (DIR* d = ::opendir(folder.c_str())) {
-        while (dirent* e = ::readdir(d))
-            names.insert(e->d_name);
-        ::closedir(d);
-    }
-    return names;
-}
-
 // One service that reads a BAM, with what it is called with and what it may leave in the folder.
 struct Service {
     const char* name;

@@ -18,16 +18,6 @@ using namespace testkit;
 
 namespace {
 
-std::set<std::string> entries_of(const std::string& folder) {
-    std::set<std::string> names;
-    if (DIR* d = ::opendir(folder.c_str())) {
-        while (dirent* e = ::readdir(d))
-            names.insert(e->d_name);
-        ::closedir(d);
-    }
-    return names;
-}
-
 struct Placement {
     const char* reference; // "*" for none
     int position;          // 1-based, 0 for none

@@ -45,16 +45,6 @@ std::string shuffled_sam(unsigned seed, int references, int readsPerReference) {
     return text;
 }
 
-std::set<std::string> entries_of(const std::string& folder) {
-    std::set<std::string> names;
-    if (DIR* d = ::opendir(folder.c_str())) {
-        while (dirent* e = ::readdir(d))
-            names.insert(e->d_name);
-        ::closedir(d);
-    }
-    return names;
-}
-
 class IndexAndSort : public ::testing::Test {
 public:
     TempDir dir;

@@ -1,5 +1,7 @@
 #include "testkit.h"
 
+#include <dirent.h>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,6 +40,16 @@ std::string read_file(const std::string& path) {
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
+}
+
+std::set<std::string> entries_of(const std::string& folder) {
+    std::set<std::string> names;
+    if (DIR* d = ::opendir(folder.c_str())) {
+        while (dirent* e = ::readdir(d))
+            names.insert(e->d_name);
+        ::closedir(d);
+    }
+    return names;
 }
 
 bool file_exists(const std::string& path) {

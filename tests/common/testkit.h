@@ -32,6 +32,8 @@ private:
 
 std::string read_file(const std::string& path);
 bool file_exists(const std::string& path);
+// The names in a folder ("." and ".." included); empty when it cannot be read.
+std::set<std::string> entries_of(const std::string& folder);
 long file_size(const std::string& path);
 
 // Folder of the built binaries and plug-ins.
