@@ -277,14 +277,16 @@ std::string inflated(const std::string& path) {
 }
 
 // Copies every record of SAM text through the bare library, which this test binary links without
-// the plug-in's checks: what the services wrote before them. mode "w" (SAM) or "wb" (BAM).
-void library_copy(const std::string& in, const std::string& out, const char* mode) {
+// the plug-in's checks: what the services wrote before them. mode "w" (SAM) or "wb" (BAM). The
+// bare library must not be asked for a record of a header-only text: it reads past its buffer.
+void library_copy(const std::string& in, const std::string& out, const char* mode,
+                  bool hasRecords = true) {
     samfile_t* input = samopen(in.c_str(), "r", nullptr);
     ASSERT_NE(input, nullptr);
     samfile_t* output = samopen(out.c_str(), mode, input->header);
     ASSERT_NE(output, nullptr);
     bam1_t* b = bam_init1();
-    while (samread(input, b) >= 0)
+    while (hasRecords && samread(input, b) >= 0)
         samwrite(output, b);
     bam_destroy1(b);
     samclose(output);
@@ -366,8 +368,8 @@ TEST_P(DamagedSam, IsTheCorruptedSamErrorNamingTheLineInEveryService) {
     const std::string prefix = dir.write_text("prefix.sam", joined(kValidLines, kFirstRecord + records_before(c)));
     const std::string prefixBam = dir.file("prefix.bam");
     const std::string prefixSam = dir.file("prefix.out.sam");
-    library_copy(prefix, prefixBam, "wb");
-    library_copy(prefix, prefixSam, "w");
+    library_copy(prefix, prefixBam, "wb", records_before(c) > 0);
+    library_copy(prefix, prefixSam, "w", records_before(c) > 0);
 
     struct Run {
         const char* service;
