@@ -5,7 +5,6 @@
 #define HELIXO_ABORT_WRAP 0
 #endif
 
-#include <zlib.h>
 
 #include <csignal>
 #include <setjmp.h>
