@@ -1,7 +1,7 @@
 #include "sam_read_guard.h"
 
-#ifndef HELIXO_ABORT_WRAP
-#define HELIXO_ABORT_WRAP 0
+#ifndef HELIXO_SAM_READ_WRAP
+#define HELIXO_SAM_READ_WRAP 0
 #endif
 
 #include <samtools/bam.h>
@@ -12,7 +12,7 @@
 #include <cstring>
 #include <string>
 
-#if HELIXO_ABORT_WRAP
+#if HELIXO_SAM_READ_WRAP
 // The plug-in is linked with --wrap=sam_read1: samread's call of the library's SAM record reader
 // lands in __wrap_sam_read1 below, which checks the line and only then calls the library.
 extern "C" {
@@ -68,7 +68,7 @@ void format_sam_line_message(std::uint64_t line, const SamLineProblem& problem, 
                   problem.reason);
 }
 
-bool sam_record_checks_active() { return HELIXO_ABORT_WRAP != 0; }
+bool sam_record_checks_active() { return HELIXO_SAM_READ_WRAP != 0; }
 
 SamTextScan scan_sam_text(const char* name) {
     SamTextScan scan;
@@ -132,7 +132,7 @@ SamTextScan scan_sam_text(const char* name) {
 
 } // namespace alignport
 
-#if HELIXO_ABORT_WRAP
+#if HELIXO_SAM_READ_WRAP
 
 namespace alignport {
 
@@ -338,7 +338,7 @@ extern "C" int __wrap_sam_read1(tamFile fp, bam_header_t* header, bam1_t* b) {
 namespace alignport {
 
 void settle_first_sam_read(samfile_t* file) {
-#if HELIXO_ABORT_WRAP
+#if HELIXO_SAM_READ_WRAP
     (void)file; // the wrapper handles the first record itself
 #else
     if (file == nullptr || file->type != 2)
