@@ -40,32 +40,36 @@ int array_element_size(std::uint8_t subtype) {
 
 // The optional fields in data[at, end): each a two-byte tag, a type and a value of that type.
 bool aux_fields_are_valid(const std::uint8_t* data, std::int64_t at, std::int64_t end) {
-    while (at < end) {
-        if (end - at < 3)
+    const std::uint8_t* p = data + at;
+    const std::uint8_t* const stop = data + end;
+    while (p < stop) {
+        if (stop - p < 3)
             return false;
-        const int kind = kAuxKinds.of[data[at + 2]];
-        at += 3;
+        const int kind = kAuxKinds.of[p[2]];
+        p += 3;
         if (kind > 0) {
-            at += kind; // a value cut by the record's end leaves at past end
+            if (stop - p < kind)
+                return false;
+            p += kind;
         } else if (kind == kText) {
-            const void* zero = std::memchr(data + at, 0, static_cast<std::size_t>(end - at));
+            const void* zero = std::memchr(p, 0, static_cast<std::size_t>(stop - p));
             if (zero == nullptr)
                 return false;
-            at = static_cast<const std::uint8_t*>(zero) - data + 1;
+            p = static_cast<const std::uint8_t*>(zero) + 1;
         } else if (kind == kArray) {
-            if (end - at < 5)
+            if (stop - p < 5)
                 return false;
-            const int elementSize = array_element_size(data[at]);
+            const int elementSize = array_element_size(p[0]);
             const std::uint64_t bytes =
-                std::uint64_t{load_u32(data + at + 1)} * static_cast<std::uint64_t>(elementSize);
-            if (elementSize == 0 || bytes > static_cast<std::uint64_t>(end - at - 5))
+                std::uint64_t{load_u32(p + 1)} * static_cast<std::uint64_t>(elementSize);
+            if (elementSize == 0 || bytes > static_cast<std::uint64_t>(stop - p - 5))
                 return false;
-            at += 5 + static_cast<std::int64_t>(bytes);
+            p += 5 + bytes;
         } else {
             return false;
         }
     }
-    return at == end;
+    return true;
 }
 
 // CIGAR operations that consume query bases: M, I, S, = and X, as bits by operation code.
@@ -79,6 +83,7 @@ bool reference_is_valid(std::int32_t tid, std::uint32_t referenceLimit) {
 } // namespace
 
 void decode_record_core(const std::uint8_t fixed[32], bam1_core_t* core) {
+    static_assert(sizeof(bam1_core_t) == 32, "the fixed part of a record is 32 bytes");
     std::uint32_t x[8];
     std::memcpy(x, fixed, sizeof x);
     core->tid = static_cast<std::int32_t>(x[0]);

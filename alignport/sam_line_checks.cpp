@@ -60,7 +60,15 @@ bool parse_digits(const char* s, std::size_t n, std::uint64_t& value) {
     if (n == 0)
         return false;
     value = 0;
-    for (std::size_t k = 0; k < n; ++k) {
+    // Up to 18 digits cannot pass kSaturated, so most numbers need no saturation test.
+    const std::size_t exact = n < 18 ? n : 18;
+    for (std::size_t k = 0; k < exact; ++k) {
+        const unsigned digit = static_cast<unsigned char>(s[k]) - unsigned{'0'};
+        if (digit > 9)
+            return false;
+        value = value * 10 + digit;
+    }
+    for (std::size_t k = exact; k < n; ++k) {
         if (!is_digit(s[k]))
             return false;
         value = value * 10 + static_cast<unsigned>(s[k] - '0');
@@ -405,15 +413,20 @@ bool is_separator(char c) {
 const char* find_separator(const char* text, std::size_t length) {
     std::size_t k = 0;
 #if defined(__SSE2__)
-    for (; k + 16 <= length; k += 16) {
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + k));
-        const __m128i shifted = _mm_sub_epi8(bytes, _mm_set1_epi8(10));
-        const __m128i feeds = _mm_cmpeq_epi8(_mm_min_epu8(shifted, _mm_set1_epi8(3)), shifted);
-        const __m128i zeros = _mm_cmpeq_epi8(bytes, _mm_setzero_si128());
-        if (_mm_movemask_epi8(_mm_or_si128(feeds, zeros)) != 0) {
-            for (std::size_t j = k; j < k + 16; ++j)
-                if (is_separator(text[j]))
-                    return text + j;
+    if (length >= 16) {
+        // Blocks of 16, the last one ending at the end: where it overlaps the one before, the
+        // bytes they share hold no separator, so its first is the line's first.
+        for (;; k += 16) {
+            k = k + 16 <= length ? k : length - 16;
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + k));
+            const __m128i shifted = _mm_sub_epi8(bytes, _mm_set1_epi8(10));
+            const __m128i feeds = _mm_cmpeq_epi8(_mm_min_epu8(shifted, _mm_set1_epi8(3)), shifted);
+            const __m128i zeros = _mm_cmpeq_epi8(bytes, _mm_setzero_si128());
+            const int mask = _mm_movemask_epi8(_mm_or_si128(feeds, zeros));
+            if (mask != 0)
+                return text + k + __builtin_ctz(static_cast<unsigned>(mask));
+            if (k + 16 == length)
+                return nullptr;
         }
     }
 #endif
@@ -421,6 +434,79 @@ const char* find_separator(const char* text, std::size_t length) {
         if (is_separator(text[k]))
             return text + k;
     return nullptr;
+}
+
+// Whether every byte of [text, text + length) is below 0x80 (ASCII).
+bool is_ascii(const char* text, std::size_t length) {
+    std::size_t k = 0;
+#if defined(__SSE2__)
+    if (length >= 16) {
+        // Blocks of 16, the last one ending at the end (it may overlap the one before).
+        for (;; k += 16) {
+            k = k + 16 <= length ? k : length - 16;
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + k));
+            if (_mm_movemask_epi8(bytes) != 0)
+                return false;
+            if (k + 16 == length)
+                return true;
+        }
+    }
+#endif
+    unsigned char any = 0;
+    for (; k < length; ++k)
+        any |= static_cast<unsigned char>(text[k]);
+    return any < 0x80;
+}
+
+// Whether every byte of [text, text + length) is a quality character, '!' to '~'.
+bool is_quality_text(const char* text, std::size_t length) {
+    std::size_t k = 0;
+#if defined(__SSE2__)
+    // Signed bytes: those of 0x80 and above are negative, so below '!' too.
+    const __m128i low = _mm_set1_epi8('!');
+    const __m128i high = _mm_set1_epi8('~');
+    if (length >= 16) {
+        for (;; k += 16) {
+            k = k + 16 <= length ? k : length - 16;
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + k));
+            const __m128i outside =
+                _mm_or_si128(_mm_cmplt_epi8(bytes, low), _mm_cmpgt_epi8(bytes, high));
+            if (_mm_movemask_epi8(outside) != 0)
+                return false;
+            if (k + 16 == length)
+                return true;
+        }
+    }
+#endif
+    bool outside = false;
+    for (; k < length; ++k)
+        outside |= static_cast<unsigned char>(text[k] - '!') > '~' - '!';
+    return !outside;
+}
+
+// The first tab in [p, end), or end. Inline rather than memchr: most fields are a few bytes,
+// and a record line has a dozen of them.
+const char* find_tab(const char* p, const char* end) {
+    std::size_t length = static_cast<std::size_t>(end - p);
+    std::size_t k = 0;
+#if defined(__SSE2__)
+    if (length >= 16) {
+        const __m128i tab = _mm_set1_epi8('\t');
+        for (;; k += 16) {
+            k = k + 16 <= length ? k : length - 16;
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
+            const int mask = _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, tab));
+            if (mask != 0)
+                return p + k + __builtin_ctz(static_cast<unsigned>(mask));
+            if (k + 16 == length)
+                return end;
+        }
+    }
+#endif
+    for (; k < length; ++k)
+        if (p[k] == '\t')
+            return p + k;
+    return end;
 }
 
 } // namespace
@@ -436,12 +522,11 @@ bool check_sam_line(const char* text, std::size_t length, SamLineProblem* proble
     const char* p = text;
     unsigned count = 0;
     while (count < kMandatoryFields) {
-        const char* tab = static_cast<const char*>(std::memchr(p, '\t', static_cast<std::size_t>(end - p)));
-        const char* stop = tab != nullptr ? tab : end;
+        const char* stop = find_tab(p, end);
         f[count++] = Field{p, static_cast<std::size_t>(stop - p)};
-        if (tab == nullptr)
+        if (stop == end)
             break;
-        p = tab + 1;
+        p = stop + 1;
     }
     if (count < kMandatoryFields)
         return refuse(problem, 0, "fewer than 11 fields.");
@@ -472,18 +557,16 @@ bool check_sam_line(const char* text, std::size_t length, SamLineProblem* proble
 
     const bool hasSeq = !(f[9].length == 1 && f[9].text[0] == '*');
     const std::size_t seqLength = hasSeq ? f[9].length : 0;
-    for (std::size_t k = 0; k < seqLength; ++k)
-        if (static_cast<unsigned char>(f[9].text[k]) >= 0x80)
-            return refuse(problem, 10, "SEQ has a character outside ASCII.");
+    if (!is_ascii(f[9].text, seqLength))
+        return refuse(problem, 10, "SEQ has a character outside ASCII.");
     if (hasSeq && ops > 0 && cigarQuery != seqLength)
         return refuse(problem, 6, "CIGAR and SEQ lengths differ.");
     const bool hasQual = !(f[10].length == 1 && f[10].text[0] == '*');
     if (hasQual) {
         if (f[10].length != seqLength)
             return refuse(problem, 11, "QUAL length differs from SEQ length.");
-        for (std::size_t k = 0; k < f[10].length; ++k)
-            if (f[10].text[k] < '!' || f[10].text[k] > '~')
-                return refuse(problem, 11, "QUAL has a character outside '!'..'~'.");
+        if (!is_quality_text(f[10].text, f[10].length))
+            return refuse(problem, 11, "QUAL has a character outside '!'..'~'.");
     }
 
     // The record's data as the library lays it out, and its largest allocation.
@@ -494,13 +577,12 @@ bool check_sam_line(const char* text, std::size_t length, SamLineProblem* proble
         p = f[10].text + f[10].length + 1;
         for (;;) {
             ++column;
-            const char* tab = static_cast<const char*>(std::memchr(p, '\t', static_cast<std::size_t>(end - p)));
-            const char* stop = tab != nullptr ? tab : end;
+            const char* stop = find_tab(p, end);
             if (!check_tag(p, static_cast<std::size_t>(stop - p), column, dataBytes, maxRequest, problem))
                 return false;
-            if (tab == nullptr)
+            if (stop == end)
                 break;
-            p = tab + 1;
+            p = stop + 1;
         }
     }
     if (maxRequest > kMaxRecordDataBytes || dataBytes > kMaxRecordDataBytes)

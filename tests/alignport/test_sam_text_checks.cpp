@@ -166,6 +166,41 @@ TEST_P(LineChecks, AcceptOrNameWhatIsWrong) {
 INSTANTIATE_TEST_SUITE_P(Table, LineChecks, ::testing::ValuesIn(kLines),
                          [](const ::testing::TestParamInfo<LineCase>& p) { return std::string(p.param.label); });
 
+// The byte checks go 16 bytes at a time, the last block overlapping the one before: a bad byte
+// is found at every position of every length around the block sizes, and the line reports the
+// first one.
+TEST(LineCheckBounds, FindABadByteAtEveryPositionOfSeqAndQual) {
+    struct Bad {
+        unsigned field; // 10: SEQ, 11: QUAL
+        char byte;
+        const char* reason;
+    };
+    const Bad kBad[] = {
+        {10, '\xe9', "SEQ has a character outside ASCII."},
+        {11, ' ', "QUAL has a character outside '!'..'~'."},
+        {11, '\x7f', "QUAL has a character outside '!'..'~'."},
+        {11, '\x80', "QUAL has a character outside '!'..'~'."},
+        {11, '\v', "control character 0x0b inside the line."},
+        {10, '\0', "control character 0x00 inside the line."},
+    };
+    for (std::size_t n = 1; n <= 49; ++n) {
+        const std::string clean = long_record("r", n);
+        ASSERT_TRUE(alignport::check_sam_line(clean.data(), clean.size(), nullptr)) << n;
+        const std::size_t qual = clean.size() - n;
+        const std::size_t seq = qual - 1 - n;
+        for (const Bad& bad : kBad) {
+            for (std::size_t at = 0; at < n; ++at) {
+                std::string line = clean;
+                line[(bad.field == 10 ? seq : qual) + at] = bad.byte;
+                SamLineProblem problem;
+                EXPECT_FALSE(alignport::check_sam_line(line.data(), line.size(), &problem))
+                    << n << " " << at;
+                EXPECT_STREQ(problem.reason, bad.reason) << n << " " << at;
+            }
+        }
+    }
+}
+
 TEST(LineCheckBounds, ReadOnlyTheGivenBytes) {
     // A valid line followed, in memory, by bytes that would spoil it.
     const std::string line = record() + "\tXX:i:5";
