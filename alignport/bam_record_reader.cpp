@@ -83,6 +83,20 @@ std::int32_t references_of(const BGZF* stream) {
     return -1;
 }
 
+// bgzf_read, without the call where the bytes lie inside the block at hand and leave at least
+// one byte of it unread: the copy and the new offset are then exactly what bgzf_read makes
+// (it does its end-of-block bookkeeping only when a block is used up). Most records of a BAM
+// file are read this way.
+ssize_t read_bytes(BGZF* fp, void* out, int length) {
+    if (fp->is_write == 0 && length < fp->block_length - fp->block_offset) {
+        std::memcpy(out, static_cast<const std::uint8_t*>(fp->uncompressed_block) + fp->block_offset,
+                    static_cast<std::size_t>(length));
+        fp->block_offset += length;
+        return length;
+    }
+    return bgzf_read(fp, out, length);
+}
+
 int read_from_stream(void* source, void* buffer, int length) {
     return static_cast<int>(bgzf_read(static_cast<BGZF*>(source), buffer, length));
 }
@@ -115,7 +129,7 @@ bool read_data(BGZF* fp, bam1_t* b, std::int32_t size) {
         const std::int32_t part = size - filled < kStep || b->m_data >= size ? size - filled : kStep;
         if (!reserve_data(b, filled + part))
             throw std::bad_alloc();
-        if (bgzf_read(fp, b->data + filled, part) != part)
+        if (read_bytes(fp, b->data + filled, part) != part)
             return false;
         filled += part;
     }
@@ -123,15 +137,16 @@ bool read_data(BGZF* fp, bam1_t* b, std::int32_t size) {
 }
 
 int read_record(BGZF* fp, bam1_t* b) {
-    std::uint8_t sizeBytes[4];
-    const ssize_t got = bgzf_read(fp, sizeBytes, 4);
-    if (got != 4)
+    // The block size and the fixed part in one read.
+    std::uint8_t head[36];
+    const ssize_t got = read_bytes(fp, head, 36);
+    if (got < 4)
         return got == 0 ? -1 : -2; // nothing left: the end of the file; a part: a cut record
-    std::uint8_t fixed[32];
-    if (bgzf_read(fp, fixed, 32) != 32)
+    if (got != 36)
         return -3;
+    const std::uint8_t* fixed = head + 4;
     std::int32_t blockSize;
-    std::memcpy(&blockSize, sizeBytes, 4);
+    std::memcpy(&blockSize, head, 4);
     if (blockSize < 32 || blockSize > kMaxRecordBlock)
         return kInvalidRecord;
     bam1_core_t& c = b->core;

@@ -184,8 +184,14 @@ Fill grow(KStream* ks, std::size_t capacity) {
     return Fill::Ok;
 }
 
+// Buffer the wrapper gives a stream when it starts reading its records: room for a line and a
+// whole read of the library's size after it. gzread copies a read smaller than that through a
+// buffer of its own; a read at least that large goes straight into ours.
+constexpr std::size_t kWorkingBufferBytes = 4 * kLibraryBufferBytes;
+
 // Moves the unread bytes to the front of the buffer and reads more after them, growing the
-// buffer while they fill more than half of it. Sets is_eof on a short read, as the library does.
+// buffer (doubling it) while the room after them is less than one read of the library's size.
+// Sets is_eof on a short read, as the library does.
 Fill read_more(KStream* ks) {
     const std::size_t unread =
         ks->begin < ks->end ? static_cast<std::size_t>(ks->end - ks->begin) : 0;
@@ -194,8 +200,10 @@ Fill read_more(KStream* ks) {
     ks->begin = 0;
     ks->end = static_cast<int>(unread);
     std::size_t capacity = capacity_of(ks);
-    if (unread > capacity / 2 && capacity < kMaxBufferBytes) {
-        const std::size_t wanted = capacity * 2 < kMaxBufferBytes ? capacity * 2 : kMaxBufferBytes;
+    if (capacity - unread < kLibraryBufferBytes && capacity < kMaxBufferBytes) {
+        std::size_t wanted = capacity < kWorkingBufferBytes / 2 ? kWorkingBufferBytes : capacity * 2;
+        if (wanted > kMaxBufferBytes)
+            wanted = kMaxBufferBytes;
         const Fill grew = grow(ks, wanted);
         if (grew != Fill::Ok)
             return grew;
@@ -273,6 +281,11 @@ extern "C" int __wrap_sam_read1(tamFile fp, bam_header_t* header, bam1_t* b) {
             // The header ended at an empty token (a blank line, or a line that starts with a
             // separator): give its separator back, to be skipped as between any two records.
             --ks->begin;
+        }
+        if (capacity_of(ks) < kWorkingBufferBytes) {
+            const Fill fill = grow(ks, kWorkingBufferBytes);
+            if (fill != Fill::Ok)
+                return refuse_fill(feeds + 1, fill);
         }
     }
     // Blank lines and leading separators, skipped as the library skips empty tokens.
