@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <mutex>
 
 namespace alignport {
@@ -323,4 +324,13 @@ extern "C" int __wrap_deflate(z_streamp strm, int flush) {
 extern "C" int __wrap_deflateEnd(z_streamp strm) {
     forget(strm);
     return __real_deflateEnd(strm);
+}
+
+// zlib's answer for no buffer is the initial value 0, whatever crc is.
+extern "C" uLong __wrap_crc32(uLong crc, const Bytef* buf, uInt len) {
+    if (buf == nullptr)
+        return 0;
+    if (!gEnabled.load(std::memory_order_relaxed))
+        return __real_crc32(crc, buf, len);
+    return libdeflate_crc32(static_cast<std::uint32_t>(crc), buf, len);
 }

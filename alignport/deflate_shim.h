@@ -2,7 +2,9 @@
 // one-shot raw-deflate zlib stream. Linked with -Wl,--wrap for inflateInit2_, inflate, inflateEnd,
 // deflateInit2_, deflate and deflateEnd, those calls reach deflate_shim.cpp, which hands exactly
 // the one-shot raw blocks to libdeflate and every other stream (zlib or gzip wrapper, streamed in
-// several calls, other window sizes or strategies) to zlib unchanged.
+// several calls, other window sizes or strategies) to zlib unchanged. crc32, which the library
+// computes over every block it writes, is wrapped too: libdeflate's gives the same checksum,
+// several times faster.
 #pragma once
 
 #include <zlib.h>
@@ -16,6 +18,7 @@ int __wrap_deflateInit2_(z_streamp strm, int level, int method, int windowBits, 
                          int strategy, const char* version, int streamSize);
 int __wrap_deflate(z_streamp strm, int flush);
 int __wrap_deflateEnd(z_streamp strm);
+uLong __wrap_crc32(uLong crc, const Bytef* buf, uInt len);
 
 int __real_inflateInit2_(z_streamp strm, int windowBits, const char* version, int streamSize);
 int __real_inflate(z_streamp strm, int flush);
@@ -24,6 +27,7 @@ int __real_deflateInit2_(z_streamp strm, int level, int method, int windowBits, 
                          int strategy, const char* version, int streamSize);
 int __real_deflate(z_streamp strm, int flush);
 int __real_deflateEnd(z_streamp strm);
+uLong __real_crc32(uLong crc, const Bytef* buf, uInt len);
 }
 
 namespace alignport {

@@ -3,7 +3,7 @@
 
 Makes its own seeded data with tools/mksample (three references; READS alignments on each),
 then times each helixo service through hxrun and its peer (samtools 1.x, a pysam loop) on the
-same files, alternating the two, best of REPEAT. Prints one line per result:
+same files, alternating the two (and which goes first), best of REPEAT. Prints one line per result:
 
   bench=peers case=NAME helixo_s=T peer_s=T ratio=R limit=L cpu_ratio=R
     (times are wall seconds; cpu_ratio compares the processor time of the child processes)
@@ -115,8 +115,10 @@ def main():
         if only and name not in only:
             continue
         best = {"h": (1e9, 1e9), "p": (1e9, 1e9)}
-        for _ in range(a.repeat):
-            for key, cmd, setup in (("h", ours, our_setup), ("p", peer, peer_setup)):
+        runs = (("h", ours, our_setup), ("p", peer, peer_setup))
+        for k in range(a.repeat):
+            # Alternate which of the two goes first, so neither always runs on a colder machine.
+            for key, cmd, setup in (runs if k % 2 == 0 else runs[::-1]):
                 w, c = timed(cmd, setup)
                 best[key] = (min(best[key][0], w), min(best[key][1], c))
         hw, hc = best["h"]

@@ -129,6 +129,20 @@ TEST(SeededBlocks, DecodeByteForByteAsZlib) {
     EXPECT_EQ(counted.fast_inflates(), static_cast<unsigned long long>(blocksCoded));
 }
 
+TEST(SeededBlocks, Crc32IsZlibsForEveryLengthAndRunningValue) {
+    EXPECT_EQ(__wrap_crc32(0x12345678u, nullptr, 0), __real_crc32(0x12345678u, nullptr, 0));
+    EXPECT_EQ(__wrap_crc32(7, nullptr, 5), __real_crc32(7, nullptr, 5));
+    for (unsigned seed = 0; seed < 64; ++seed) {
+        const std::size_t size = seed < 40 ? seed : (seed * 2654435761u) % (kBgzfBlock + 1);
+        const Bytes data = blocks::make_content(Content::Random, size, seed);
+        const uLong start = seed % 3 == 0 ? 0 : seed * 0x9e3779b9u;
+        const auto* bytes = reinterpret_cast<const Bytef*>(data.data());
+        const auto length = static_cast<uInt>(data.size());
+        EXPECT_EQ(__wrap_crc32(start, bytes, length), __real_crc32(start, bytes, length))
+            << "seed " << seed << " size " << size;
+    }
+}
+
 TEST(SeededBlocks, DamagedBlocksGiveZlibsErrorAndMessage) {
     int errors = 0;
     for (unsigned seed = 0; seed < 120; ++seed) {
