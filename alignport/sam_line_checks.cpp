@@ -404,109 +404,107 @@ bool check_cigar(const Field& f, std::uint64_t& ops, std::uint64_t& queryLength,
     return true;
 }
 
-// The first byte of [text, text + length) that is a zero, LF, VT, FF or CR, or null; 16 bytes
-// at a time where SSE2 is there (LF to CR are 10 to 13: one range test).
+// A byte the library's reader ends a field or a string at, other than the tab.
 bool is_separator(char c) {
     return c == '\0' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-const char* find_separator(const char* text, std::size_t length) {
+// The index of the first byte of [text, text + length) that is marked, or length. block_marks
+// gives the marks of 16 bytes as the low 16 bits of an int (the SSE2 path), byte_marked those
+// of one byte. The blocks go from the start, the last one ending at the end: the bytes it shares
+// with the one before are unmarked, so its first mark is the text's first.
+template <typename BlockMarks, typename ByteMarked>
+std::size_t first_marked(const char* text, std::size_t length, BlockMarks block_marks,
+                         ByteMarked byte_marked) {
     std::size_t k = 0;
 #if defined(__SSE2__)
     if (length >= 16) {
-        // Blocks of 16, the last one ending at the end: where it overlaps the one before, the
-        // bytes they share hold no separator, so its first is the line's first.
         for (;; k += 16) {
             k = k + 16 <= length ? k : length - 16;
-            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + k));
+            const int mask =
+                block_marks(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text + k)));
+            if (mask != 0)
+                return k + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+            if (k + 16 == length)
+                return length;
+        }
+    }
+#else
+    (void)block_marks;
+#endif
+    for (; k < length; ++k)
+        if (byte_marked(text[k]))
+            return k;
+    return length;
+}
+
+#if defined(__SSE2__)
+using Block = __m128i;
+#else
+using Block = int; // never used without SSE2
+#endif
+
+// The first zero, LF, VT, FF or CR, or null.
+const char* find_separator(const char* text, std::size_t length) {
+    const std::size_t at = first_marked(
+        text, length,
+        [](Block bytes) {
+#if defined(__SSE2__)
+            // LF to CR are 10 to 13: one range test.
             const __m128i shifted = _mm_sub_epi8(bytes, _mm_set1_epi8(10));
             const __m128i feeds = _mm_cmpeq_epi8(_mm_min_epu8(shifted, _mm_set1_epi8(3)), shifted);
             const __m128i zeros = _mm_cmpeq_epi8(bytes, _mm_setzero_si128());
-            const int mask = _mm_movemask_epi8(_mm_or_si128(feeds, zeros));
-            if (mask != 0)
-                return text + k + __builtin_ctz(static_cast<unsigned>(mask));
-            if (k + 16 == length)
-                return nullptr;
-        }
-    }
+            return _mm_movemask_epi8(_mm_or_si128(feeds, zeros));
+#else
+            return bytes;
 #endif
-    for (; k < length; ++k)
-        if (is_separator(text[k]))
-            return text + k;
-    return nullptr;
+        },
+        is_separator);
+    return at < length ? text + at : nullptr;
 }
 
-// Whether every byte of [text, text + length) is below 0x80 (ASCII).
+// Whether every byte is below 0x80 (ASCII).
 bool is_ascii(const char* text, std::size_t length) {
-    std::size_t k = 0;
+    return first_marked(
+               text, length,
+               [](Block bytes) {
 #if defined(__SSE2__)
-    if (length >= 16) {
-        // Blocks of 16, the last one ending at the end (it may overlap the one before).
-        for (;; k += 16) {
-            k = k + 16 <= length ? k : length - 16;
-            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + k));
-            if (_mm_movemask_epi8(bytes) != 0)
-                return false;
-            if (k + 16 == length)
-                return true;
-        }
-    }
+                   return _mm_movemask_epi8(bytes);
+#else
+                   return bytes;
 #endif
-    unsigned char any = 0;
-    for (; k < length; ++k)
-        any |= static_cast<unsigned char>(text[k]);
-    return any < 0x80;
+               },
+               [](char c) { return static_cast<unsigned char>(c) >= 0x80; }) == length;
 }
 
-// Whether every byte of [text, text + length) is a quality character, '!' to '~'.
+// Whether every byte is a quality character, '!' to '~'.
 bool is_quality_text(const char* text, std::size_t length) {
-    std::size_t k = 0;
+    return first_marked(
+               text, length,
+               [](Block bytes) {
 #if defined(__SSE2__)
-    // Signed bytes: those of 0x80 and above are negative, so below '!' too.
-    const __m128i low = _mm_set1_epi8('!');
-    const __m128i high = _mm_set1_epi8('~');
-    if (length >= 16) {
-        for (;; k += 16) {
-            k = k + 16 <= length ? k : length - 16;
-            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + k));
-            const __m128i outside =
-                _mm_or_si128(_mm_cmplt_epi8(bytes, low), _mm_cmpgt_epi8(bytes, high));
-            if (_mm_movemask_epi8(outside) != 0)
-                return false;
-            if (k + 16 == length)
-                return true;
-        }
-    }
+                   // Signed bytes: those of 0x80 and above are negative, so below '!' too.
+                   return _mm_movemask_epi8(_mm_or_si128(_mm_cmplt_epi8(bytes, _mm_set1_epi8('!')),
+                                                         _mm_cmpgt_epi8(bytes, _mm_set1_epi8('~'))));
+#else
+                   return bytes;
 #endif
-    bool outside = false;
-    for (; k < length; ++k)
-        outside |= static_cast<unsigned char>(text[k] - '!') > '~' - '!';
-    return !outside;
+               },
+               [](char c) { return static_cast<unsigned char>(c - '!') > '~' - '!'; }) == length;
 }
 
-// The first tab in [p, end), or end. Inline rather than memchr: most fields are a few bytes,
-// and a record line has a dozen of them.
+// The first tab in [p, end), or end.
 const char* find_tab(const char* p, const char* end) {
-    std::size_t length = static_cast<std::size_t>(end - p);
-    std::size_t k = 0;
+    return p + first_marked(
+                   p, static_cast<std::size_t>(end - p),
+                   [](Block bytes) {
 #if defined(__SSE2__)
-    if (length >= 16) {
-        const __m128i tab = _mm_set1_epi8('\t');
-        for (;; k += 16) {
-            k = k + 16 <= length ? k : length - 16;
-            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
-            const int mask = _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, tab));
-            if (mask != 0)
-                return p + k + __builtin_ctz(static_cast<unsigned>(mask));
-            if (k + 16 == length)
-                return end;
-        }
-    }
+                       return _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\t')));
+#else
+                       return bytes;
 #endif
-    for (; k < length; ++k)
-        if (p[k] == '\t')
-            return p + k;
-    return end;
+                   },
+                   [](char c) { return c == '\t'; });
 }
 
 } // namespace
