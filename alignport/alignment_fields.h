@@ -2,6 +2,8 @@
 // variable data is a byte buffer, so CIGAR words are read with memcpy (they need not be aligned).
 #pragma once
 
+#include "cigar_ops.h"
+
 #include <samtools/bam.h>
 
 #include <cstdint>
@@ -16,14 +18,13 @@ inline std::uint32_t cigar_word(const bam1_t* b, std::uint32_t k) {
     return word;
 }
 
-// Sum of the lengths of the M, D and N operations (codes 0, 2, 3); =, X and higher codes are
-// not counted.
-inline std::uint32_t reference_span(const bam1_t* b) {
-    std::uint32_t span = 0;
+// Reference bases the alignment covers: the lengths of its M, D, N, = and X operations (0 without
+// CIGAR operations).
+inline std::int64_t reference_span(const bam1_t* b) {
+    std::int64_t span = 0;
     for (std::uint32_t k = 0; k < b->core.n_cigar; ++k) {
         const std::uint32_t word = cigar_word(b, k);
-        const std::uint32_t op = word & BAM_CIGAR_MASK;
-        if (op == BAM_CMATCH || op == BAM_CDEL || op == BAM_CREF_SKIP)
+        if (hxb::cigar_op_consumes_reference(word & BAM_CIGAR_MASK))
             span += word >> BAM_CIGAR_SHIFT;
     }
     return span;
@@ -33,7 +34,7 @@ inline std::uint32_t reference_span(const bam1_t* b) {
 // has no CIGAR operations (so a CIGAR covering no base gives start - 1). Modular uint32 arithmetic.
 inline std::uint32_t last_reference_base(const bam1_t* b) {
     const auto pos = static_cast<std::uint32_t>(b->core.pos);
-    return b->core.n_cigar == 0 ? pos + 1u : pos + reference_span(b);
+    return b->core.n_cigar == 0 ? pos + 1u : pos + static_cast<std::uint32_t>(reference_span(b));
 }
 
 } // namespace alignport

@@ -1,5 +1,7 @@
 #include "bam_checks.h"
 
+#include "cigar_ops.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -72,9 +74,6 @@ bool aux_fields_are_valid(const std::uint8_t* data, std::int64_t at, std::int64_
     return true;
 }
 
-// CIGAR operations that consume query bases: M, I, S, = and X, as bits by operation code.
-constexpr std::uint32_t kConsumesQuery = 1u << 0 | 1u << 1 | 1u << 4 | 1u << 7 | 1u << 8;
-
 // -1 .. nRef - 1 in one unsigned comparison.
 bool reference_is_valid(std::int32_t tid, std::uint32_t referenceLimit) {
     return static_cast<std::uint32_t>(tid) + 1u <= referenceLimit;
@@ -115,9 +114,9 @@ bool record_is_valid(const bam1_core_t& core, const std::uint8_t* data, std::int
     for (std::int64_t at = core.l_qname; at < cigarEnd; at += 4) {
         const std::uint32_t word = load_u32(data + at);
         const std::uint32_t op = word & BAM_CIGAR_MASK;
-        if (op > 8)
+        if (op >= hxb::kCigarOpCount)
             return false;
-        if (kConsumesQuery >> op & 1)
+        if (hxb::kCigarQueryOps >> op & 1)
             queryLength += word >> BAM_CIGAR_SHIFT;
     }
     // A mapped record's CIGAR describes every base of its sequence (when it has one).

@@ -20,7 +20,10 @@ const FeatureRow kFeatures[kFeatureCount] = {
 };
 
 const char kNucleotides[] = "=ACMGRSVTWYHKDBN"; // bam_nuc16_rev_table
-const char kCigarLetters[] = "MIDNSHP?????????"; // bam_cigar_rev_table
+// The letter of a CIGAR operation code; '?' for the codes no operation has.
+char cigar_letter(std::uint32_t op) {
+    return op < hxb::kCigarOpCount ? hxb::kCigarOpLetters[op] : '?';
+}
 
 // A 0-based position as the 1-based one returned to the host; 0 when there is none.
 std::uint32_t one_based(std::int32_t pos) {
@@ -53,7 +56,7 @@ const std::string& cigar_text(const bam1_t* b, std::string& text) {
         } while (length != 0);
         while (n > 0)
             text.push_back(digits[--n]);
-        text.push_back(kCigarLetters[word & BAM_CIGAR_MASK]);
+        text.push_back(cigar_letter(word & BAM_CIGAR_MASK));
     }
     return text;
 }

@@ -51,18 +51,4 @@ void keep_mandatory_columns(SamLine& line) {
     }
 }
 
-std::int64_t reference_span(const bam1_t* record) {
-    // The operations follow the read name in the record's data and need not be aligned.
-    const auto* cigar = reinterpret_cast<const unsigned char*>(bam1_cigar(record));
-    std::int64_t span = 0;
-    for (std::uint32_t k = 0; k < record->core.n_cigar; ++k) {
-        std::uint32_t entry;
-        std::memcpy(&entry, cigar + 4 * static_cast<std::size_t>(k), sizeof entry);
-        const std::uint32_t op = entry & BAM_CIGAR_MASK;
-        if (op == BAM_CMATCH || op == BAM_CDEL || op == BAM_CREF_SKIP)
-            span += static_cast<std::int64_t>(entry >> BAM_CIGAR_SHIFT);
-    }
-    return span;
-}
-
 } // namespace alignport

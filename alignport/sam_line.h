@@ -35,8 +35,4 @@ inline const char* line_with_feed(const SamLine& line, std::size_t* size) {
     return line.text.data();
 }
 
-// Reference bases an alignment covers: the lengths of its M, D and N operations (0 without
-// CIGAR operations).
-std::int64_t reference_span(const bam1_t* record);
-
 } // namespace alignport

@@ -1,5 +1,7 @@
 #include "sam_line_checks.h"
 
+#include "cigar_ops.h"
+
 #include <cstdarg>
 #include <cstdio>
 
@@ -390,7 +392,8 @@ bool check_cigar(const Field& f, std::uint64_t& ops, std::uint64_t& queryLength,
             op = static_cast<char>(op - 'a' + 'A');
         if (op != '=' && !(op >= 'A' && op <= 'Z'))
             return refuse(problem, 6, "CIGAR is not '*' or length and operation pairs.");
-        if (std::strchr("MIDNSHP=X", op) == nullptr)
+        const int code = hxb::cigar_op_code(op);
+        if (code < 0)
             return refuse(problem, 6, "invalid CIGAR operation %s.", ShownChar(f.text[k - 1]).text);
         if (length > kMaxCigarOpLength)
             return refuse(problem, 6, "CIGAR operation length above %llu.",
@@ -398,7 +401,7 @@ bool check_cigar(const Field& f, std::uint64_t& ops, std::uint64_t& queryLength,
         if (++ops > kMaxCigarOps)
             return refuse(problem, 6, "CIGAR with more than %llu operations.",
                           static_cast<unsigned long long>(kMaxCigarOps));
-        if (op == 'M' || op == 'I' || op == 'S' || op == '=' || op == 'X')
+        if (hxb::cigar_op_consumes_query(static_cast<unsigned>(code)))
             queryLength += length;
     }
     return true;

@@ -1,4 +1,5 @@
 // SAM lines of a region, or of the unplaced reads, appended to a caller-named text file.
+#include "alignment_fields.h"
 #include "bam_layer.h"
 #include "hxutil.h"
 #include "output_file.h"

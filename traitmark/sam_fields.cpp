@@ -1,5 +1,7 @@
 #include "sam_fields.h"
 
+#include "cigar_ops.h"
+
 #include <limits>
 
 namespace traitmark {
@@ -99,26 +101,15 @@ CigarWalk walk_cigar(const char* token, std::size_t length) {
             walk.valid = false;
             return walk;
         }
-        switch (token[at]) {
-        case 'M':
-            walk.query_length = static_cast<std::uint16_t>(walk.query_length + operation_length);
-            walk.reference_span += operation_length;
-            break;
-        case 'I':
-        case 'S':
-            walk.query_length = static_cast<std::uint16_t>(walk.query_length + operation_length);
-            break;
-        case 'D':
-        case 'N':
-            walk.reference_span += operation_length;
-            break;
-        case 'H':
-        case 'P':
-            break;
-        default:
+        const int op = hxb::cigar_op_code(token[at]);
+        if (op < 0) {
             walk.valid = false;
             return walk;
         }
+        if (hxb::cigar_op_consumes_query(static_cast<unsigned>(op)))
+            walk.query_length = static_cast<std::uint16_t>(walk.query_length + operation_length);
+        if (hxb::cigar_op_consumes_reference(static_cast<unsigned>(op)))
+            walk.reference_span += operation_length;
         ++at;
     }
     return walk;

@@ -33,15 +33,15 @@ ReadOutcome read_sam_columns(InputWindow& in, const char* pattern, char* buffer,
                              SamColumns& columns);
 
 struct CigarWalk {
-    bool valid = true;                // false: an operation character due is not one of MIDNSHP
+    bool valid = true;                // false: an operation character due is not one of MIDNSHP=X
     bool unavailable = false;         // the token begins with "*": nothing was walked
-    std::uint16_t query_length = 0;   // M, I and S lengths, modulo 2^16
-    std::uint32_t reference_span = 0; // M, D and N lengths, modulo 2^32
+    std::uint16_t query_length = 0;   // M, I, S, = and X lengths, modulo 2^16
+    std::uint32_t reference_span = 0; // M, D, N, = and X lengths, modulo 2^32
 };
 
 // Walks a CIGAR token from its first character: each operation is a run of decimal digits
 // (none gives the length 0) followed by exactly one operation character; the end of the token
-// right after digits, =, X and lower-case letters are all invalid.
+// right after digits and lower-case letters are invalid.
 CigarWalk walk_cigar(const char* token, std::size_t length);
 
 // Numbers reference names in their order of first appearance: "*" is 0, new names get 1 to

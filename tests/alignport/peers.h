@@ -46,7 +46,7 @@ inline std::vector<std::string> lines_of(const std::string& text) {
     return lines;
 }
 
-// Reference bases of a CIGAR text: the lengths of its M, D and N operations.
+// Reference bases of a CIGAR text: the lengths of its M, D, N, = and X operations.
 inline long cigar_span(const std::string& cigar) {
     long span = 0, number = 0;
     for (char c : cigar) {
@@ -54,7 +54,7 @@ inline long cigar_span(const std::string& cigar) {
             number = number * 10 + (c - '0');
             continue;
         }
-        if (c == 'M' || c == 'D' || c == 'N')
+        if (c == 'M' || c == 'D' || c == 'N' || c == '=' || c == 'X')
             span += number;
         number = 0;
     }

@@ -90,12 +90,12 @@ TEST(FeatureTable, NineBasesTakeTheLastFromTheHighHalfOfTheFifthByte) {
     EXPECT_EQ(hxhost::text_of(haGetCell(seq.get(), 0)), "=ACMGRSVT");
 }
 
-TEST(FeatureTable, CigarCodesFromSevenUpShowAsQuestionMarksAndAreNotSummed) {
+TEST(FeatureTable, EqualAndDiffAreMatchesAndCodesFromNineUpShowAsQuestionMarks) {
     auto b = make_record(99, -1, {op(3, 0), op(2, 7), op(2, 8), op(4, 2), op(1, 9), op(6, 3)},
                          std::vector<std::uint8_t>(7, 1), std::vector<std::uint8_t>(7, 30));
     EXPECT_EQ(hxhost::text_of(haGetCell(written(alignport::kSignature, b.get()).get(), 0)),
-              "3M2?2?4D1?6N");
-    EXPECT_EQ(u32_of(written(alignport::kEndPosition, b.get())), 99u + 3 + 4 + 6);
+              "3M2=2X4D1?6N");
+    EXPECT_EQ(u32_of(written(alignport::kEndPosition, b.get())), 99u + 3 + 2 + 2 + 4 + 6);
 }
 
 TEST(FeatureTable, QueryLengthKeepsTheLowSixteenBits) {

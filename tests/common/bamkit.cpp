@@ -79,9 +79,12 @@ std::string generated_sam(unsigned seed, int references, int readsPerReference, 
                 qual.push_back(static_cast<char>('!' + rng() % 41));
             }
             const int softClip = static_cast<int>(rng() % 3);
-            std::string cigar = softClip ? std::to_string(softClip) + "S" +
-                                               std::to_string(readLength - softClip) + "M"
-                                         : std::to_string(readLength) + "M";
+            const int matched = readLength - softClip;
+            // Every third read spells its match out as = and X, as aligners with --eqx write.
+            std::string match = std::to_string(matched) + "M";
+            if (k % 3 == 2 && matched >= 3)
+                match = std::to_string(matched / 2) + "=1X" + std::to_string(matched - matched / 2 - 1) + "=";
+            const std::string cigar = softClip ? std::to_string(softClip) + "S" + match : match;
             s << "r" << r << "_" << k << "\t" << flag << "\t" << refs[static_cast<std::size_t>(r)].first
               << "\t" << starts[static_cast<std::size_t>(k)] << "\t" << (rng() % 61) << "\t" << cigar
               << "\t*\t0\t0\t" << seq << "\t" << qual << "\tNM:i:" << (rng() % 5) << "\n";

@@ -23,7 +23,8 @@ std::string make_bam(const testkit::TempDir& dir, const std::string& name, const
 std::string make_header_only_bam(const testkit::TempDir& dir, const std::string& name,
                                  const std::string& headerText);
 
-// A seeded, coordinate-sorted SAM text: references chr1..chrN and reads of 'reads' per reference.
+// A seeded, coordinate-sorted SAM text: references chr1..chrN and reads of 'reads' per reference;
+// every third read has its match written as = and X operations.
 std::string generated_sam(unsigned seed, int references, int readsPerReference, int readLength = 50);
 
 } // namespace bamkit

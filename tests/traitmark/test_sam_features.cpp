@@ -83,7 +83,9 @@ INSTANTIATE_TEST_SUITE_P(
                       CigarCase{"4M100N6M", "100", 10, 209}, CigarCase{"2P3M1H", "100", 3, 102},
                       CigarCase{"M", "100", 0, 99},
                       CigarCase{"70000M", "100", 70000 - 65536, 70099},
-                      CigarCase{"5M", "4294967296", 5, 4}, CigarCase{"10M", "4294967295", 10, 8}));
+                      CigarCase{"5M", "4294967296", 5, 4}, CigarCase{"10M", "4294967295", 10, 8},
+                      CigarCase{"5=3X2=", "100", 10, 109}, CigarCase{"2S3=1X4D2I1=", "100", 9, 108},
+                      CigarCase{"1X", "1", 1, 1}));
 
 struct BadCigar {
     const char* cigar;
@@ -116,10 +118,10 @@ TEST_P(InvalidCigar, EndsTheCallAtEntryFourKeepingThreeValues) {
 
 INSTANTIATE_TEST_SUITE_P(
     Traitmark, InvalidCigar,
-    ::testing::Values(BadCigar{"5=3X", "QueryLength"}, BadCigar{"5=3X", "EndPosition"},
+    ::testing::Values(BadCigar{"5=3B", "QueryLength"}, BadCigar{"5=3B", "EndPosition"},
                       BadCigar{"10m", "QueryLength"}, BadCigar{"10m", "EndPosition"},
                       BadCigar{"10M5", "QueryLength"}, BadCigar{"10M5", "EndPosition"},
-                      BadCigar{"10M*", "QueryLength"}, BadCigar{"1X", "EndPosition"}));
+                      BadCigar{"10M*", "QueryLength"}, BadCigar{"1x", "EndPosition"}));
 
 TEST(SamFeatures, ValuesAreCutToTheirWidth) {
     const std::string text = sam_line("4294967396", "10M", "300", "70000") +

@@ -117,13 +117,13 @@ struct Read {
     int mapq;
 };
 
-// A CIGAR with clips, matches, insertions, deletions, skips and padding.
+// A CIGAR with clips, matches (M, = and X), insertions, deletions, skips and padding.
 std::pair<std::string, int> random_cigar(std::mt19937& rng) {
     std::ostringstream cigar;
     int query = 0;
     auto op = [&](unsigned length, char c) {
         cigar << length << c;
-        if (c == 'M' || c == 'I' || c == 'S')
+        if (c == 'M' || c == 'I' || c == 'S' || c == '=' || c == 'X')
             query += static_cast<int>(length);
     };
     if (rng() % 4 == 0)
@@ -135,7 +135,7 @@ std::pair<std::string, int> random_cigar(std::mt19937& rng) {
     for (unsigned k = 0; k < middle; ++k) {
         static const char kOps[] = "IDNP";
         op(1 + rng() % (k % 2 ? 300 : 9), kOps[rng() % 4]);
-        op(1 + rng() % 40, 'M');
+        op(1 + rng() % 40, "M=X"[k % 3]); // = and X as aligners with --eqx write them
     }
     if (rng() % 3 == 0)
         op(1 + rng() % 30, 'S');
