@@ -398,9 +398,12 @@ bool check_cigar(const Field& f, std::uint64_t& ops, std::uint64_t& queryLength,
         if (length > kMaxCigarOpLength)
             return refuse(problem, 6, "CIGAR operation length above %llu.",
                           static_cast<unsigned long long>(kMaxCigarOpLength));
-        if (++ops > kMaxCigarOps)
+        if (++ops > kMaxCigarOps) {
+            if (problem != nullptr)
+                problem->tooManyCigarOperations = true;
             return refuse(problem, 6, "CIGAR with more than %llu operations.",
                           static_cast<unsigned long long>(kMaxCigarOps));
+        }
         if (hxb::cigar_op_consumes_query(static_cast<unsigned>(code)))
             queryLength += length;
     }

@@ -18,6 +18,9 @@ namespace alignport {
 struct SamLineProblem {
     unsigned column = 0;
     char reason[96] = {};
+    // The line holds more CIGAR operations than BAM can store (65535): a sound line of a long
+    // read, not damage, so its message says so in words of its own.
+    bool tooManyCigarOperations = false;
 };
 
 // Longest QNAME the library stores: its length and terminating zero fill an 8-bit count.

@@ -64,8 +64,12 @@ const SamLineFailure& last_sam_line_failure() { return lastFailure; }
 
 void format_sam_line_message(std::uint64_t line, const SamLineProblem& problem, char* out,
                              std::size_t size) {
-    std::snprintf(out, size, "SAM line %llu: %s", static_cast<unsigned long long>(line),
-                  problem.reason);
+    if (problem.tooManyCigarOperations)
+        std::snprintf(out, size, "SAM line %llu has more than 65535 CIGAR operations.",
+                      static_cast<unsigned long long>(line));
+    else
+        std::snprintf(out, size, "SAM line %llu: %s", static_cast<unsigned long long>(line),
+                      problem.reason);
 }
 
 bool sam_record_checks_active() { return HELIXO_SAM_READ_WRAP != 0; }

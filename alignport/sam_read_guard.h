@@ -40,7 +40,8 @@ struct SamLineFailure {
 // The record line most recently refused in this process.
 const SamLineFailure& last_sam_line_failure();
 
-// "SAM line N: REASON" into out (always terminated).
+// "SAM line N: REASON" into out (always terminated); "SAM line N has more than 65535 CIGAR
+// operations." for a line of more operations than BAM stores.
 void format_sam_line_message(std::uint64_t line, const SamLineProblem& problem, char* out,
                              std::size_t size);
 

@@ -1,5 +1,6 @@
 #include "bamkit.h"
 #include "damaged_bam.h"
+#include "peers.h"
 #include "pysam_peer.h"
 #include "starts_cursor.h"
 
@@ -215,6 +216,34 @@ TEST(StartsAgainstPysam, AgreeOnAGeneratedFile) {
             flags.push_back(static_cast<std::uint16_t>(a.flag));
         EXPECT_EQ(values<std::uint16_t>(r, 2), flags);
     }
+}
+
+// samtools stores a CIGAR of more operations than BAM holds as a placeholder (query length S,
+// reference span N) with the real CIGAR in a CG tag: such records are read as stored, so their
+// ends are right, and a copy keeps them byte for byte.
+TEST(StartsAgainstPysam, RecordWithTheCigarInACgTagEndsWhereItsRealCigarDoes) {
+    TempDir dir;
+    std::string cigar;
+    for (int k = 0; k < 35000; ++k)
+        cigar += "1=1X";
+    const std::string sam = dir.write_text(
+        "long.sam", bamkit::sam_header({{"chr1", 300000}}) + "long\t0\tchr1\t100\t60\t" + cigar +
+                        "\t*\t0\t0\t" + std::string(70000, 'A') + "\t*\n" +
+                        "short\t0\tchr1\t200\t60\t10M\t*\t0\t0\tAAAAAAAAAA\t*\n");
+    const std::string bam = dir.file("long.bam");
+    peers::run("samtools view -b -o " + peers::quoted(bam) + " " + peers::quoted(sam) +
+               " && samtools index " + peers::quoted(bam));
+    const auto expected = peer::pysam_fetch(dir, bam, 0);
+    ASSERT_EQ(expected.size(), 2u);
+    EXPECT_EQ(expected[0].endPosition, 100u + 70000 - 1);
+    auto r = call("alignport", 2, args("getstartsinref", bam, bam + ".bai", 0));
+    ASSERT_TRUE(r.ok) << r.message;
+    EXPECT_EQ(values<std::uint32_t>(r, 0), (std::vector<std::uint32_t>{100, 200}));
+    EXPECT_EQ(values<std::uint32_t>(r, 1),
+              peer::column(expected, [](const peer::PeerAlignment& a) { return a.endPosition; }));
+    const std::string copy = dir.file("copy.bam");
+    ASSERT_TRUE(call("alignport", 0, args("bam2bam", bam, "bam", copy, "bam", u32({}))).ok);
+    EXPECT_EQ(peers::samtools_view(copy), peers::samtools_view(bam));
 }
 
 // The collector's block buffer across block boundaries (small blocks stand in for the 65,536
