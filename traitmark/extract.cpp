@@ -17,6 +17,14 @@ void stop_field_too_long(CallFiles& files, std::uint64_t entry_number) {
     fail("InvalidEntry", "Field too long in entry " + std::to_string(entry_number) + ".");
 }
 
+void stop_value_out_of_range(CallFiles& files, std::uint64_t value, std::uint64_t entry_number,
+                             unsigned width) {
+    files.cut_back();
+    fail("ValueOutOfRange", "Value " + std::to_string(value) + " of entry " +
+                                std::to_string(entry_number) + " does not fit " +
+                                std::to_string(width) + " bytes.");
+}
+
 void stop_unreadable_input(CallFiles& files, std::uint64_t entry_number) {
     files.cut_back();
     fail("CannotReadInFile",

@@ -32,6 +32,16 @@ DecodedCall decode_inputs(const haArray* inArgs[], bool wide_offsets, CallFiles&
 // written stay (an invalid CIGAR), cuts the index file back to its starting size.
 [[noreturn]] void stop_interrupted(CallFiles& files);
 [[noreturn]] void stop_field_too_long(CallFiles& files, std::uint64_t entry_number);
+// A value wider than the feature's column (QueryLength and the FASTQ Length, 2 bytes).
+[[noreturn]] void stop_value_out_of_range(CallFiles& files, std::uint64_t value,
+                                          std::uint64_t entry_number, unsigned width);
+
+// The value of a 2-byte column, or the call's end when it does not fit.
+inline std::uint32_t two_byte_value(CallFiles& files, std::uint64_t value, std::uint32_t entry) {
+    if (value > 0xFFFFu)
+        stop_value_out_of_range(files, value, std::uint64_t{entry} + 1, 2);
+    return static_cast<std::uint32_t>(value);
+}
 [[noreturn]] void stop_unreadable_input(CallFiles& files, std::uint64_t entry_number);
 [[noreturn]] void stop_write_failed(CallFiles& files);
 [[noreturn]] void stop_invalid_cigar(CallFiles& files, FeatureWriter& writer);
@@ -120,7 +130,7 @@ void extract_sam(Extraction& x, const Offset* offsets, std::uint32_t count) {
             if (!walk.valid)
                 stop_invalid_cigar(x.files, x.writer);
             if (!end_position)
-                return walk.query_length;
+                return two_byte_value(x.files, walk.query_length, entry);
             const auto position = static_cast<std::uint32_t>(columns.number);
             return walk.unavailable ? position : position + walk.reference_span - 1u;
         });
@@ -141,8 +151,11 @@ template <class Offset> void extract_entries(const DecodedCall& call, CallFiles&
     Extraction x(files, *call.row);
     switch (call.row->feature) {
     case Feature::FastqLength:
-        for_each_entry(x, offsets, call.count, true,
-                       [&](std::uint32_t) -> std::uint32_t { return fastq_length(x.in); });
+        for_each_entry(x, offsets, call.count, true, [&](std::uint32_t entry) -> std::uint32_t {
+            const std::uint64_t length = fastq_length(x.in);
+            // A read cut short by an input error is that error, whatever it counted so far.
+            return x.in.failed() ? 0 : two_byte_value(x.files, length, entry);
+        });
         break;
     case Feature::FastaLength: {
         const std::uint64_t mask = sizeof(Offset) == 8 ? ~std::uint64_t{0} : 0xFFFFFFFFu;

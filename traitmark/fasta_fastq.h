@@ -1,6 +1,6 @@
-// Sequence lengths of FASTA and FASTQ entries, read line by line from the entry's offset.
-// Lines are read as pieces of at most 65,534 characters (a longer line arrives in several
-// pieces); carriage returns, line feeds, blanks and tabs are not sequence characters.
+// Sequence lengths of FASTA and FASTQ entries, read line by line from the entry's offset. A
+// line is one line whatever its length (it is counted as it streams by, never held); carriage
+// returns, line feeds, blanks and tabs are not sequence characters.
 #pragma once
 
 #include "input_window.h"
@@ -9,10 +9,10 @@
 
 namespace traitmark {
 
-// Characters of the line after the header line (its first piece only), modulo 2^16.
-std::uint16_t fastq_length(InputWindow& in);
+// Sequence characters of the line after the header line.
+std::uint64_t fastq_length(InputWindow& in);
 
-// Sequence characters of the lines after the header line, counting every piece that begins
+// Sequence characters of the lines after the header line, counting every line that begins
 // before next_entry (the start of the following entry, or any offset at or beyond the end of
 // the file for the last entry), modulo 2^32. Positions are compared after masking them with
 // position_mask: the 32-bit offset instance compares the low 32 bits of a position.

@@ -107,7 +107,7 @@ CigarWalk walk_cigar(const char* token, std::size_t length) {
             return walk;
         }
         if (hxb::cigar_op_consumes_query(static_cast<unsigned>(op)))
-            walk.query_length = static_cast<std::uint16_t>(walk.query_length + operation_length);
+            walk.query_length += operation_length;
         if (hxb::cigar_op_consumes_reference(static_cast<unsigned>(op)))
             walk.reference_span += operation_length;
         ++at;

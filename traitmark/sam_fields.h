@@ -35,7 +35,7 @@ ReadOutcome read_sam_columns(InputWindow& in, const char* pattern, char* buffer,
 struct CigarWalk {
     bool valid = true;                // false: an operation character due is not one of MIDNSHP=X
     bool unavailable = false;         // the token begins with "*": nothing was walked
-    std::uint16_t query_length = 0;   // M, I, S, = and X lengths, modulo 2^16
+    std::uint64_t query_length = 0;   // M, I, S, = and X lengths
     std::uint32_t reference_span = 0; // M, D, N, = and X lengths, modulo 2^32
 };
 

@@ -7,6 +7,7 @@
 using namespace testkit;
 using tmkit::decode;
 using tmkit::line_starts;
+using tmkit::starts_of_lines_beginning;
 using tmkit::values_of_feature;
 using tmkit::width_of;
 
@@ -82,10 +83,46 @@ INSTANTIATE_TEST_SUITE_P(
                       CigarCase{"10S", "100", 10, 99}, CigarCase{"10S", "0", 10, 0xFFFFFFFFu},
                       CigarCase{"4M100N6M", "100", 10, 209}, CigarCase{"2P3M1H", "100", 3, 102},
                       CigarCase{"M", "100", 0, 99},
-                      CigarCase{"70000M", "100", 70000 - 65536, 70099},
+                      CigarCase{"65535M", "100", 65535, 65634},
                       CigarCase{"5M", "4294967296", 5, 4}, CigarCase{"10M", "4294967295", 10, 8},
                       CigarCase{"5=3X2=", "100", 10, 109}, CigarCase{"2S3=1X4D2I1=", "100", 9, 108},
                       CigarCase{"1X", "1", 1, 1}));
+
+// A value wider than its 2-byte column ends the call, the index file back to its size.
+struct TooWide {
+    const char* indexer;
+    const char* feature;
+    std::string text; // entry 2 holds the value 70000
+};
+
+void PrintTo(const TooWide& c, std::ostream* os) {
+    *os << c.indexer << " " << c.feature;
+}
+
+class ValueOutOfRange : public ::testing::TestWithParam<TooWide> {};
+
+TEST_P(ValueOutOfRange, EndsTheCallWithTheIndexFileBackToItsSize) {
+    const TooWide& c = GetParam();
+    const std::vector<std::uint64_t> starts =
+        std::string(c.indexer) == "sam" ? line_starts(c.text) : starts_of_lines_beginning(c.text, "@");
+    ASSERT_EQ(starts.size(), 3u);
+    for (bool wide : {false, true}) {
+        TempDir dir;
+        const auto out = tmkit::run_feature(dir, c.indexer, c.feature, c.text, starts, wide);
+        EXPECT_HX_ERROR(out.result, "helixo:traitmark:ValueOutOfRange",
+                        "Value 70000 of entry 2 does not fit 2 bytes.");
+        EXPECT_TRUE(out.prefix_kept);
+        EXPECT_EQ(out.block, "");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Traitmark, ValueOutOfRange,
+    ::testing::Values(
+        TooWide{"sam", "QueryLength",
+                sam_line("100", "10M") + sam_line("200", "5S69995M") + sam_line("300", "*")},
+        TooWide{"fastq", "Length",
+                "@a\nACGT\n+\nIIII\n@b\n" + std::string(70000, 'A') + "\n+\n@c\nAC\n+\nII\n"}));
 
 struct BadCigar {
     const char* cigar;
