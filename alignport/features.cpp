@@ -31,7 +31,20 @@ struct FeatureCursor {
     FeatureOutput output[kFeatureCount];
     std::uint8_t position[kFeatureCount];
     std::string cigarText; // reused for every Signature
+    // The first wanted alignment whose QueryLength does not fit its uint16 column (0: none).
+    std::uint32_t tooLong = 0;
+    std::int32_t tooLongValue = 0;
 };
+
+// False (and the alignment noted) when the record's value of the feature does not fit its
+// column: only QueryLength (uint16) can be wider than its column.
+bool fits_column(FeatureCursor& c, int code, const bam1_t* b) {
+    if (code != kQueryLength || b->core.l_qseq <= 0xFFFF)
+        return true;
+    c.tooLong = c.current;
+    c.tooLongValue = b->core.l_qseq;
+    return false;
+}
 
 FeatureCursor make_cursor(const IndexWindow& w) {
     FeatureCursor c;
@@ -75,6 +88,8 @@ int fetchfeature(const bam1_t* b, void* data) {
     auto& c = *static_cast<FeatureCursor*>(data);
     if (!is_next_wanted(c, b))
         return 0;
+    if (!fits_column(c, c.feature, b))
+        return -1;
     write_feature(c.feature, c.output[c.feature], c.filled, b, QualityBytes::Signed, c.cigarText);
     advance(c);
     return 0;
@@ -86,6 +101,8 @@ int fetchfeatures(const bam1_t* b, void* data) {
     auto& c = *static_cast<FeatureCursor*>(data);
     if (!is_next_wanted(c, b))
         return 0;
+    if (c.position[kQueryLength] != kNotRequested && !fits_column(c, kQueryLength, b))
+        return -1;
     for (int code = 0; code < kFeatureCount; ++code) {
         if (c.position[code] != kNotRequested)
             write_feature(code, c.output[code], c.filled, b, QualityBytes::Unsigned, c.cigarText);
@@ -107,9 +124,14 @@ std::int32_t read_reference(const char* service, const haArray* input, const sam
     return r;
 }
 
-void run_fetch(samfile_t* file, bam_index_t* index, std::int32_t r, const IndexWindow& w,
-               FeatureCursor& cursor, bam_fetch_f callback) {
+void run_fetch(const char* service, samfile_t* file, bam_index_t* index, std::int32_t r,
+               const IndexWindow& w, FeatureCursor& cursor, bam_fetch_f callback) {
     const int result = zrbam_fetch(file->x.bam, index, r, w.begin, w.end, &cursor, callback);
+    if (cursor.tooLong != 0)
+        service_error(service, "ValueOutOfRange",
+                      ("QueryLength of alignment " + std::to_string(cursor.tooLong) + " is " +
+                       std::to_string(cursor.tooLongValue) + ", more than 65535.")
+                          .c_str());
     if (result < 0)
         raise_walk_failure(result);
 }
@@ -135,7 +157,7 @@ void getfeatureinrefbyindexF(int outCount, haArray* outSlots[], int inCount,
     cursor.feature = code;
     cursor.output[code] = create_feature_output(code, w.count);
     outSlots[0] = cursor.output[code].array;
-    run_fetch(file, index, r, w, cursor, fetchfeature);
+    run_fetch(kService, file, index, r, w, cursor, fetchfeature);
 }
 
 void getfeaturesinrefbyindexF(int outCount, haArray* outSlots[], int inCount,
@@ -183,5 +205,5 @@ void getfeaturesinrefbyindexF(int outCount, haArray* outSlots[], int inCount,
             outSlots[position[code]] = cursor.output[code].array;
         }
     }
-    run_fetch(file, index, r, w, cursor, fetchfeatures);
+    run_fetch(kService, file, index, r, w, cursor, fetchfeatures);
 }

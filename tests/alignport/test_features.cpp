@@ -39,23 +39,23 @@ std::string sam_line(const Expected& e, const std::string& cigar, const std::str
 
 // chrK holds every kind of record the features must handle: insertions, a CIGAR of only S and
 // I, an unmapped record placed without CIGAR, 9 bases without qualities, H/D/N/P operations,
-// a 70,000-base record and = / X operations (matches, as M).
+// a record of 65,535 bases (the widest QueryLength) and = / X operations (matches, as M).
 std::vector<Expected> kinds() {
-    const std::string long70k = pattern("ACGTN", 70000);
+    const std::string longest = pattern("ACGTN", 65535);
     return {
         {"k1", 99, 11, 60, 201, 17, 25, "10M2I5M", pattern("ACGT", 17), pattern("!+5?I", 17)},
         {"k2", 0, 21, 7, 0, 5, 20, "3S2I", "TTGCA", "IIII#"},
         {"k3", 4, 31, 0, 11, 6, 31, "*", "GATTAC", "((((()"},
         {"k4", 0, 41, 20, 0, 9, 49, "9M", "ACGTNMRWG", ""},
         {"k5", 0, 51, 255, 0, 7, 60, "2H4M1D2N1P3M4H", "CCCGGGA", "0123456"},
-        {"k6", 0, 61, 30, 0, 4464, 70060, "70000M", long70k, pattern("#5G", 70000)},
+        {"k6", 0, 61, 30, 0, 65535, 61 + 65535 - 1, "65535M", longest, pattern("#5G", 65535)},
         {"k7", 16, 101, 30, 0, 10, 110, "5=2X3M", "ACGTACGTAC", "IIIIIIIIII"},
     };
 }
 
 std::string kinds_sam() {
     const auto all = kinds();
-    const char* cigars[] = {"10M2I5M", "3S2I", "*", "9M", "2H4M1D2N1P3M4H", "70000M", "5=2X3M"};
+    const char* cigars[] = {"10M2I5M", "3S2I", "*", "9M", "2H4M1D2N1P3M4H", "65535M", "5=2X3M"};
     const char* rnext[] = {"=", "*", "=", "*", "*", "*", "*"};
     std::string sam = bamkit::sam_header({{"chrK", 80000}, {"chrL", 1000}});
     for (std::size_t k = 0; k < all.size(); ++k)
@@ -386,6 +386,29 @@ TEST(FeatureInterrupts, AStopAfterTheLastDeliveryIsNotSeen) {
     ASSERT_TRUE(r.ok);
     EXPECT_EQ(r.polls.is_pending, 7);
     EXPECT_EQ(r.polls.handle, 0);
+}
+
+// A QueryLength wider than its uint16 column ends the call naming the alignment; the record's
+// other features still come back.
+TEST(FeaturesOfALongRead, QueryLengthBeyond65535IsValueOutOfRangeInBothServices) {
+    TempDir dir;
+    const std::string sam = bamkit::sam_header({{"chrK", 80000}}) +
+                            "a\t0\tchrK\t5\t30\t4M\t*\t0\t0\tACGT\tIIII\n" + "b\t0\tchrK\t9\t30\t70000M\t*\t0\t0\t" +
+                            pattern("ACGT", 70000) + "\t*\n";
+    const std::string bam = bamkit::make_bam(dir, "long", sam);
+    const auto starts = starts_of(bam, 0);
+    auto single = feature(bam, "QueryLength", 0, {1, 2}, starts);
+    EXPECT_HX_ERROR(single, "helixo:alignport:getfeatureinrefbyindex:ValueOutOfRange",
+                    "getfeatureinrefbyindex: QueryLength of alignment 2 is 70000, more than 65535.");
+    auto multi = features(bam, {"Flag", "QueryLength"}, 0, {2}, starts);
+    EXPECT_HX_ERROR(multi, "helixo:alignport:getfeaturesinrefbyindex:ValueOutOfRange",
+                    "getfeaturesinrefbyindex: QueryLength of alignment 2 is 70000, more than 65535.");
+    auto first = feature(bam, "QueryLength", 0, {1}, starts);
+    ASSERT_TRUE(first.ok) << first.message;
+    EXPECT_EQ(numbers(first.outputs[0].get()), std::vector<std::uint32_t>{4});
+    auto end = features(bam, {"EndPosition", "Sequence"}, 0, {2}, starts);
+    ASSERT_TRUE(end.ok) << end.message;
+    EXPECT_EQ(numbers(end.outputs[0].get()), std::vector<std::uint32_t>{9 + 70000 - 1});
 }
 
 TEST(FeaturesOfTruncatedFile, AreACorruptedFileNotAnInterrupt) {
