@@ -202,6 +202,9 @@ bool SamTextReader::refill() {
         begin_ = 0;
         end_ = kept;
     }
+    // Room for a held line and a whole read after it.
+    if (buffer_.size() - end_ < kReadBlock)
+        buffer_.resize(end_ + kReadBlock);
     const std::size_t got = std::fread(buffer_.data() + end_, 1, buffer_.size() - end_, file_);
     end_ += got;
     if (got == 0) {
@@ -212,28 +215,50 @@ bool SamTextReader::refill() {
     return true;
 }
 
+void SamTextReader::skip_rest_of_line() {
+    for (;;) {
+        const char* start = buffer_.data() + begin_;
+        const void* feed = std::memchr(start, '\n', end_ - begin_);
+        if (feed != nullptr) {
+            begin_ += static_cast<std::size_t>(static_cast<const char*>(feed) - start) + 1;
+            return;
+        }
+        begin_ = end_; // nothing of it is kept
+        if (!refill())
+            return;
+    }
+}
+
 bool SamTextReader::next_slow(const char** text, std::size_t* length) {
     for (;;) {
         const std::size_t avail = end_ - begin_;
-        const std::size_t look = avail < kSamPieceChars ? avail : kSamPieceChars;
         const char* start = buffer_.data() + begin_;
-        const void* feed = std::memchr(start, '\n', look);
-        std::size_t n = 0;
-        if (feed != nullptr)
-            n = static_cast<std::size_t>(static_cast<const char*>(feed) - start) + 1;
-        else if (look == kSamPieceChars)
-            n = kSamPieceChars;
-        else if (refill())
-            continue;
-        else {
-            start = buffer_.data() + begin_; // the refill may have moved the text
-            n = avail;                       // the last piece of a file without a final line feed
+        const void* feed = std::memchr(start, '\n', avail);
+        if (feed != nullptr) {
+            const std::size_t n =
+                static_cast<std::size_t>(static_cast<const char*>(feed) - start) + 1;
+            *text = start;
+            *length = n;
+            begin_ += n;
+            return true;
         }
-        if (n == 0)
+        if (avail >= kHeldLineChars) {
+            // A longer line: its start is kept aside, the rest passed over.
+            held_.assign(start, start + kHeldLineChars);
+            begin_ += kHeldLineChars;
+            skip_rest_of_line();
+            *text = held_.data();
+            *length = held_.size();
+            return true;
+        }
+        if (refill())
+            continue;
+        // The last line of a file without a final line feed (the refill may have moved it).
+        if (end_ == begin_)
             return false;
-        *text = start;
-        *length = n;
-        begin_ += n;
+        *text = buffer_.data() + begin_;
+        *length = end_ - begin_;
+        begin_ = end_;
         return true;
     }
 }

@@ -1,6 +1,8 @@
-// Line-by-line reading of SAM text for saminfo: lines arrive as pieces of at most 4094
-// characters (a longer line arrives in several pieces, each handled as a line of its own), and
-// the fields that saminfo needs are scanned in place, without copying the line.
+// Line-by-line reading of SAM text for saminfo: a line is one line whatever its length, and the
+// fields that saminfo needs are scanned in place. A line of up to kHeldLineChars characters is
+// handed over whole, straight from the read buffer; of a longer one only its first
+// kHeldLineChars characters are kept (saminfo reads the first four fields and the line's first
+// characters only) and the rest streams by, so memory stays bounded whatever the line length.
 #pragma once
 
 #include <cstdint>
@@ -10,19 +12,19 @@
 
 namespace alignport {
 
-constexpr std::size_t kSamPieceChars = 4094;
+constexpr std::size_t kHeldLineChars = std::size_t(1) << 20;
 
 class SamTextReader {
 public:
     explicit SamTextReader(std::FILE* file);
-    // Next piece: up to and including its line feed, at most kSamPieceChars characters. False at
+    // Next line: up to and including its line feed (the last line of a file may have none), or
+    // the first kHeldLineChars characters of a longer line, which is then passed over. False at
     // the end of the file or on a read error (failed() tells which).
     bool next(const char** text, std::size_t* length) {
-        // Inline fast path: a whole piece already in the buffer.
+        // Inline fast path: a whole line already in the buffer.
         const std::size_t avail = end_ - begin_;
         const char* start = buffer_.data() + begin_;
-        const void* feed =
-            std::memchr(start, '\n', avail < kSamPieceChars ? avail : kSamPieceChars);
+        const void* feed = std::memchr(start, '\n', avail);
         if (feed == nullptr)
             return next_slow(text, length);
         const std::size_t n = static_cast<std::size_t>(static_cast<const char*>(feed) - start) + 1;
@@ -31,7 +33,7 @@ public:
         begin_ += n;
         return true;
     }
-    // File offset of the next piece.
+    // File offset of the next line.
     std::uint64_t tell() const { return bufferOffset_ + begin_; }
     // Continues reading at offset (one that tell() gave). False when the file cannot seek.
     bool seek(std::uint64_t offset);
@@ -40,9 +42,12 @@ public:
 private:
     bool next_slow(const char** text, std::size_t* length);
     bool refill();
+    // Passes over the rest of a line, through its line feed.
+    void skip_rest_of_line();
 
     std::FILE* file_;
     std::vector<char> buffer_;
+    std::vector<char> held_; // the kept start of a line longer than kHeldLineChars
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
     std::uint64_t bufferOffset_ = 0; // file offset of buffer_[0]

@@ -247,18 +247,38 @@ TEST(SamInfo, LongReferenceNamesAreComparedWhole) {
     EXPECT_EQ(counts_of(r), (std::vector<double>{0, 2, 1}));
 }
 
-TEST(SamInfo, LinesLongerThanTheReadLimitArriveInPiecesThatDoNotScan) {
-    TempDir dir;
-    const std::string quality(5000, 'I');
-    const std::string sam = dir.write_text(
-        "pieces.sam", "@HD\tVN:1.0\n" + placed("a", "chr1", 1) + "b\t0\tchr1\t5\t30\t5M\t*\t0\t0\t" +
-                          std::string(5000, 'A') + "\t" + quality + "\n" + placed("c", "chr1", 9));
-    auto r = call("alignport", 2, args("saminfo", sam));
-    ASSERT_TRUE(r.ok) << r.message;
-    EXPECT_TRUE(sorted_of(r));
-    EXPECT_EQ(counts_of(r), (std::vector<double>{0, 3}));
-    // The 10,031-character line arrives as three pieces: 4094 + 4094 + 1843.
-    EXPECT_EQ(r.polls.handle, 5);
+// A line is one line whatever its length: polled once, scanned once. Lines longer than the
+// part the reader keeps (1 MiB) are passed over past it.
+TEST(SamInfo, LinesOfAnyLengthAreOneLineEach) {
+    for (const std::size_t bases : {std::size_t{5000}, std::size_t{700000}, std::size_t{1} << 21}) {
+        TempDir dir;
+        const std::string sam = dir.write_text(
+            "long.sam", "@HD\tVN:1.0\n" + placed("a", "chr1", 1) + "b\t0\tchr1\t5\t30\t" +
+                            std::to_string(bases) + "M\t*\t0\t0\t" + std::string(bases, 'A') +
+                            "\t" + std::string(bases, 'I') + "\n" + placed("c", "chr1", 9) +
+                            placed("d", "chr2", 1));
+        auto r = call("alignport", 2, args("saminfo", sam));
+        ASSERT_TRUE(r.ok) << r.message;
+        EXPECT_TRUE(sorted_of(r)) << bases;
+        EXPECT_EQ(counts_of(r), (std::vector<double>{0, 3, 1})) << bases;
+        EXPECT_EQ(r.polls.handle, 4) << bases;
+    }
+}
+
+// Header lines of every length around the old 4,094-character read limit, and far beyond it.
+TEST(SamInfo, LongHeaderLinesAreHeaderLines) {
+    for (const std::size_t length : {std::size_t{4094}, std::size_t{4095}, std::size_t{4096},
+                                     std::size_t{4098}, std::size_t{3} << 20}) {
+        TempDir dir;
+        const std::string pg = "@PG\tID:aligner\tCL:" + std::string(length - 18, 'x');
+        ASSERT_EQ(pg.size(), length);
+        const std::string sam = dir.write_text(
+            "pg.sam", "@HD\tVN:1.0\n" + pg + "\n" + placed("a", "chr1", 1) + placed("b", "chr1", 2));
+        auto r = call("alignport", 2, args("saminfo", sam));
+        ASSERT_TRUE(r.ok) << length << " " << r.message;
+        EXPECT_EQ(counts_of(r), (std::vector<double>{0, 2})) << length;
+        EXPECT_EQ(r.polls.handle, 2) << length;
+    }
 }
 
 // Header skip: (file text, corrupted?, count of chr1 lines).
