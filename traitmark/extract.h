@@ -126,7 +126,7 @@ void extract_sam(Extraction& x, const Offset* offsets, std::uint32_t count) {
         for_each_entry(x, offsets, count, true, [&](std::uint32_t entry) -> std::uint32_t {
             if (!read_columns(x, entry, columns))
                 return 0;
-            const CigarWalk walk = walk_cigar(x.token.get(), columns.token_length);
+            const CigarWalk& walk = columns.cigar;
             if (!walk.valid)
                 stop_invalid_cigar(x.files, x.writer);
             if (!end_position)

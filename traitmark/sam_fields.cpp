@@ -68,6 +68,15 @@ ReadOutcome read_sam_columns(InputWindow& in, const char* pattern, char* buffer,
             if (!read_number(in, columns.number))
                 return ReadOutcome::Unreadable;
             break;
+        case 'C': {
+            CigarWalker walker;
+            for (int c = in.peek(); !ends_token(c); c = in.peek()) {
+                walker.add(static_cast<char>(c));
+                in.advance();
+            }
+            columns.cigar = walker.finish();
+            break;
+        }
         default: { // 'S'
             std::size_t length = 0;
             for (int c = in.peek(); !ends_token(c); c = in.peek()) {
@@ -84,35 +93,40 @@ ReadOutcome read_sam_columns(InputWindow& in, const char* pattern, char* buffer,
     return ReadOutcome::Read;
 }
 
-CigarWalk walk_cigar(const char* token, std::size_t length) {
-    CigarWalk walk;
-    if (length > 0 && token[0] == '*') {
-        walk.unavailable = true;
-        return walk;
+void CigarWalker::add(char c) {
+    if (done_)
+        return;
+    if (!started_) {
+        started_ = true;
+        if (c == '*') {
+            walk_.unavailable = true;
+            done_ = true;
+            return;
+        }
     }
-    std::size_t at = 0;
-    while (at < length) {
-        std::uint32_t operation_length = 0;
-        while (at < length && token[at] >= '0' && token[at] <= '9') {
-            operation_length = operation_length * 10u + static_cast<std::uint32_t>(token[at] - '0');
-            ++at;
-        }
-        if (at == length) {
-            walk.valid = false;
-            return walk;
-        }
-        const int op = hxb::cigar_op_code(token[at]);
-        if (op < 0) {
-            walk.valid = false;
-            return walk;
-        }
-        if (hxb::cigar_op_consumes_query(static_cast<unsigned>(op)))
-            walk.query_length += operation_length;
-        if (hxb::cigar_op_consumes_reference(static_cast<unsigned>(op)))
-            walk.reference_span += operation_length;
-        ++at;
+    if (c >= '0' && c <= '9') {
+        operation_length_ = operation_length_ * 10u + static_cast<std::uint32_t>(c - '0');
+        digits_pending_ = true;
+        return;
     }
-    return walk;
+    const int op = hxb::cigar_op_code(c);
+    if (op < 0) {
+        walk_.valid = false;
+        done_ = true;
+        return;
+    }
+    if (hxb::cigar_op_consumes_query(static_cast<unsigned>(op)))
+        walk_.query_length += operation_length_;
+    if (hxb::cigar_op_consumes_reference(static_cast<unsigned>(op)))
+        walk_.reference_span += operation_length_;
+    operation_length_ = 0;
+    digits_pending_ = false;
+}
+
+CigarWalk CigarWalker::finish() {
+    if (!done_ && digits_pending_)
+        walk_.valid = false; // digits without their operation
+    return walk_;
 }
 
 ReferenceNumbering::ReferenceNumbering() {

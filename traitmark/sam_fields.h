@@ -19,19 +19,6 @@ constexpr std::size_t kMaxToken = 65535;
 
 enum class ReadOutcome { Read, Unreadable, TokenTooLong };
 
-// What one pattern read from the entry's line.
-struct SamColumns {
-    std::uint64_t number = 0;     // the column read as a number (saturating at 2^64 - 1)
-    std::size_t token_length = 0; // the column read as text is in the caller's buffer
-};
-
-// Reads the columns of pattern from the current position, one character per column:
-// 's' skips a token, 'u' skips a number, 'N' reads a number, 'S' reads a token into buffer
-// (kMaxToken + 1 bytes, left without a terminating zero). A pattern holds at most one 'N' and
-// one 'S'. TokenTooLong: an 'S' column of more than kMaxToken characters, never stored whole.
-ReadOutcome read_sam_columns(InputWindow& in, const char* pattern, char* buffer,
-                             SamColumns& columns);
-
 struct CigarWalk {
     bool valid = true;                // false: an operation character due is not one of MIDNSHP=X
     bool unavailable = false;         // the token begins with "*": nothing was walked
@@ -39,10 +26,38 @@ struct CigarWalk {
     std::uint32_t reference_span = 0; // M, D, N, = and X lengths, modulo 2^32
 };
 
-// Walks a CIGAR token from its first character: each operation is a run of decimal digits
-// (none gives the length 0) followed by exactly one operation character; the end of the token
-// right after digits and lower-case letters are invalid.
-CigarWalk walk_cigar(const char* token, std::size_t length);
+// Walks a CIGAR token character by character as it is read, so a CIGAR of any length needs no
+// buffer: each operation is a run of decimal digits (none gives the length 0) followed by
+// exactly one operation character; the end of the token right after digits and lower-case
+// letters are invalid.
+class CigarWalker {
+public:
+    void add(char c);
+    CigarWalk finish(); // after the token's last character
+
+private:
+    CigarWalk walk_;
+    std::uint32_t operation_length_ = 0;
+    bool started_ = false;
+    bool digits_pending_ = false; // digits read since the last operation character
+    bool done_ = false;           // the walk's result is known: the rest of the token is passed
+};
+
+// What one pattern read from the entry's line.
+struct SamColumns {
+    std::uint64_t number = 0;     // the column read as a number (saturating at 2^64 - 1)
+    std::size_t token_length = 0; // the column read as text is in the caller's buffer
+    CigarWalk cigar;              // the column walked as a CIGAR
+};
+
+// Reads the columns of pattern from the current position, one character per column:
+// 's' skips a token, 'u' skips a number, 'N' reads a number, 'S' reads a token into buffer
+// (kMaxToken + 1 bytes, left without a terminating zero), 'C' walks a token as a CIGAR as it
+// streams by (no length limit). A pattern holds at most one 'N', one 'S' and one 'C'.
+// TokenTooLong: an 'S' column of more than kMaxToken characters, never stored whole.
+ReadOutcome read_sam_columns(InputWindow& in, const char* pattern, char* buffer,
+                             SamColumns& columns);
+
 
 // Numbers reference names in their order of first appearance: "*" is 0, new names get 1 to
 // 255, and every new name after the 255th gets 255 without being remembered.

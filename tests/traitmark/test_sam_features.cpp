@@ -306,7 +306,8 @@ TEST(SamFeatures, AnOffsetInsideALineReadsFromThere) {
     EXPECT_EQ(values_of_feature("sam", "Flag", text, {3}, 2), std::vector<std::uint32_t>{17});
 }
 
-// A token read into the working buffer must be shorter than 65,536 characters.
+// A CIGAR of the given number of characters: "1M" repeated, after a "1" for an odd count (so
+// the first operation is 11M).
 std::string long_cigar(std::size_t characters) {
     std::string cigar;
     while (cigar.size() + 2 <= characters)
@@ -323,9 +324,7 @@ TEST_P(FieldTooLong, EndsTheCallAndCutsTheIndexFileBack) {
     auto line_with = [&](std::size_t length) {
         if (feature == "MateIndex")
             return std::string(length, 'q') + "\t99\tchr1\t1\t0\t*\t*\t0\n";
-        if (feature == "Reference")
-            return "r\t0\t" + std::string(length, 'c') + "\t1\t0\t*\t*\t0\n";
-        return "r\t0\tchr1\t1\t0\t" + long_cigar(length) + "\t*\t0\n";
+        return "r\t0\t" + std::string(length, 'c') + "\t1\t0\t*\t*\t0\n";
     };
     const std::string text = kLine + line_with(65535) + line_with(65536) + kLine;
     const auto starts = line_starts(text);
@@ -342,8 +341,26 @@ TEST_P(FieldTooLong, EndsTheCallAndCutsTheIndexFileBack) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Traitmark, FieldTooLong,
-                         ::testing::Values("MateIndex", "Reference", "QueryLength", "EndPosition"));
+// The names a feature keeps (QNAME, RNAME) are held, and limited to 65,535 characters.
+INSTANTIATE_TEST_SUITE_P(Traitmark, FieldTooLong, ::testing::Values("MateIndex", "Reference"));
+
+// A CIGAR is walked as it is read: a long read's CIGAR of any length gives its values.
+TEST(SamFeatures, CigarsOfAnyLengthAreWalkedWhole) {
+    for (const std::size_t characters : {std::size_t{65535}, std::size_t{65536}, std::size_t{300001}}) {
+        const std::size_t ops = characters / 2; // the first of them 11M when characters is odd
+        const std::uint32_t bases = static_cast<std::uint32_t>(ops + (characters % 2 ? 10 : 0));
+        const std::string text = kLine + "r\t0\tchr1\t100\t0\t" + long_cigar(characters) + "\t*\t0\n";
+        const auto starts = line_starts(text);
+        if (bases <= 65535) {
+            EXPECT_EQ(values_of_feature("sam", "QueryLength", text, starts, 2),
+                      (std::vector<std::uint32_t>{10, bases}))
+                << characters;
+        }
+        EXPECT_EQ(values_of_feature("sam", "EndPosition", text, starts, 4),
+                  (std::vector<std::uint32_t>{109, 100 + bases - 1}))
+            << characters;
+    }
+}
 
 TEST(SamFeatures, LongSkippedColumnsAreNoError) {
     const std::string text =
