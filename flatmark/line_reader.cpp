@@ -7,44 +7,42 @@
 namespace flatmark {
 
 namespace {
-// Large enough that a whole piece always fits after the unread tail is moved to the front.
+// Lines up to this length are served whole from the buffer; a longer line is a long line.
 constexpr std::size_t kBlockSize = std::size_t{1} << 18;
-static_assert(kBlockSize > 2 * kMaxLinePiece + kMaskBlock,
-              "block must hold a piece after compaction");
+static_assert(kBlockSize > 2 * kLineLookback + kMaskBlock,
+              "a long line's window moves on by more than it keeps");
 } // namespace
 
 LineReader::LineReader(std::FILE* file) : file_(file), buffer_(kBlockSize + kLinePadding) {}
 
 ReadStatus LineReader::read_slow(Line& line) {
+    if (longLine_ && !skip_long_line())
+        return ReadStatus::Failed;
     for (;;) {
         if (feeds_ != 0) {
             const std::size_t feed = feedsBase_ + lowest_bit(feeds_);
-            if (feed - cursor_ < kMaxLinePiece) {
-                feeds_ &= feeds_ - 1;
-                take(line, feed + 1 - cursor_);
-            } else {
-                take(line, kMaxLinePiece); // the feed stays pending for a later piece
-            }
+            feeds_ &= feeds_ - 1;
+            take(line, feed + 1 - cursor_);
             return ReadStatus::Line;
         }
         // No line feed in [cursor_, scanned_).
-        if (scanned_ - cursor_ >= kMaxLinePiece) {
-            take(line, kMaxLinePiece);
-            return ReadStatus::Line;
-        }
         if (filled_ - scanned_ >= kMaskBlock) {
             scan_block();
             continue;
         }
-        if (!atEnd_) {
-            if (!refill())
-                return ReadStatus::Failed;
-            continue;
-        }
-        if (scanned_ < filled_) {
+        if (scanned_ < filled_ && (atEnd_ || (cursor_ == 0 && filled_ == kBlockSize))) {
             feedsBase_ = scanned_;
             feeds_ = newline_mask_partial(buffer_.data() + scanned_, filled_ - scanned_);
             scanned_ = filled_;
+            continue;
+        }
+        if (!atEnd_) {
+            if (cursor_ == 0 && filled_ == kBlockSize) {
+                serve_long_line(line);
+                return ReadStatus::Line;
+            }
+            if (!refill())
+                return ReadStatus::Failed;
             continue;
         }
         if (cursor_ == filled_)
@@ -54,16 +52,91 @@ ReadStatus LineReader::read_slow(Line& line) {
     }
 }
 
+// The buffer is full from cursor_ 0 and holds no line feed.
+void LineReader::serve_long_line(Line& line) {
+    line.text = buffer_.data();
+    line.size = filled_;
+    line.base = 0;
+    line.start = position();
+    line.after = 0;
+    line.open = true;
+    longLine_ = true;
+    longLineEnd_ = kEndUnknown;
+}
+
+bool LineReader::find_long_line_end(Line& line, std::size_t from) {
+    const void* feed = std::memchr(buffer_.data() + from, '\n', filled_ - from);
+    if (feed == nullptr && !atEnd_)
+        return false;
+    longLineEnd_ = feed == nullptr ? filled_
+                                   : static_cast<std::size_t>(static_cast<const char*>(feed) -
+                                                              buffer_.data()) + 1;
+    line.after = bufferStart_ + longLineEnd_;
+    line.open = false;
+    return true;
+}
+
+CoverStatus LineReader::cover(Line& line, std::size_t i) {
+    while (line.open && i - line.base >= line.size) {
+        // Keep kLineLookback bytes before i, or all the window holds when i is nearer.
+        const std::size_t keepFrom = i > kLineLookback ? i - kLineLookback : 0;
+        if (keepFrom > line.base) {
+            const std::size_t drop = std::min(keepFrom - line.base, line.size);
+            cursor_ += drop;
+            line.base += drop;
+        }
+        const std::size_t searchFrom = filled_ - cursor_; // where the new bytes will begin
+        if (!refill())
+            return CoverStatus::Failed;
+        find_long_line_end(line, searchFrom);
+        line.text = buffer_.data() + cursor_;
+        line.size = (line.open ? filled_ : longLineEnd_) - cursor_;
+        feeds_ = 0;
+        scanned_ = filled_;
+    }
+    return i - line.base < line.size ? CoverStatus::Covered : CoverStatus::PastEnd;
+}
+
+bool LineReader::finish(Line& line) {
+    if (line.open) {
+        do {
+            cursor_ = filled_;
+            if (!refill())
+                return false;
+        } while (!find_long_line_end(line, 0));
+        feeds_ = 0;
+        scanned_ = filled_;
+    }
+    line.text = nullptr;
+    line.size = 0;
+    return true;
+}
+
+bool LineReader::skip_long_line() {
+    Line rest;
+    rest.open = longLineEnd_ == kEndUnknown;
+    if (rest.open && !finish(rest))
+        return false;
+    cursor_ = longLineEnd_;
+    scanned_ = cursor_;
+    feeds_ = 0;
+    longLine_ = false;
+    longLineEnd_ = kEndUnknown;
+    return true;
+}
+
 bool LineReader::refill() {
     // Called with no line feed pending, so only scanned_ needs moving with the tail.
     const std::size_t tail = filled_ - cursor_;
     std::memmove(buffer_.data(), buffer_.data() + cursor_, tail);
     bufferStart_ += cursor_;
     scanned_ -= cursor_;
+    if (longLineEnd_ != kEndUnknown)
+        longLineEnd_ -= cursor_;
     cursor_ = 0;
     filled_ = tail;
     const std::size_t wanted = kBlockSize - filled_;
-    const std::size_t got = std::fread(buffer_.data() + filled_, 1, wanted, file_);
+    const std::size_t got = atEnd_ ? 0 : std::fread(buffer_.data() + filled_, 1, wanted, file_);
     filled_ += got;
     if (got < wanted) {
         if (std::ferror(file_))
@@ -74,6 +147,8 @@ bool LineReader::refill() {
 }
 
 bool LineReader::seek(std::uint64_t position) {
+    longLine_ = false;
+    longLineEnd_ = kEndUnknown;
     if (position >= bufferStart_ && position - bufferStart_ <= filled_) {
         cursor_ = static_cast<std::size_t>(position - bufferStart_);
         scanned_ = cursor_;

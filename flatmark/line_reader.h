@@ -1,8 +1,12 @@
-// Sequential line reads over the text file, with the system's line rule: one read takes at most
-// 65,534 characters, up to and including the line feed, so a longer line arrives in pieces and
-// each piece is a line of its own. Lines are served from one reused block buffer, with their
-// byte positions counted here, so no system call is made per line. The buffer is scanned for
-// line feeds 64 bytes at a time into a bit mask; a line then costs one bit search.
+// Sequential line reads over the text file. A line is everything up to and including its line
+// feed, whatever its length. Lines are served from one reused block buffer, with their byte
+// positions counted here, so no system call is made per line. The buffer is scanned for line
+// feeds 64 bytes at a time into a bit mask; a line then costs one bit search.
+//
+// A line that does not fit the buffer is a long line: it is served as a window over its bytes
+// that the line rules move forward on demand (cover), never holding the line whole, and its end
+// is found when the next line is read or its end is asked for (finish). Memory stays one block
+// whatever the line length.
 #pragma once
 
 #include "newline_mask.h"
@@ -14,21 +18,31 @@
 
 namespace flatmark {
 
-constexpr std::size_t kMaxLinePiece = 65534;
+// Bytes of a long line kept behind the furthest byte asked for when its window moves on: more
+// than any prefix, token or key the line rules compare, so a rule may look back over what it
+// compares. Only the line's leading spaces may lie further back (see Line).
+constexpr std::size_t kLineLookback = std::size_t{1} << 16;
 // Readable bytes (of any value) that always follow a line's bytes, so that a scan of the line
 // may look at whole 16-byte blocks.
 constexpr std::size_t kLinePadding = 64;
 
-// One line as read: its bytes (line feed included when it has one; not zero-terminated),
-// its start in the file and the position right after it. Valid until the next read or seek.
+// One line as read: bytes [base, base + size) of it in text (line feed included when it has
+// one; not zero-terminated), its start in the file and, unless open, the position right after
+// it. A line that fits the buffer is whole: base 0, size its length, never open. A long line is
+// open until its end has been read; its window moves on only through LineReader::cover, and
+// every byte before base is then one of the line's leading spaces or lies more than
+// kLineLookback behind a byte already asked for. Valid until the next read or seek.
 struct Line {
     const char* text = nullptr;
     std::size_t size = 0;
+    std::size_t base = 0;
     std::uint64_t start = 0;
     std::uint64_t after = 0;
+    bool open = false;
 };
 
 enum class ReadStatus { Line, End, Failed };
+enum class CoverStatus { Covered, PastEnd, Failed };
 
 class LineReader {
 public:
@@ -36,27 +50,31 @@ public:
     // caller may turn the stream's own buffering off.
     explicit LineReader(std::FILE* file);
 
-    // Next line piece; End at the end of the file, Failed on a read error.
+    // Next line; End at the end of the file, Failed on a read error.
     ReadStatus read(Line& line) {
-        // Inline fast path: the next line feed within one piece, in a block found or scanned
-        // here; anything else (a piece limit, a refill, the end) is left to read_slow.
+        // Inline fast path: the next line feed in a block found or scanned here; anything else
+        // (a refill, a long line, the end) is left to read_slow.
         for (;;) {
             if (feeds_ != 0) {
                 const std::size_t feed = feedsBase_ + lowest_bit(feeds_);
-                if (feed - cursor_ >= kMaxLinePiece)
-                    break;
                 feeds_ &= feeds_ - 1;
                 take(line, feed + 1 - cursor_);
                 return ReadStatus::Line;
             }
-            if (filled_ - scanned_ < kMaskBlock || scanned_ - cursor_ >= kMaxLinePiece)
+            if (filled_ - scanned_ < kMaskBlock)
                 break;
             scan_block();
         }
         return read_slow(line);
     }
-    // Takes, in a run, the lines ahead that are whole in the buffer, fit one piece and do not
-    // begin with marker, calling poll() after each as a read would be followed by a poll; stops
+    // Moves the window of line, the long line last read, on so that it holds the byte at
+    // offset i (at least i - kLineLookback stays): Covered, or PastEnd when the line ends
+    // before i. Whole lines are never passed here.
+    CoverStatus cover(Line& line, std::size_t i);
+    // Reads on to the end of line, the long line last read, and sets its after; the window is
+    // gone then. False on a read error.
+    bool finish(Line& line);
+    // Takes, in a run, the lines ahead that are whole in the buffer and do not begin with marker, calling poll() after each as a read would be followed by a poll; stops
     // at the first other line or when poll() returns true (then stopped is set). Returns the
     // count taken. The run keeps its state in registers across the poll calls.
     template <class Poll>
@@ -68,7 +86,7 @@ public:
         stopped = false;
         for (;;) {
             if (feeds == 0) {
-                if (filled - scanned < kMaskBlock || scanned - cursor >= kMaxLinePiece)
+                if (filled - scanned < kMaskBlock)
                     break;
                 base = scanned;
                 feeds = newline_mask(data + scanned);
@@ -76,7 +94,7 @@ public:
                 continue;
             }
             const std::size_t feed = base + lowest_bit(feeds);
-            if (feed - cursor >= kMaxLinePiece || data[cursor] == marker)
+            if (data[cursor] == marker)
                 break;
             feeds &= feeds - 1;
             cursor = feed + 1;
@@ -99,7 +117,12 @@ public:
 
 private:
     ReadStatus read_slow(Line& line);
+    void serve_long_line(Line& line);
+    bool skip_long_line();
+    // Reads more after the bytes held, keeping those from cursor_ on; false on a read error.
     bool refill();
+    // Looks for the long line's feed in the bytes read from index from on; true when found.
+    bool find_long_line_end(Line& line, std::size_t from);
     // Looks at the next 64 bytes read for line feeds.
     void scan_block() {
         feedsBase_ = scanned_;
@@ -109,6 +132,8 @@ private:
     void take(Line& line, std::size_t size) {
         line.text = buffer_.data() + cursor_;
         line.size = size;
+        line.base = 0;
+        line.open = false;
         line.start = position();
         cursor_ += size;
         line.after = position();
@@ -124,6 +149,11 @@ private:
     std::size_t feedsBase_ = 0;
     std::uint64_t bufferStart_ = 0; // file position of buffer_[0]
     bool atEnd_ = false;
+    // A long line was served and the next read must first pass over the rest of it: its end,
+    // once found, is longLineEnd_ (an index into buffer_), else kEndUnknown.
+    bool longLine_ = false;
+    static constexpr std::size_t kEndUnknown = static_cast<std::size_t>(-1);
+    std::size_t longLineEnd_ = kEndUnknown;
 };
 
 } // namespace flatmark

@@ -3,6 +3,7 @@
 #include "errors.h"
 #include "hx.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -87,26 +88,60 @@ void seek_input(ScanCore& core, std::uint64_t position) {
         fail_read(core);
 }
 
-bool read_key(ScanCore& core, const Line& line, std::size_t from, std::size_t blankAt) {
-    const char* text = line.text;
-    std::size_t begin = from;
-    while (begin < line.size && (begin == blankAt || is_space(text[begin])))
-        ++begin;
-    if (begin >= line.size || text[begin] == '\0')
+bool extend_line(ScanCore& core, Line& line, std::size_t i) {
+    if (i < line.base)
+        return true; // one of the leading spaces the window has moved past
+    switch (core.reader.cover(line, i)) {
+    case CoverStatus::Covered:
+        return true;
+    case CoverStatus::PastEnd:
         return false;
-    std::size_t limit = blankAt != kNoMatch && blankAt > begin ? blankAt : line.size;
-    if (limit - begin > kKeyBuffer)
-        limit = begin + kKeyBuffer; // one character more than a key may hold: too long
-    const std::size_t length = word_end(text, begin, limit) - begin;
+    case CoverStatus::Failed:
+        break;
+    }
+    fail_read(core);
+}
+
+void finish_line(ScanCore& core, Line& line) {
+    if (!core.reader.finish(line))
+        fail_read(core);
+}
+
+bool read_key(ScanCore& core, Line& line, std::size_t from, bool commaIsBlank) {
+    std::size_t begin = from;
+    bool commaPassed = !commaIsBlank;
+    for (;; ++begin) {
+        if (!has_byte(core, line, begin))
+            return false;
+        const char c = byte_at(line, begin);
+        if (c == ',' && !commaPassed)
+            commaPassed = true;
+        else if (!is_space(c))
+            break;
+    }
+    if (byte_at(line, begin) == '\0')
+        return false;
+    // One character more than a key may hold, in the window (or up to the line's end): a word
+    // that long is too long.
+    has_byte(core, line, begin + kKeyBuffer - 1);
+    const char* text = line.text + (begin - line.base);
+    std::size_t limit = std::min(line.base + line.size - begin, kKeyBuffer);
+    if (!commaPassed) {
+        // The first comma after a key that no comma preceded ends it.
+        const void* comma = std::memchr(text, ',', limit);
+        if (comma != nullptr)
+            limit = static_cast<std::size_t>(static_cast<const char*>(comma) - text);
+    }
+    const std::size_t length = word_end(text, 0, limit);
     if (length >= kKeyBuffer) {
         char message[96];
         std::snprintf(message, sizeof message, "Key longer than 255 characters at line %llu.",
                       static_cast<unsigned long long>(core.lines) + 1);
         core.files.fail(kIdKeyTooLong, message);
     }
-    // Whole pieces, within the key buffer and the line's padding.
+    // Whole pieces, within the key buffer and the padding after the bytes read.
     for (std::size_t i = 0; i < length; i += kCopyPiece)
-        std::memcpy(core.key + i, text + begin + i, kCopyPiece);
+        std::memcpy(core.key + i, text + i, kCopyPiece);
     core.keyLength = length;
     return true;
 }

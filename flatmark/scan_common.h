@@ -73,95 +73,106 @@ inline bool next_line(ScanCore& core, Line& line) {
 // Moves the input to a position within what was read; raises on a failed seek.
 void seek_input(ScanCore& core, std::uint64_t position);
 
+// Offsets into a line. A long line arrives as a window (see Line), so the rules ask for each
+// byte through has_byte, which moves the window on when needed, and read it with byte_at.
+// Rules look forward from where they start; they start again only at the line's start (over
+// its leading spaces) or within a key's length of a byte already asked for.
+bool extend_line(ScanCore& core, Line& line, std::size_t i);
+inline bool has_byte(ScanCore& core, Line& line, std::size_t i) {
+    return i - line.base < line.size || extend_line(core, line, i);
+}
+// The byte at offset i, which has_byte found; before the window only leading spaces lie.
+inline char byte_at(const Line& line, std::size_t i) {
+    return i >= line.base ? line.text[i - line.base] : ' ';
+}
+// The position right after the line, reading on to a long line's end when needed (the line's
+// bytes are gone then).
+void finish_line(ScanCore& core, Line& line);
+inline std::uint64_t line_after(ScanCore& core, Line& line) {
+    if (line.open)
+        finish_line(core, line);
+    return line.after;
+}
+
 // These line rules run once a line or more, so they are inline.
 
-// Index of the first character at or after from that is not a space (0x20).
-inline std::size_t skip_blanks(const Line& line, std::size_t from) {
-    while (from < line.size && line.text[from] == ' ')
+// Offset of the first character at or after from that is not a space (0x20).
+inline std::size_t skip_blanks(ScanCore& core, Line& line, std::size_t from) {
+    while (has_byte(core, line, from) && byte_at(line, from) == ' ')
         ++from;
     return from;
 }
 // True when, after the blanks, the first character is a carriage return or a line feed.
-inline bool is_blank_line(const Line& line) {
-    const std::size_t i = skip_blanks(line, 0);
-    return i < line.size && (line.text[i] == '\r' || line.text[i] == '\n');
+inline bool is_blank_line(ScanCore& core, Line& line) {
+    const std::size_t i = skip_blanks(core, line, 0);
+    return has_byte(core, line, i) && (byte_at(line, i) == '\r' || byte_at(line, i) == '\n');
 }
 // Where the comparison with prefix p stopped when the line (after its blanks) begins with p:
 // past p, or at a line feed met before all of p was compared. kNoMatch when it does not.
-inline std::size_t prefix_end(const Line& line, const std::string& prefix) {
-    std::size_t i = skip_blanks(line, 0);
+inline std::size_t prefix_end(ScanCore& core, Line& line, const std::string& prefix) {
+    std::size_t i = skip_blanks(core, line, 0);
     for (std::size_t k = 0; k < prefix.size(); ++k, ++i) {
-        if (i >= line.size)
+        if (!has_byte(core, line, i))
             return kNoMatch; // the end of a last line without line feed is no match
-        if (line.text[i] == '\n')
+        const char c = byte_at(line, i);
+        if (c == '\n')
             return k == 0 ? kNoMatch : i;
-        if (line.text[i] != prefix[k])
+        if (c != prefix[k])
             return kNoMatch;
     }
     return i;
 }
-inline bool begins_with(const Line& line, const std::string& prefix) {
-    return prefix_end(line, prefix) != kNoMatch;
-}
-// The end of the line's content: its line feed, or the end of the text read.
-inline std::size_t content_end(const Line& line) {
-    return line.size > 0 && line.text[line.size - 1] == '\n' ? line.size - 1 : line.size;
+inline bool begins_with(ScanCore& core, Line& line, const std::string& prefix) {
+    return prefix_end(core, line, prefix) != kNoMatch;
 }
 
-// Reads the word at or after from (white space skipped) into the key buffer. blankAt, unless
-// kNoMatch, is a character read as a blank (the "," rule). False, key unchanged, when there is
-// no word; a word longer than 255 characters closes both files and raises KeyTooLong.
-bool read_key(ScanCore& core, const Line& line, std::size_t from, std::size_t blankAt = kNoMatch);
+// Reads the word at or after from (white space skipped) into the key buffer. With commaIsBlank
+// the first comma at or after from is read as a blank (the "," rule). False, key unchanged,
+// when there is no word; a word longer than 255 characters closes both files and raises
+// KeyTooLong.
+bool read_key(ScanCore& core, Line& line, std::size_t from, bool commaIsBlank = false);
 // Writes the key buffer and a line feed to the index file.
 inline void write_key(ScanCore& core) {
     core.files.append_key_line(core.key, core.keyLength);
 }
 
-// Steps 1 to 3 of the key rule for "mrtab" and "table": skips K fields separated by the field
+// The key rule for "mrtab" and "table", first part: skips K fields separated by the field
 // delimiter and returns where the key starts; a missing field raises KeyNotFound.
-inline std::size_t find_key_start(ScanCore& core, const Line& line) {
+inline std::size_t find_key_start(ScanCore& core, Line& line) {
     const char delimiter = core.settings.fieldDelimiter;
-    std::size_t i = skip_blanks(line, 0);
+    std::size_t i = skip_blanks(core, line, 0);
     for (unsigned field = 0; field < core.settings.keyFieldCount; ++field) {
         for (;; ++i) {
-            if (i >= line.size)
+            if (!has_byte(core, line, i))
                 core.files.fail(kIdKeyNotFound, kMsgKeyNotFound);
-            if (line.text[i] == delimiter)
+            const char c = byte_at(line, i);
+            if (c == delimiter)
                 break;
-            if (line.text[i] == '\n')
+            if (c == '\n')
                 core.files.fail(kIdKeyNotFound, kMsgKeyNotFound);
         }
         ++i;
         if (delimiter == ' ')
-            i = skip_blanks(line, i);
+            i = skip_blanks(core, line, i);
     }
     return i;
 }
-// Step 4: reads the key that starts at keyStart (with the "," rule) into the key buffer.
-inline bool read_data_line_key(ScanCore& core, const Line& line, std::size_t keyStart) {
-    std::size_t blankAt = kNoMatch;
-    if (core.settings.fieldDelimiter == ',') {
-        const std::size_t end = content_end(line);
-        if (keyStart < end) {
-            const void* comma = std::memchr(line.text + keyStart, ',', end - keyStart);
-            if (comma != nullptr)
-                blankAt = static_cast<std::size_t>(static_cast<const char*>(comma) - line.text);
-        }
-    }
-    return read_key(core, line, keyStart, blankAt);
+// Second part: reads the key that starts at keyStart (with the "," rule) into the key buffer.
+inline bool read_data_line_key(ScanCore& core, Line& line, std::size_t keyStart) {
+    return read_key(core, line, keyStart, core.settings.fieldDelimiter == ',');
 }
 
 // What a line of a "mrtab" or "table" file is. headerDetection is the scan's running state.
 enum class TableLineKind { Skipped, Data };
-inline TableLineKind classify_table_line(const Settings& settings, const Line& line,
-                                         bool& headerDetection) {
-    if (is_blank_line(line))
+inline TableLineKind classify_table_line(ScanCore& core, Line& line, bool& headerDetection) {
+    const Settings& settings = core.settings;
+    if (is_blank_line(core, line))
         return TableLineKind::Skipped;
     if (!settings.commentPrefix.empty())
-        return begins_with(line, settings.commentPrefix) ? TableLineKind::Skipped
-                                                         : TableLineKind::Data;
+        return begins_with(core, line, settings.commentPrefix) ? TableLineKind::Skipped
+                                                               : TableLineKind::Data;
     if (headerDetection) {
-        if (begins_with(line, settings.headerPrefix))
+        if (begins_with(core, line, settings.headerPrefix))
             return TableLineKind::Skipped;
         headerDetection = false;
     }

@@ -29,7 +29,7 @@ template <class Offset> void scan_fasta(ScanCore& core, OffsetTable<Offset>& tab
             table.add_start(lineStart);
         }
         ++core.lines;
-        lineStart = line.after;
+        lineStart = line_after(core, line);
     }
     // Lines before the first header belong to no entry; the last value is the end of input.
     table.add_start(lineStart);

@@ -13,19 +13,22 @@ template <class Offset> void scan_fastq(ScanCore& core, OffsetTable<Offset>& tab
     std::uint64_t lineStart = 0; // T
     Line line;
     while (next_line(core, line)) {
-        std::uint64_t after = line.after;
+        std::uint64_t after;
         if (line.size > 0 && line.text[0] == '@') {
             if (core.settings.writeKeys) {
                 read_key(core, line, 1);
                 write_key(core);
             }
-            // Counted even when the input ends before them.
-            for (int i = 0; i < kRecordLines; ++i)
-                next_line_unpolled(core, line);
+            // Counted even when the input ends before them; the entry then ends with the input.
+            bool whole = true;
+            for (int i = 0; i < kRecordLines && whole; ++i)
+                whole = next_line_unpolled(core, line);
             core.lines += kRecordLines;
-            after = core.reader.position();
+            after = whole ? line_after(core, line) : core.reader.position();
             count_entry(core, lineStart);
             table.add_start(lineStart);
+        } else {
+            after = line_after(core, line);
         }
         // A line that is no record header where one is due is counted and lies inside the
         // span of the entry before it.

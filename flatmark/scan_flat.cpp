@@ -3,6 +3,8 @@
 // entry is the first word after the key token (or the entry's first word without a token).
 #include "scanners.h"
 
+#include <algorithm>
+#include <cstring>
 #include <string_view>
 
 namespace flatmark {
@@ -29,28 +31,55 @@ std::uint64_t skip_header(ScanCore& core) {
         return firstContent;
     Line line;
     while (next_line_unpolled(core, line)) {
-        if (!is_blank_line(line) && !begins_with(line, prefix)) {
+        if (!is_blank_line(core, line) && !begins_with(core, line, prefix)) {
             seek_input(core, firstContent);
             break;
         }
-        firstContent = line.after;
+        firstContent = line_after(core, line);
     }
     return firstContent;
 }
 
-void look_for_key(ScanCore& core, const Line& line, KeySearch& search) {
+// Where token first occurs in the line, or kNoMatch. A long line is searched window by window;
+// each window keeps the token's length less one of the one before.
+std::size_t find_token(ScanCore& core, Line& line, const std::string& token) {
+    std::size_t from = line.base;
+    if (line.base > 0) {
+        // A match may begin among the leading spaces the window has moved past (all of
+        // [0, base)) when the token begins with spaces: the earliest such match first.
+        const std::size_t spaces = std::min(token.find_first_not_of(' '), token.size());
+        for (std::size_t j = std::min(spaces, line.base); j > 0; --j) {
+            const std::size_t rest = token.size() - j;
+            if (rest == 0 || (has_byte(core, line, line.base + rest - 1) &&
+                              std::memcmp(line.text, token.data() + j, rest) == 0))
+                return line.base - j;
+        }
+    }
+    for (;;) {
+        const std::size_t at =
+            std::string_view(line.text, line.size).find(token, from - line.base);
+        if (at != std::string_view::npos)
+            return line.base + at;
+        const std::size_t windowEnd = line.base + line.size;
+        if (!line.open || !has_byte(core, line, windowEnd))
+            return kNoMatch;
+        from = windowEnd >= token.size() ? std::max(from, windowEnd - token.size() + 1) : from;
+    }
+}
+
+void look_for_key(ScanCore& core, Line& line, KeySearch& search) {
     std::size_t anchor = 0;
     if (search == KeySearch::Token) {
         const std::string& token = core.settings.keyToken;
         if (!token.empty()) {
-            const std::size_t at = std::string_view(line.text, line.size).find(token);
-            if (at == std::string_view::npos)
+            const std::size_t at = find_token(core, line, token);
+            if (at == kNoMatch)
                 return;
             anchor = at + token.size();
         }
         search = KeySearch::Word;
     }
-    if (read_key(core, line, skip_blanks(line, anchor)))
+    if (read_key(core, line, skip_blanks(core, line, anchor)))
         search = KeySearch::Found;
 }
 
@@ -77,13 +106,14 @@ template <class Offset> void scan_flat(ScanCore& core, OffsetTable<Offset>& tabl
     KeySearch search = KeySearch::Token;
     Line line;
     while (next_line(core, line)) {
-        const std::size_t afterDelimiter = prefix_end(line, settings.entryDelimiter);
+        const std::size_t afterDelimiter = prefix_end(core, line, settings.entryDelimiter);
         if (afterDelimiter != kNoMatch) {
-            const std::size_t rest = skip_blanks(line, afterDelimiter);
+            const std::size_t rest = skip_blanks(core, line, afterDelimiter);
             state = EntryState::Pending;
-            if (rest >= line.size || line.text[rest] == '\r' || line.text[rest] == '\n') {
+            if (!has_byte(core, line, rest) || byte_at(line, rest) == '\r' ||
+                byte_at(line, rest) == '\n') {
                 ++core.lines;
-                next = line.after;
+                next = line_after(core, line);
             } else {
                 // The text after the delimiter is read next as a line of its own (and counted
                 // then); the delimiter part is not counted.
@@ -103,7 +133,7 @@ template <class Offset> void scan_flat(ScanCore& core, OffsetTable<Offset>& tabl
         if (settings.writeKeys && search != KeySearch::Found)
             look_for_key(core, line, search);
         ++core.lines;
-        end = next = line.after;
+        end = next = line_after(core, line);
     }
     if (core.entries > 0) {
         close_entry(core, table, start, end, search);

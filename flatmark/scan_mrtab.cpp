@@ -9,16 +9,19 @@ namespace {
 
 // True when the data line's key is empty or equals the current key, so that the line extends
 // the current run instead of starting a new one.
-bool continues_run(const ScanCore& core, const Line& line, std::size_t keyStart) {
+bool continues_run(ScanCore& core, Line& line, std::size_t keyStart) {
     const char delimiter = core.settings.fieldDelimiter;
     auto ends_key = [&](char c) { return c == delimiter || c == ' ' || c == '\r' || c == '\n'; };
-    if (keyStart >= line.size || ends_key(line.text[keyStart]))
-        return true;
-    std::size_t end = keyStart;
-    while (end < line.size && !ends_key(line.text[end]))
-        ++end;
-    const std::size_t length = end - keyStart;
-    return length == core.keyLength && std::memcmp(line.text + keyStart, core.key, length) == 0;
+    std::size_t length = 0;
+    for (;; ++length) {
+        const std::size_t at = keyStart + length;
+        if (!has_byte(core, line, at) || ends_key(byte_at(line, at)))
+            break;
+        if (length == core.keyLength)
+            return false; // longer than the current key
+    }
+    return length == 0 || (length == core.keyLength &&
+                           std::memcmp(line.text + (keyStart - line.base), core.key, length) == 0);
 }
 
 } // namespace
@@ -30,11 +33,11 @@ template <class Offset> void scan_mrtab(ScanCore& core, OffsetTable<Offset>& tab
     std::uint64_t end = 0;   // E: after its last data line
     Line line;
     while (next_line(core, line)) {
-        if (classify_table_line(settings, line, headerDetection) == TableLineKind::Data) {
+        if (classify_table_line(core, line, headerDetection) == TableLineKind::Data) {
             // A missing field is an error whether or not keys are written: runs split by key.
             const std::size_t keyStart = find_key_start(core, line);
             if (continues_run(core, line, keyStart)) {
-                end = line.after;
+                end = line_after(core, line);
             } else {
                 if (core.entries > 0) {
                     table.add_start(start);
@@ -45,7 +48,7 @@ template <class Offset> void scan_mrtab(ScanCore& core, OffsetTable<Offset>& tab
                     write_key(core);
                 count_entry(core, line.start);
                 start = line.start;
-                end = line.after;
+                end = line_after(core, line);
             }
         }
         ++core.lines;

@@ -10,7 +10,7 @@ template <class Offset> void scan_table(ScanCore& core, OffsetTable<Offset>& tab
     std::uint64_t end = 0;   // E: the position after it
     Line line;
     while (next_line(core, line)) {
-        if (classify_table_line(settings, line, headerDetection) == TableLineKind::Data) {
+        if (classify_table_line(core, line, headerDetection) == TableLineKind::Data) {
             // Without keys no field is looked for: a short line is an entry like any other.
             if (settings.writeKeys) {
                 read_data_line_key(core, line, find_key_start(core, line));
@@ -22,7 +22,7 @@ template <class Offset> void scan_table(ScanCore& core, OffsetTable<Offset>& tab
             }
             count_entry(core, line.start);
             start = line.start;
-            end = line.after;
+            end = line_after(core, line);
         }
         ++core.lines;
     }

@@ -1,7 +1,7 @@
-// Files larger than the reader's block, with lines of every length from empty to several
-// pieces, so that line ends, pieces and headers fall at every kind of place relative to a
-// block's end: the index agrees with a plain model of the line rules, and the polls with the
-// lines read.
+// Files larger than the reader's block, with lines of every length from empty to more than two
+// blocks, so that line ends and headers fall at every kind of place relative to a block's end
+// and lines longer than a block cross several: the index agrees with a plain model of the line
+// rules, and the polls with the lines read.
 #include "indexkit.h"
 
 #include <random>
@@ -11,23 +11,23 @@ using testkit::TempDir;
 
 namespace {
 
-constexpr std::size_t kPiece = 65534;
+// The reader's block: a line longer than this is read through a moving window.
+constexpr std::size_t kBlock = std::size_t{1} << 18;
 
 struct Piece {
     std::uint64_t start;
-    std::string text; // line feed included when the piece has one
+    std::string text; // line feed included when the line has one
 };
 
-// The pieces of a text, as the line rule reads them.
+// The lines of a text.
 std::vector<Piece> pieces_of(const std::string& text) {
     std::vector<Piece> out;
     std::size_t at = 0;
     while (at < text.size()) {
         const std::size_t feed = text.find('\n', at);
         const std::size_t lineEnd = feed == std::string::npos ? text.size() : feed + 1;
-        const std::size_t size = std::min(lineEnd - at, kPiece);
-        out.push_back({at, text.substr(at, size)});
-        at += size;
+        out.push_back({at, text.substr(at, lineEnd - at)});
+        at = lineEnd;
     }
     return out;
 }
@@ -94,8 +94,9 @@ Model fastq_model(const std::string& text) {
     return m;
 }
 
-// Lines of random lengths: mostly short, some a few bytes around a piece or two, headers
-// marked with mark (with or without a word), some pieces beginning with the mark.
+// Lines of random lengths: mostly short, some around the old 65,534-character piece, the block
+// or two blocks (with the mark inside them, which begins no entry), headers marked with mark
+// (with or without a word, some longer than a block).
 std::string seeded_text(unsigned seed, char mark, std::size_t size) {
     std::mt19937 rng(seed);
     std::string text;
@@ -108,12 +109,15 @@ std::string seeded_text(unsigned seed, char mark, std::size_t size) {
                 text += (rng() % 2 ? "" : " ") + std::string("id") + std::to_string(header++);
             text += rng() % 3 == 0 ? " some text\n" : "\n";
         } else if (kind < 152) {
-            // Around one or two pieces; sometimes the next piece begins with the mark.
-            const std::size_t length = kPiece * (1 + rng() % 2) - 2 + rng() % 5;
+            const std::size_t sizes[] = {65534, kBlock, 2 * kBlock};
+            const std::size_t length = sizes[rng() % 3] - 2 + rng() % 5;
             std::string line(length, 'N');
-            if (rng() % 2 && length > kPiece + 4)
-                line.replace(kPiece, 4, std::string(1, mark) + "pc "); // a header piece
+            if (rng() % 2 && length > 65540)
+                line.replace(65534, 4, std::string(1, mark) + "pc "); // no header: mid-line
             text += line + "\n";
+        } else if (kind < 153) {
+            text += mark + std::string("long") + std::to_string(header++) + " " +
+                    std::string(kBlock + rng() % 1000, 'd') + "\n";
         } else if (kind < 180) {
             text += rng() % 2 ? "\n" : "\r\n";
         } else {
