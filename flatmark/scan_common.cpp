@@ -39,7 +39,7 @@ inline bool is_stop(char c) {
 
 // The first character in [at, limit) that ends a word, or limit. Looks at 16 bytes at a time
 // (a line is followed by padding): every such character is 0x20 or below.
-std::size_t word_end(const char* text, std::size_t at, std::size_t limit) {
+inline std::size_t word_end(const char* text, std::size_t at, std::size_t limit) {
 #if defined(__SSE2__)
     const __m128i space = _mm_set1_epi8(0x20);
     for (; at < limit; at += 16) {
@@ -89,8 +89,6 @@ void seek_input(ScanCore& core, std::uint64_t position) {
 }
 
 bool extend_line(ScanCore& core, Line& line, std::size_t i) {
-    if (i < line.base)
-        return true; // one of the leading spaces the window has moved past
     switch (core.reader.cover(line, i)) {
     case CoverStatus::Covered:
         return true;
@@ -107,43 +105,47 @@ void finish_line(ScanCore& core, Line& line) {
         fail_read(core);
 }
 
-bool read_key(ScanCore& core, Line& line, std::size_t from, bool commaIsBlank) {
+template <class Text> bool read_key(const Text& text, std::size_t from, bool commaIsBlank) {
+    ScanCore& core = text.core;
     std::size_t begin = from;
     bool commaPassed = !commaIsBlank;
     for (;; ++begin) {
-        if (!has_byte(core, line, begin))
+        if (!text.has(begin))
             return false;
-        const char c = byte_at(line, begin);
+        const char c = text.at(begin);
         if (c == ',' && !commaPassed)
             commaPassed = true;
         else if (!is_space(c))
             break;
     }
-    if (byte_at(line, begin) == '\0')
+    if (text.at(begin) == '\0')
         return false;
-    // One character more than a key may hold, in the window (or up to the line's end): a word
-    // that long is too long.
-    has_byte(core, line, begin + kKeyBuffer - 1);
-    const char* text = line.text + (begin - line.base);
-    std::size_t limit = std::min(line.base + line.size - begin, kKeyBuffer);
+    // One character more than a key may hold (or up to the line's end): a word that long is
+    // too long. Asking for the last of them brings them all into a long line's window.
+    text.has(begin + kKeyBuffer - 1);
+    const char* word = text.bytes_from(begin);
+    std::size_t limit = std::min(text.held_from(begin), kKeyBuffer);
     if (!commaPassed) {
         // The first comma after a key that no comma preceded ends it.
-        const void* comma = std::memchr(text, ',', limit);
+        const void* comma = std::memchr(word, ',', limit);
         if (comma != nullptr)
-            limit = static_cast<std::size_t>(static_cast<const char*>(comma) - text);
+            limit = static_cast<std::size_t>(static_cast<const char*>(comma) - word);
     }
-    const std::size_t length = word_end(text, 0, limit);
+    const std::size_t length = word_end(word, 0, limit);
     if (length >= kKeyBuffer) {
         char message[96];
         std::snprintf(message, sizeof message, "Key longer than 255 characters at line %llu.",
                       static_cast<unsigned long long>(core.lines) + 1);
         core.files.fail(kIdKeyTooLong, message);
     }
-    // Whole pieces, within the key buffer and the padding after the bytes read.
+    // Whole pieces, within the key buffer and the padding after the bytes held.
     for (std::size_t i = 0; i < length; i += kCopyPiece)
-        std::memcpy(core.key + i, text + i, kCopyPiece);
+        std::memcpy(core.key + i, word + i, kCopyPiece);
     core.keyLength = length;
     return true;
 }
+
+template bool read_key(const WholeLine&, std::size_t, bool);
+template bool read_key(const LongLine&, std::size_t, bool);
 
 } // namespace flatmark

@@ -73,48 +73,82 @@ inline bool next_line(ScanCore& core, Line& line) {
 // Moves the input to a position within what was read; raises on a failed seek.
 void seek_input(ScanCore& core, std::uint64_t position);
 
-// Offsets into a line. A long line arrives as a window (see Line), so the rules ask for each
-// byte through has_byte, which moves the window on when needed, and read it with byte_at.
-// Rules look forward from where they start; they start again only at the line's start (over
-// its leading spaces) or within a key's length of a byte already asked for.
+// Read access to the line being scanned, for the line rules below, which are written once for
+// both kinds of line. A line that fits the reader's buffer is a WholeLine: plain offsets into
+// its bytes. A long line is a LongLine: a window over its bytes (see Line) that has() moves on
+// when a rule asks for a byte past it. Rules look forward from where they start; they start
+// again only at the line's start, over its leading spaces (which skip_blanks passes over when
+// the window has moved past them), or within a key's length of a byte already asked for, so
+// no rule asks for a byte before the window. A scanner picks the kind once a line.
+struct WholeLine {
+    ScanCore& core;
+    Line& line;
+    bool has(std::size_t i) const { return i < line.size; }
+    char at(std::size_t i) const { return line.text[i]; }
+    // The bytes from offset i on that the window holds (at least kLineLookback when has(i)
+    // found them and the line goes on), followed by kLinePadding readable bytes.
+    const char* bytes_from(std::size_t i) const { return line.text + i; }
+    std::size_t held_from(std::size_t i) const { return line.size - i; }
+    std::size_t window_start() const { return 0; }
+    std::uint64_t after() const { return line.after; }
+};
+
 bool extend_line(ScanCore& core, Line& line, std::size_t i);
-inline bool has_byte(ScanCore& core, Line& line, std::size_t i) {
-    return i - line.base < line.size || extend_line(core, line, i);
-}
-// The byte at offset i, which has_byte found; before the window only leading spaces lie.
-inline char byte_at(const Line& line, std::size_t i) {
-    return i >= line.base ? line.text[i - line.base] : ' ';
-}
-// The position right after the line, reading on to a long line's end when needed (the line's
-// bytes are gone then).
 void finish_line(ScanCore& core, Line& line);
+
+struct LongLine {
+    ScanCore& core;
+    Line& line;
+    bool has(std::size_t i) const {
+        return i - line.base < line.size || (line.open && extend_line(core, line, i));
+    }
+    char at(std::size_t i) const { return line.text[i - line.base]; }
+    const char* bytes_from(std::size_t i) const { return line.text + (i - line.base); }
+    std::size_t held_from(std::size_t i) const { return line.base + line.size - i; }
+    std::size_t window_start() const { return line.base; }
+    // The position right after the line, read on to when needed (the window is gone then).
+    std::uint64_t after() const {
+        if (line.open)
+            finish_line(core, line);
+        return line.after;
+    }
+};
+
+// The position right after the line just read, whatever its kind.
 inline std::uint64_t line_after(ScanCore& core, Line& line) {
+    return LongLine{core, line}.after();
+}
+// Runs handle with the access that fits the line just read.
+template <class Handle> void with_line_access(ScanCore& core, Line& line, Handle&& handle) {
     if (line.open)
-        finish_line(core, line);
-    return line.after;
+        handle(LongLine{core, line});
+    else
+        handle(WholeLine{core, line});
 }
 
 // These line rules run once a line or more, so they are inline.
 
 // Offset of the first character at or after from that is not a space (0x20).
-inline std::size_t skip_blanks(ScanCore& core, Line& line, std::size_t from) {
-    while (has_byte(core, line, from) && byte_at(line, from) == ' ')
+template <class Text> inline std::size_t skip_blanks(const Text& text, std::size_t from) {
+    if (from < text.window_start())
+        from = text.window_start(); // every byte before the window is a leading space
+    while (text.has(from) && text.at(from) == ' ')
         ++from;
     return from;
 }
 // True when, after the blanks, the first character is a carriage return or a line feed.
-inline bool is_blank_line(ScanCore& core, Line& line) {
-    const std::size_t i = skip_blanks(core, line, 0);
-    return has_byte(core, line, i) && (byte_at(line, i) == '\r' || byte_at(line, i) == '\n');
+template <class Text> inline bool is_blank_line(const Text& text) {
+    const std::size_t i = skip_blanks(text, 0);
+    return text.has(i) && (text.at(i) == '\r' || text.at(i) == '\n');
 }
 // Where the comparison with prefix p stopped when the line (after its blanks) begins with p:
 // past p, or at a line feed met before all of p was compared. kNoMatch when it does not.
-inline std::size_t prefix_end(ScanCore& core, Line& line, const std::string& prefix) {
-    std::size_t i = skip_blanks(core, line, 0);
+template <class Text> inline std::size_t prefix_end(const Text& text, const std::string& prefix) {
+    std::size_t i = skip_blanks(text, 0);
     for (std::size_t k = 0; k < prefix.size(); ++k, ++i) {
-        if (!has_byte(core, line, i))
+        if (!text.has(i))
             return kNoMatch; // the end of a last line without line feed is no match
-        const char c = byte_at(line, i);
+        const char c = text.at(i);
         if (c == '\n')
             return k == 0 ? kNoMatch : i;
         if (c != prefix[k])
@@ -122,15 +156,19 @@ inline std::size_t prefix_end(ScanCore& core, Line& line, const std::string& pre
     }
     return i;
 }
-inline bool begins_with(ScanCore& core, Line& line, const std::string& prefix) {
-    return prefix_end(core, line, prefix) != kNoMatch;
+template <class Text> inline bool begins_with(const Text& text, const std::string& prefix) {
+    return prefix_end(text, prefix) != kNoMatch;
 }
 
 // Reads the word at or after from (white space skipped) into the key buffer. With commaIsBlank
 // the first comma at or after from is read as a blank (the "," rule). False, key unchanged,
 // when there is no word; a word longer than 255 characters closes both files and raises
-// KeyTooLong.
-bool read_key(ScanCore& core, Line& line, std::size_t from, bool commaIsBlank = false);
+// KeyTooLong. Defined for WholeLine and LongLine.
+template <class Text> bool read_key(const Text& text, std::size_t from, bool commaIsBlank = false);
+// read_key on the line just read, whatever its kind.
+inline bool read_line_key(ScanCore& core, Line& line, std::size_t from) {
+    return line.open ? read_key(LongLine{core, line}, from) : read_key(WholeLine{core, line}, from);
+}
 // Writes the key buffer and a line feed to the index file.
 inline void write_key(ScanCore& core) {
     core.files.append_key_line(core.key, core.keyLength);
@@ -138,14 +176,15 @@ inline void write_key(ScanCore& core) {
 
 // The key rule for "mrtab" and "table", first part: skips K fields separated by the field
 // delimiter and returns where the key starts; a missing field raises KeyNotFound.
-inline std::size_t find_key_start(ScanCore& core, Line& line) {
+template <class Text> inline std::size_t find_key_start(const Text& text) {
+    ScanCore& core = text.core;
     const char delimiter = core.settings.fieldDelimiter;
-    std::size_t i = skip_blanks(core, line, 0);
+    std::size_t i = skip_blanks(text, 0);
     for (unsigned field = 0; field < core.settings.keyFieldCount; ++field) {
         for (;; ++i) {
-            if (!has_byte(core, line, i))
+            if (!text.has(i))
                 core.files.fail(kIdKeyNotFound, kMsgKeyNotFound);
-            const char c = byte_at(line, i);
+            const char c = text.at(i);
             if (c == delimiter)
                 break;
             if (c == '\n')
@@ -153,26 +192,26 @@ inline std::size_t find_key_start(ScanCore& core, Line& line) {
         }
         ++i;
         if (delimiter == ' ')
-            i = skip_blanks(core, line, i);
+            i = skip_blanks(text, i);
     }
     return i;
 }
 // Second part: reads the key that starts at keyStart (with the "," rule) into the key buffer.
-inline bool read_data_line_key(ScanCore& core, Line& line, std::size_t keyStart) {
-    return read_key(core, line, keyStart, core.settings.fieldDelimiter == ',');
+template <class Text> inline bool read_data_line_key(const Text& text, std::size_t keyStart) {
+    return read_key(text, keyStart, text.core.settings.fieldDelimiter == ',');
 }
 
 // What a line of a "mrtab" or "table" file is. headerDetection is the scan's running state.
 enum class TableLineKind { Skipped, Data };
-inline TableLineKind classify_table_line(ScanCore& core, Line& line, bool& headerDetection) {
-    const Settings& settings = core.settings;
-    if (is_blank_line(core, line))
+template <class Text> inline TableLineKind classify_table_line(const Text& text, bool& headerDetection) {
+    const Settings& settings = text.core.settings;
+    if (is_blank_line(text))
         return TableLineKind::Skipped;
     if (!settings.commentPrefix.empty())
-        return begins_with(core, line, settings.commentPrefix) ? TableLineKind::Skipped
-                                                               : TableLineKind::Data;
+        return begins_with(text, settings.commentPrefix) ? TableLineKind::Skipped
+                                                         : TableLineKind::Data;
     if (headerDetection) {
-        if (begins_with(core, line, settings.headerPrefix))
+        if (begins_with(text, settings.headerPrefix))
             return TableLineKind::Skipped;
         headerDetection = false;
     }

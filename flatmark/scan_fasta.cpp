@@ -4,7 +4,7 @@
 namespace flatmark {
 
 template <class Offset> void scan_fasta(ScanCore& core, OffsetTable<Offset>& table) {
-    std::uint64_t lineStart = 0; // T
+    std::uint64_t lineStart = 0;
     Line line;
     for (;;) {
         // The sequence lines ahead, in a run: each counted and polled as the loop below would.
@@ -22,7 +22,7 @@ template <class Offset> void scan_fasta(ScanCore& core, OffsetTable<Offset>& tab
         if (line.size > 0 && line.text[0] == '>') {
             // A header without a word repeats the previous key (an empty one at first).
             if (core.settings.writeKeys) {
-                read_key(core, line, 1);
+                read_line_key(core, line, 1);
                 write_key(core);
             }
             count_entry(core, lineStart);

@@ -10,13 +10,13 @@ constexpr int kRecordLines = 3;
 }
 
 template <class Offset> void scan_fastq(ScanCore& core, OffsetTable<Offset>& table) {
-    std::uint64_t lineStart = 0; // T
+    std::uint64_t lineStart = 0;
     Line line;
     while (next_line(core, line)) {
         std::uint64_t after;
         if (line.size > 0 && line.text[0] == '@') {
             if (core.settings.writeKeys) {
-                read_key(core, line, 1);
+                read_line_key(core, line, 1);
                 write_key(core);
             }
             // Counted even when the input ends before them; the entry then ends with the input.

@@ -23,7 +23,7 @@ enum class KeySearch {
 };
 
 // Skips blank and header-prefixed lines at the top of the file, without polling or counting
-// them, and leaves the input at the first other line. Returns its position (T).
+// them, and leaves the input at the first other line. Returns its position.
 std::uint64_t skip_header(ScanCore& core) {
     const std::string& prefix = core.settings.headerPrefix;
     std::uint64_t firstContent = 0;
@@ -31,7 +31,11 @@ std::uint64_t skip_header(ScanCore& core) {
         return firstContent;
     Line line;
     while (next_line_unpolled(core, line)) {
-        if (!is_blank_line(core, line) && !begins_with(core, line, prefix)) {
+        bool content = false;
+        with_line_access(core, line, [&](const auto& text) {
+            content = !is_blank_line(text) && !begins_with(text, prefix);
+        });
+        if (content) {
             seek_input(core, firstContent);
             break;
         }
@@ -40,46 +44,53 @@ std::uint64_t skip_header(ScanCore& core) {
     return firstContent;
 }
 
-// Where token first occurs in the line, or kNoMatch. A long line is searched window by window;
-// each window keeps the token's length less one of the one before.
-std::size_t find_token(ScanCore& core, Line& line, const std::string& token) {
-    std::size_t from = line.base;
+// Where token first occurs in the line, or kNoMatch.
+std::size_t find_token(const WholeLine& text, const std::string& token) {
+    const std::size_t at = std::string_view(text.line.text, text.line.size).find(token);
+    return at == std::string_view::npos ? kNoMatch : at;
+}
+// A long line is searched window by window; each window keeps the token's length less one of
+// the window before.
+std::size_t find_token(const LongLine& text, const std::string& token) {
+    const Line& line = text.line;
     if (line.base > 0) {
         // A match may begin among the leading spaces the window has moved past (all of
         // [0, base)) when the token begins with spaces: the earliest such match first.
         const std::size_t spaces = std::min(token.find_first_not_of(' '), token.size());
         for (std::size_t j = std::min(spaces, line.base); j > 0; --j) {
             const std::size_t rest = token.size() - j;
-            if (rest == 0 || (has_byte(core, line, line.base + rest - 1) &&
+            if (rest == 0 || (text.has(line.base + rest - 1) &&
                               std::memcmp(line.text, token.data() + j, rest) == 0))
                 return line.base - j;
         }
     }
+    std::size_t from = line.base;
     for (;;) {
         const std::size_t at =
             std::string_view(line.text, line.size).find(token, from - line.base);
         if (at != std::string_view::npos)
             return line.base + at;
         const std::size_t windowEnd = line.base + line.size;
-        if (!line.open || !has_byte(core, line, windowEnd))
+        if (!text.has(windowEnd))
             return kNoMatch;
-        from = windowEnd >= token.size() ? std::max(from, windowEnd - token.size() + 1) : from;
+        if (windowEnd >= token.size())
+            from = std::max(from, windowEnd - token.size() + 1);
     }
 }
 
-void look_for_key(ScanCore& core, Line& line, KeySearch& search) {
+template <class Text> void look_for_key(const Text& text, KeySearch& search) {
     std::size_t anchor = 0;
     if (search == KeySearch::Token) {
-        const std::string& token = core.settings.keyToken;
+        const std::string& token = text.core.settings.keyToken;
         if (!token.empty()) {
-            const std::size_t at = find_token(core, line, token);
+            const std::size_t at = find_token(text, token);
             if (at == kNoMatch)
                 return;
             anchor = at + token.size();
         }
         search = KeySearch::Word;
     }
-    if (read_key(core, line, skip_blanks(core, line, anchor)))
+    if (read_key(text, skip_blanks(text, anchor)))
         search = KeySearch::Found;
 }
 
@@ -99,41 +110,42 @@ void close_entry(ScanCore& core, OffsetTable<Offset>& table, std::uint64_t start
 
 template <class Offset> void scan_flat(ScanCore& core, OffsetTable<Offset>& table) {
     const Settings& settings = core.settings;
-    std::uint64_t next = skip_header(core); // T: where the next line starts
-    std::uint64_t start = 0;                // S
-    std::uint64_t end = 0;                  // E: after the entry's last content line
+    std::uint64_t next = skip_header(core); // where the next line starts
+    std::uint64_t start = 0;                // where the current entry starts
+    std::uint64_t end = 0;                  // after the entry's last content line
     EntryState state = EntryState::Pending;
     KeySearch search = KeySearch::Token;
     Line line;
     while (next_line(core, line)) {
-        const std::size_t afterDelimiter = prefix_end(core, line, settings.entryDelimiter);
-        if (afterDelimiter != kNoMatch) {
-            const std::size_t rest = skip_blanks(core, line, afterDelimiter);
-            state = EntryState::Pending;
-            if (!has_byte(core, line, rest) || byte_at(line, rest) == '\r' ||
-                byte_at(line, rest) == '\n') {
-                ++core.lines;
-                next = line_after(core, line);
-            } else {
-                // The text after the delimiter is read next as a line of its own (and counted
-                // then); the delimiter part is not counted.
-                next = line.start + rest;
-                seek_input(core, next);
+        with_line_access(core, line, [&](const auto& text) {
+            const std::size_t afterDelimiter = prefix_end(text, settings.entryDelimiter);
+            if (afterDelimiter != kNoMatch) {
+                const std::size_t rest = skip_blanks(text, afterDelimiter);
+                state = EntryState::Pending;
+                if (!text.has(rest) || text.at(rest) == '\r' || text.at(rest) == '\n') {
+                    ++core.lines;
+                    next = text.after();
+                } else {
+                    // The text after the delimiter is read next as a line of its own (and
+                    // counted then); the delimiter part is not counted.
+                    next = line.start + rest;
+                    seek_input(core, next);
+                }
+                return;
             }
-            continue;
-        }
-        if (state == EntryState::Pending) {
-            if (core.entries > 0)
-                close_entry(core, table, start, end, search);
-            count_entry(core, next);
-            start = next;
-            search = KeySearch::Token;
-            state = EntryState::Open;
-        }
-        if (settings.writeKeys && search != KeySearch::Found)
-            look_for_key(core, line, search);
-        ++core.lines;
-        end = next = line_after(core, line);
+            if (state == EntryState::Pending) {
+                if (core.entries > 0)
+                    close_entry(core, table, start, end, search);
+                count_entry(core, next);
+                start = next;
+                search = KeySearch::Token;
+                state = EntryState::Open;
+            }
+            if (settings.writeKeys && search != KeySearch::Found)
+                look_for_key(text, search);
+            ++core.lines;
+            end = next = text.after();
+        });
     }
     if (core.entries > 0) {
         close_entry(core, table, start, end, search);

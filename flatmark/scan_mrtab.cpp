@@ -9,19 +9,20 @@ namespace {
 
 // True when the data line's key is empty or equals the current key, so that the line extends
 // the current run instead of starting a new one.
-bool continues_run(ScanCore& core, Line& line, std::size_t keyStart) {
+template <class Text> bool continues_run(const Text& text, std::size_t keyStart) {
+    const ScanCore& core = text.core;
     const char delimiter = core.settings.fieldDelimiter;
     auto ends_key = [&](char c) { return c == delimiter || c == ' ' || c == '\r' || c == '\n'; };
     std::size_t length = 0;
     for (;; ++length) {
         const std::size_t at = keyStart + length;
-        if (!has_byte(core, line, at) || ends_key(byte_at(line, at)))
+        if (!text.has(at) || ends_key(text.at(at)))
             break;
         if (length == core.keyLength)
             return false; // longer than the current key
     }
-    return length == 0 || (length == core.keyLength &&
-                           std::memcmp(line.text + (keyStart - line.base), core.key, length) == 0);
+    return length == 0 ||
+           (length == core.keyLength && std::memcmp(text.bytes_from(keyStart), core.key, length) == 0);
 }
 
 } // namespace
@@ -29,28 +30,30 @@ bool continues_run(ScanCore& core, Line& line, std::size_t keyStart) {
 template <class Offset> void scan_mrtab(ScanCore& core, OffsetTable<Offset>& table) {
     const Settings& settings = core.settings;
     bool headerDetection = !settings.headerPrefix.empty();
-    std::uint64_t start = 0; // S: where the current run began
-    std::uint64_t end = 0;   // E: after its last data line
+    std::uint64_t start = 0; // where the current run began
+    std::uint64_t end = 0;   // after its last data line
     Line line;
     while (next_line(core, line)) {
-        if (classify_table_line(core, line, headerDetection) == TableLineKind::Data) {
+        with_line_access(core, line, [&](const auto& text) {
+            if (classify_table_line(text, headerDetection) != TableLineKind::Data)
+                return;
             // A missing field is an error whether or not keys are written: runs split by key.
-            const std::size_t keyStart = find_key_start(core, line);
-            if (continues_run(core, line, keyStart)) {
-                end = line_after(core, line);
-            } else {
-                if (core.entries > 0) {
-                    table.add_start(start);
-                    table.add_end(end);
-                }
-                read_data_line_key(core, line, keyStart);
-                if (settings.writeKeys)
-                    write_key(core);
-                count_entry(core, line.start);
-                start = line.start;
-                end = line_after(core, line);
+            const std::size_t keyStart = find_key_start(text);
+            if (continues_run(text, keyStart)) {
+                end = text.after();
+                return;
             }
-        }
+            if (core.entries > 0) {
+                table.add_start(start);
+                table.add_end(end);
+            }
+            read_data_line_key(text, keyStart);
+            if (settings.writeKeys)
+                write_key(core);
+            count_entry(core, line.start);
+            start = line.start;
+            end = text.after();
+        });
         ++core.lines;
     }
     finish_table_entries(core, table, start, end);

@@ -6,14 +6,16 @@ namespace flatmark {
 template <class Offset> void scan_table(ScanCore& core, OffsetTable<Offset>& table) {
     const Settings& settings = core.settings;
     bool headerDetection = !settings.headerPrefix.empty();
-    std::uint64_t start = 0; // S: the current entry's line start
-    std::uint64_t end = 0;   // E: the position after it
+    std::uint64_t start = 0; // the current entry's line start
+    std::uint64_t end = 0;   // the position after it
     Line line;
     while (next_line(core, line)) {
-        if (classify_table_line(core, line, headerDetection) == TableLineKind::Data) {
+        with_line_access(core, line, [&](const auto& text) {
+            if (classify_table_line(text, headerDetection) != TableLineKind::Data)
+                return;
             // Without keys no field is looked for: a short line is an entry like any other.
             if (settings.writeKeys) {
-                read_data_line_key(core, line, find_key_start(core, line));
+                read_data_line_key(text, find_key_start(text));
                 write_key(core);
             }
             if (core.entries > 0) {
@@ -22,8 +24,8 @@ template <class Offset> void scan_table(ScanCore& core, OffsetTable<Offset>& tab
             }
             count_entry(core, line.start);
             start = line.start;
-            end = line_after(core, line);
-        }
+            end = text.after();
+        });
         ++core.lines;
     }
     finish_table_entries(core, table, start, end);
