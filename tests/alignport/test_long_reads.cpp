@@ -1,103 +1,36 @@
-// Long reads as an aligner writes them: a seeded simulator makes two references and reads of 1
-// to 40 kb (substitutions, insertions, deletions, reverse strands, a chimera joining both
-// references, a read that maps nowhere), minimap2 aligns them with and without --eqx, and
+// Long reads as an aligner writes them: the seeded simulator of long_reads.h makes two
+// references and reads of 1 to 40 kb, minimap2 aligns them with and without --eqx, and
 // samtools sorts and indexes the result. Every span, end, CIGAR text and containment decision
 // is then checked against pysam and samtools.
 #include "bamkit.h"
+#include "long_reads.h"
 #include "peers.h"
 #include "pysam_peer.h"
-
-#include <algorithm>
-#include <random>
 
 using namespace testkit;
 
 namespace {
 
-std::string random_bases(std::mt19937& rng, std::size_t n) {
-    static const char kBases[] = "ACGT";
-    std::string s(n, 'A');
-    for (char& c : s)
-        c = kBases[rng() % 4];
-    return s;
-}
-
-std::string reverse_complement(const std::string& s) {
-    std::string r(s.rbegin(), s.rend());
-    for (char& c : r)
-        c = c == 'A' ? 'T' : c == 'C' ? 'G' : c == 'G' ? 'C' : 'A';
-    return r;
-}
-
-// About 4% substitutions, 2% deletions and 2% insertions, as long-read errors go.
-std::string with_errors(std::mt19937& rng, const std::string& s) {
-    static const char kBases[] = "ACGT";
-    std::string out;
-    out.reserve(s.size() + s.size() / 20);
-    for (char c : s) {
-        const unsigned roll = rng() % 100;
-        if (roll < 4)
-            out.push_back(kBases[(std::string("ACGT").find(c) + 1 + rng() % 3) % 4]);
-        else if (roll < 6)
-            continue;
-        else if (roll < 8)
-            out += std::string(1, kBases[rng() % 4]) + c;
-        else
-            out.push_back(c);
-    }
-    return out;
-}
-
-struct Corpus {
-    std::string referenceFasta;
-    std::string readsFastq;
-};
-
-Corpus simulate(unsigned seed) {
-    std::mt19937 rng(seed);
-    const std::string refs[2] = {random_bases(rng, 120000), random_bases(rng, 90000)};
-    Corpus c;
-    c.referenceFasta = ">chrA\n" + refs[0] + "\n>chrB\n" + refs[1] + "\n";
-    const std::size_t lengths[] = {1000, 2500, 5000, 8000, 12000, 20000, 30000, 40000};
-    int n = 0;
-    auto add_read = [&](const std::string& bases) {
-        const char quality = static_cast<char>('!' + 5 + n % 30);
-        c.readsFastq += "@read" + std::to_string(n) + "\n" + bases + "\n+\n" +
-                        std::string(bases.size(), quality) + "\n";
-        ++n;
-    };
-    for (int k = 0; k < 24; ++k) {
-        const std::string& ref = refs[k % 2];
-        const std::size_t length = std::min(lengths[k % 8], ref.size() - 1);
-        const std::size_t start = rng() % (ref.size() - length);
-        std::string read = with_errors(rng, ref.substr(start, length));
-        add_read(k % 3 == 1 ? reverse_complement(read) : read);
-    }
-    // A chimera joining the two references, and a read that maps nowhere.
-    add_read(with_errors(rng, refs[0].substr(5000, 6000)) + with_errors(rng, refs[1].substr(40000, 7000)));
-    add_read(random_bases(rng, 3000));
-    return c;
-}
+// References of 120 and 90 kb; reads of 1 to 40 kb, so that every query length fits the
+// 16-bit QueryLength column.
+const longreads::Shape kShape{{120000, 90000}, {1000, 2500, 5000, 8000, 12000, 20000, 30000, 40000}};
 
 class LongReads : public ::testing::TestWithParam<bool> {
 protected:
     static void SetUpTestSuite() {
-        int status = 0;
-        testkit::run_command("minimap2 --version", &status);
-        available_ = status == 0;
+        available_ = longreads::minimap2_available();
         if (!available_)
             return;
         dir_ = new TempDir();
-        const Corpus corpus = simulate(16);
+        const longreads::Corpus corpus = longreads::simulate(16, kShape);
         const std::string ref = dir_->write_text("ref.fa", corpus.referenceFasta);
         const std::string reads = dir_->write_text("reads.fq", corpus.readsFastq);
         for (const bool eqx : {false, true}) {
             const std::string stem = dir_->file(eqx ? "eqx" : "plain");
-            peers::run("minimap2 -t 1 -ax map-ont " + std::string(eqx ? "--eqx " : "") +
-                       peers::quoted(ref) + " " + peers::quoted(reads) + " 2>/dev/null > " +
-                       peers::quoted(stem + ".sam") + " && samtools sort -o " +
-                       peers::quoted(stem + ".bam") + " " + peers::quoted(stem + ".sam") +
-                       " 2>/dev/null && samtools index " + peers::quoted(stem + ".bam"));
+            ASSERT_TRUE(longreads::align(ref, reads, eqx, stem + ".sam"));
+            peers::run("samtools sort -o " + peers::quoted(stem + ".bam") + " " +
+                       peers::quoted(stem + ".sam") + " 2>/dev/null && samtools index " +
+                       peers::quoted(stem + ".bam"));
         }
     }
     static void TearDownTestSuite() {
