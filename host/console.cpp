@@ -10,6 +10,14 @@ namespace {
 bool g_capture = false;
 std::string g_console;
 
+struct Sink {
+    hxhost::ConsoleSink write = nullptr;
+    void* context = nullptr;
+    std::size_t chunk = 0;
+    std::string pending;
+};
+Sink g_sink;
+
 std::string vformat(const char* format, va_list args) {
     va_list copy;
     va_copy(copy, args);
@@ -49,6 +57,21 @@ std::string take_console() {
     return out;
 }
 
+void set_console_sink(ConsoleSink sink, void* context, std::size_t chunk) {
+    g_sink.write = sink;
+    g_sink.context = context;
+    g_sink.chunk = chunk;
+    g_sink.pending.clear();
+}
+
+void flush_console_sink() {
+    if (g_sink.write == nullptr || g_sink.pending.empty())
+        return;
+    std::string text;
+    text.swap(g_sink.pending); // the sink may print again
+    g_sink.write(g_sink.context, text.data(), text.size());
+}
+
 } // namespace hxhost
 
 extern "C" {
@@ -66,7 +89,11 @@ int hxPrintf(const char* format, ...) {
     va_start(args, format);
     const std::string text = vformat(format, args);
     va_end(args);
-    if (g_capture) {
+    if (g_sink.write != nullptr) {
+        g_sink.pending += text;
+        if (g_sink.pending.size() >= g_sink.chunk)
+            hxhost::flush_console_sink();
+    } else if (g_capture) {
         g_console += text;
     } else {
         std::fwrite(text.data(), 1, text.size(), stdout);

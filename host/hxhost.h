@@ -117,6 +117,15 @@ void install_sigint_handler();
 void capture_console(bool on);
 std::string take_console();
 
+// A console sink takes the text of hxPrintf instead of standard output or the capture buffer:
+// text is collected and handed over whenever at least chunk bytes are waiting (so a long dump
+// stays in bounded memory), and what is left when flush_console_sink() is called. The sink
+// runs inside hxPrintf, in the plug-in's frames: it must not throw. A null sink removes it
+// (without flushing).
+typedef void (*ConsoleSink)(void* context, const char* text, std::size_t size) noexcept;
+void set_console_sink(ConsoleSink sink, void* context, std::size_t chunk);
+void flush_console_sink();
+
 // Open file descriptors of this process, or -1 where the platform cannot tell.
 int open_fd_count();
 

@@ -67,8 +67,9 @@ void run(int outCount, haArray* outSlots[], int inCount, const haArray* inArgs[]
             hxb::raise("helixo:probe:chars:InvalidCodes", "chars: Codes must be uint16.");
         outSlots[0] =
             haCreateCharArray(haGetNumberOfDimensions(inArgs[1]), haGetDimensions(inArgs[1]));
-        std::memcpy(haGetData(outSlots[0]), haGetData(inArgs[1]),
-                    haGetNumberOfElements(inArgs[1]) * sizeof(haChar));
+        const std::size_t bytes = haGetNumberOfElements(inArgs[1]) * sizeof(haChar);
+        if (bytes != 0) // an empty array may have no data at all
+            std::memcpy(haGetData(outSlots[0]), haGetData(inArgs[1]), bytes);
     } else if (what == "fail_after_outputs") {
         outSlots[0] = haCreateDoubleMatrix(3, 1, haREAL);
         if (outCount > 1)

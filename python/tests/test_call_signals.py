@@ -1,0 +1,142 @@
+"""Ctrl-C during a call, for real: a child /usr/bin/python3 runs a long call and receives
+SIGINT from this process. The stop reaches the plug-in through its polls and is raised as
+helixo.Interrupted; Python's own handler is back after the call; a second Ctrl-C that the
+plug-in does not service ends the process as hxrun's does."""
+
+from __future__ import annotations
+
+import os
+import signal
+import subprocess
+import sys
+import textwrap
+import time
+
+import pytest
+
+from conftest import build_dir
+
+PYTHON = "/usr/bin/python3"
+
+
+def child_env() -> dict:
+    env = dict(os.environ)
+    package = str(build_dir() / "python")
+    env["PYTHONPATH"] = package + (os.pathsep + env["PYTHONPATH"] if env.get("PYTHONPATH") else "")
+    return env
+
+
+def start_child(script: str) -> subprocess.Popen:
+    return subprocess.Popen([PYTHON, "-c", textwrap.dedent(script)], stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, env=child_env(), text=True)
+
+
+def wait_until(condition, child, seconds=30.0):
+    deadline = time.monotonic() + seconds
+    while not condition():
+        if child.poll() is not None or time.monotonic() > deadline:
+            out, err = child.communicate(timeout=5) if child.poll() is not None else ("", "")
+            child.kill()
+            pytest.fail(f"the child did not get there: {out} {err}")
+        time.sleep(0.001)
+
+
+def test_ctrl_c_stops_a_long_flatmark_scan_and_python_gets_its_handler_back(tmp_path):
+    source = tmp_path / "long.tsv"
+    # Enough lines that the scan runs for a good part of a second even in a fast build.
+    source.write_bytes(b"".join(b"k%d\tv\n" % (k % 1000) for k in range(1000)) * 5000)
+    index = tmp_path / "long.idx"
+    child = start_child(f"""
+        import signal, sys, time
+        import helixo
+        try:
+            helixo.call("flatmark", "table", {str(source)!r}, {str(index)!r}, True, True, True,
+                        0, "", "", "", "\\t", "", nout=2)
+            print("returned")
+        except helixo.Interrupted as err:
+            print("Interrupted", err.identifier)
+        except KeyboardInterrupt as err:
+            print("KeyboardInterrupt", type(err).__name__)
+        print("handler", signal.getsignal(signal.SIGINT) is signal.default_int_handler)
+        try:
+            signal.raise_signal(signal.SIGINT)
+            time.sleep(5)
+            print("no KeyboardInterrupt")
+        except KeyboardInterrupt as err:
+            print("later", type(err).__name__)
+    """)
+    # The keys stream into the index file while the scan runs: then the call is under way.
+    wait_until(lambda: index.exists() and index.stat().st_size > 4096, child)
+    child.send_signal(signal.SIGINT)
+    out, err = child.communicate(timeout=60)
+    assert child.returncode == 0, err
+    assert out.splitlines() == ["Interrupted helixo:flatmark:IterruptedByUser", "handler True",
+                                "later KeyboardInterrupt"]
+    # Stopped during the scan: the placeholder header and the keys so far, no magic.
+    assert index.read_bytes()[:512] == bytes(512)
+
+
+def test_ctrl_c_reaches_a_polling_plugin_on_the_main_thread():
+    probe = build_dir() / "bin" / "hxprobe.so"
+    child = start_child(f"""
+        import sys, helixo
+        print("calling", flush=True)
+        try:
+            helixo.call({str(probe)!r}, "wait_for_interrupt")
+            print("returned")
+        except KeyboardInterrupt as err:
+            print(type(err).__name__, getattr(err, "identifier", None))
+    """)
+    assert child.stdout.readline() == "calling\n"
+    time.sleep(0.3)
+    child.send_signal(signal.SIGINT)
+    out, err = child.communicate(timeout=60)
+    assert child.returncode == 0, err
+    # The console text of the stopped call reaches stdout before the exception.
+    assert out.splitlines() == ["waiting", "Interrupted helixo:probe:IterruptedByUser"]
+
+
+def test_a_second_ctrl_c_ends_a_call_that_does_not_poll():
+    probe = build_dir() / "bin" / "hxprobe.so"
+    child = start_child(f"""
+        import helixo
+        print("calling", flush=True)
+        helixo.call({str(probe)!r}, "sleep_without_polling")
+        print("returned")
+    """)
+    assert child.stdout.readline() == "calling\n"
+    time.sleep(0.3)
+    child.send_signal(signal.SIGINT)
+    time.sleep(0.2)
+    assert child.poll() is None  # the first one waits for a poll that never comes
+    child.send_signal(signal.SIGINT)
+    out, _ = child.communicate(timeout=30)
+    assert child.returncode == -signal.SIGINT
+    assert "returned" not in out
+
+
+@pytest.mark.skipif(sys.platform != "linux", reason="thread signal delivery as on Linux")
+def test_calls_from_other_threads_leave_ctrl_c_to_python():
+    probe = build_dir() / "bin" / "hxprobe.so"
+    child = start_child(f"""
+        import threading, time, helixo
+        done = []
+        def work():
+            done.append(helixo.call({str(probe)!r}, "handle_loop", 3e8, nout=1)[0])
+        thread = threading.Thread(target=work)
+        thread.start()
+        try:
+            print("calling", flush=True)
+            time.sleep(10)
+            print("slept")
+        except KeyboardInterrupt as err:
+            print(type(err).__name__)
+        thread.join()
+        print(done)
+    """)
+    assert child.stdout.readline() == "calling\n"
+    time.sleep(0.1)
+    child.send_signal(signal.SIGINT)  # Python's handler: the main thread's sleep ends
+    out, err = child.communicate(timeout=60)
+    assert child.returncode == 0, err
+    assert out.splitlines() == ["KeyboardInterrupt", "[300000000.0]"]
