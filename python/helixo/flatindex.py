@@ -20,20 +20,10 @@ from typing import Any, Dict, Iterable, List, Optional, Tuple, Union
 
 import numpy as np
 
+from . import _arguments
 from . import _index_format as fmt
 
 PathArg = Union[str, "os.PathLike[str]"]
-
-
-def _path_text(param: str, value: Any) -> str:
-    if isinstance(value, str):
-        return value
-    if isinstance(value, os.PathLike):
-        text = os.fspath(value)
-        if isinstance(text, str):
-            return text
-    raise TypeError(f"FlatIndex: {param} must be a str or os.PathLike, not "
-                    f"{type(value).__name__}")
 
 
 def _entry_number(i: Any) -> int:
@@ -85,8 +75,8 @@ class FlatIndex:
     """
 
     def __init__(self, index: PathArg, source: Optional[PathArg] = None) -> None:
-        self.path = _path_text("index", index)
-        self.source = None if source is None else _path_text("source", source)
+        self.path = _arguments.path("FlatIndex", "index", index)
+        self.source = None if source is None else _arguments.path("FlatIndex", "source", source)
         self._index: Optional[_Mapping] = None
         self._source: Optional[_Mapping] = None
         self._table: Any = None
