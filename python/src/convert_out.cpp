@@ -15,33 +15,41 @@ namespace {
 
 using Owner = std::shared_ptr<haArray>;
 
-const char* dtype_name(haClassID cls, bool complex) {
+const char* real_dtype_name(haClassID cls) {
     switch (cls) {
     case haLOGICAL_CLASS:
         return "bool";
     case haDOUBLE_CLASS:
-        return complex ? "complex128" : "float64";
+        return "float64";
     case haSINGLE_CLASS:
-        return complex ? "complex64" : "float32";
+        return "float32";
     case haINT8_CLASS:
-        return complex ? "complex128" : "int8";
+        return "int8";
     case haUINT8_CLASS:
-        return complex ? "complex128" : "uint8";
+        return "uint8";
     case haINT16_CLASS:
-        return complex ? "complex128" : "int16";
+        return "int16";
     case haUINT16_CLASS:
-        return complex ? "complex128" : "uint16";
+        return "uint16";
     case haINT32_CLASS:
-        return complex ? "complex128" : "int32";
+        return "int32";
     case haUINT32_CLASS:
-        return complex ? "complex128" : "uint32";
+        return "uint32";
     case haINT64_CLASS:
-        return complex ? "complex128" : "int64";
+        return "int64";
     case haUINT64_CLASS:
-        return complex ? "complex128" : "uint64";
+        return "uint64";
     default:
         return nullptr;
     }
+}
+
+// numpy has complex floats only: complex integers come back as complex128.
+const char* dtype_name(haClassID cls, bool complex) {
+    const char* real = real_dtype_name(cls);
+    if (complex && real != nullptr && cls != haLOGICAL_CLASS)
+        return cls == haSINGLE_CLASS ? "complex64" : "complex128";
+    return real;
 }
 
 template <class T> double part_as_double(const std::uint8_t* data, std::size_t k) {
