@@ -8,7 +8,10 @@
 
 namespace {
 
-volatile std::sig_atomic_t g_pending = 0;
+// Atomic so that a poll takes the request in one step: a SIGINT arriving between a separate
+// read and clear would be lost. Lock-free, hence safe in the signal handler.
+std::atomic<int> g_pending{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 long g_interrupt_at = 0;
 long g_poll_number = 0;
 hxhost::PollCounts g_counts;
@@ -40,6 +43,9 @@ void clear_interrupt() noexcept { g_pending = 0; }
 void install_sigint_handler() {
     struct sigaction action {};
     action.sa_handler = on_sigint;
+    // Reads of pipes and slow devices resume after the signal: the stop is the next poll's
+    // business, never a read error of the plug-in.
+    action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
 }
@@ -72,9 +78,7 @@ bool IsInterruptPending() {
 bool HandlePendingInterrupt() {
     ++g_counts.handle;
     count_poll();
-    const bool was = g_pending != 0;
-    g_pending = 0;
-    return was;
+    return g_pending.exchange(0) != 0;
 }
 
 } // namespace HostInterrupt

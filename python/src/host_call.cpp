@@ -120,6 +120,8 @@ public:
             return;
         struct sigaction mine {};
         mine.sa_handler = on_sigint;
+        // Reads of pipes and slow devices resume after the signal, as under hxrun.
+        mine.sa_flags = SA_RESTART;
         sigemptyset(&mine.sa_mask);
         installed_ = sigaction(SIGINT, &mine, &saved_) == 0;
     }

@@ -10,6 +10,7 @@ import signal
 import subprocess
 import sys
 import textwrap
+import threading
 import time
 
 import pytest
@@ -41,10 +42,39 @@ def wait_until(condition, child, seconds=30.0):
         time.sleep(0.001)
 
 
+class PipeFeeder:
+    """Writes table lines into a named pipe until the reader closes it or `stop` is called,
+    so the scan reading it is still running whenever the test sends its signal."""
+
+    def __init__(self, path):
+        os.mkfifo(path)
+        self.path = path
+        self.written = 0
+        self.stopped = threading.Event()
+        self.thread = threading.Thread(target=self.feed, daemon=True)
+        self.thread.start()
+
+    def feed(self):
+        lines = b"".join(b"k%d\tv\n" % k for k in range(1000))
+        try:
+            with open(self.path, "wb", buffering=0) as pipe:
+                while not self.stopped.is_set():
+                    pipe.write(lines)
+                    self.written += len(lines)
+        except BrokenPipeError:
+            pass
+
+    def stop(self):
+        self.stopped.set()
+        if self.thread.is_alive():
+            # A reader that never came: open the other end so the feeder's open returns.
+            os.close(os.open(self.path, os.O_RDONLY | os.O_NONBLOCK))
+        self.thread.join(timeout=30)
+
+
 def test_ctrl_c_stops_a_long_flatmark_scan_and_python_gets_its_handler_back(tmp_path):
     source = tmp_path / "long.tsv"
-    # Enough lines that the scan runs for a good part of a second even in a fast build.
-    source.write_bytes(b"".join(b"k%d\tv\n" % (k % 1000) for k in range(1000)) * 5000)
+    feeder = PipeFeeder(source)
     index = tmp_path / "long.idx"
     child = start_child(f"""
         import signal, sys, time
@@ -65,10 +95,14 @@ def test_ctrl_c_stops_a_long_flatmark_scan_and_python_gets_its_handler_back(tmp_
         except KeyboardInterrupt as err:
             print("later", type(err).__name__)
     """)
-    # The keys stream into the index file while the scan runs: then the call is under way.
-    wait_until(lambda: index.exists() and index.stat().st_size > 4096, child)
-    child.send_signal(signal.SIGINT)
-    out, err = child.communicate(timeout=60)
+    try:
+        # A pipe holds 64 KiB: once several MiB went in, the scan is under way, and it cannot
+        # end before the signal because the pipe stays open until the child closes it.
+        wait_until(lambda: feeder.written > (4 << 20), child)
+        child.send_signal(signal.SIGINT)
+        out, err = child.communicate(timeout=60)
+    finally:
+        feeder.stop()
     assert child.returncode == 0, err
     assert out.splitlines() == ["Interrupted helixo:flatmark:IterruptedByUser", "handler True",
                                 "later KeyboardInterrupt"]

@@ -2,7 +2,11 @@
 // stop request at poll K, IsInterruptPending leaving it and HandlePendingInterrupt clearing it.
 #include "testkit.h"
 
+#include <atomic>
+#include <chrono>
 #include <csignal>
+#include <pthread.h>
+#include <thread>
 
 namespace {
 
@@ -79,6 +83,35 @@ TEST(Interrupts, SigintSetsThePendingRequest) {
     EXPECT_TRUE(HostInterrupt::HandlePendingInterrupt());
     EXPECT_FALSE(hxhost::interrupt_pending());
     std::signal(SIGINT, SIG_DFL);
+}
+
+// A poll takes the request in one step: Ctrl-C landing at any instruction of a poll is seen by
+// that poll or the next, never cleared unseen. Each signal waits for the previous to be taken.
+TEST(Interrupts, NoSigintIsLostWhileAThreadPolls) {
+    hxhost::install_sigint_handler();
+    hxhost::clear_interrupt();
+    std::atomic<long> taken{0};
+    std::atomic<bool> done{false};
+    std::thread poller([&] {
+        while (!done.load(std::memory_order_relaxed))
+            if (HostInterrupt::HandlePendingInterrupt())
+                taken.fetch_add(1);
+    });
+    constexpr long kSignals = 5000;
+    long sent = 0;
+    for (; sent < kSignals; ++sent) {
+        if (taken.load() != sent)
+            break;
+        pthread_kill(poller.native_handle(), SIGINT);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while (taken.load() == sent && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::yield();
+    }
+    done = true;
+    poller.join();
+    std::signal(SIGINT, SIG_DFL);
+    hxhost::clear_interrupt();
+    EXPECT_EQ(taken.load(), kSignals) << "signal " << sent + 1 << " was lost";
 }
 
 } // namespace
