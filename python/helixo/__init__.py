@@ -6,6 +6,8 @@
 ``helixo.HelixoError`` (identifier and message of the plug-in) and ``helixo.Interrupted``
 (the user's stop, a ``KeyboardInterrupt``). The plug-ins are loaded at the first call
 that needs them (``HELIXO_PLUGIN_PATH`` names a folder that overrides the lookup).
+``helixo.parallel`` runs calls side by side in worker processes with Dask's distributed
+scheduler; it is imported at its first use, so that ``import helixo`` does not load Dask.
 """
 
 from .errors import HelixoError, Interrupted
@@ -25,3 +27,11 @@ __all__ = [
     "live_arrays",
     "traitmark",
 ]
+
+
+def __getattr__(name: str):
+    # helixo.parallel on first use: importing Dask costs a second that most sessions never need.
+    if name == "parallel":
+        import importlib  # pylint: disable=import-outside-toplevel
+        return importlib.import_module(".parallel", __name__)
+    raise AttributeError(f"module 'helixo' has no attribute {name!r}")

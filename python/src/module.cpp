@@ -1,5 +1,6 @@
 // helixo._host: the stand-in host from Python. load() maps a plug-in once per path, call()
-// calls its entry; live_arrays() and open_fd_count() are the host's own counters.
+// calls its entry; live_arrays() and open_fd_count() are the host's own counters;
+// request_interrupt() raises the host's stop request from any thread.
 #include "host_call.h"
 
 #include <map>
@@ -45,6 +46,12 @@ PYBIND11_MODULE(_host, m) {
         },
         "The host's count of live arrays (arrays that numpy released are freed first when\n"
         "no call is running).");
+    // The stop request of a process whose plug-in call runs on a thread that SIGINT does not
+    // reach (a worker thread of a parallel run): one atomic store, safe from any thread, seen
+    // by the running call at its next poll. A call that starts later clears it first.
+    m.def("request_interrupt", &hxhost::request_interrupt,
+          "Raises the host's stop request: the running plug-in call, on whatever thread, stops\n"
+          "at its next poll. Without a running call it has no effect on the next call.");
     m.def("open_fd_count", &hxhost::open_fd_count,
           "Open file descriptors of this process, or -1 where the platform cannot tell.");
 }
