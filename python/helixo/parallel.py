@@ -12,7 +12,8 @@ this module runs those pieces side by side in worker processes, each with its ow
 
 * ``None``: a local cluster of worker processes, one per core with one thread each, started
   at the first call that needs it and reused for the life of the process (shut down at
-  exit); the scheduler allows one retry of a task whose worker died.
+  exit); the scheduler allows one retry of a task whose worker died, and hands each worker
+  one task at a time.
 * a ``distributed.Client``: its cluster.
 * a scheduler address (``"tcp://host:8786"``): a client of that scheduler, made at the first
   call and reused. Workers need ``helixo`` installed and the files at the same paths.
@@ -70,6 +71,10 @@ STOP_SECONDS = 30.0
 #: Retries of a task whose worker died, on the local cluster (the scheduler's
 #: allowed-failures: the second death of a worker under the same task reports it).
 LOCAL_ALLOWED_FAILURES = 1
+#: Tasks the local cluster's scheduler hands a worker per thread (worker-saturation): one, so
+#: that a worker's death is charged to the task it was running, not to tasks queued behind it
+#: (a plug-in call lasts far longer than the round trip that fetches the next task).
+LOCAL_WORKER_SATURATION = 1.0
 
 ClientArg = Union[None, str, distributed.Client]
 Errors = str
@@ -118,7 +123,8 @@ def local_cluster(n_workers: Optional[int] = None) -> Tuple[Any, distributed.Cli
         the caller closes both.
     """
     n = _cores() if n_workers is None else arg.count("local_cluster", "n_workers", n_workers)
-    with dask.config.set({"distributed.scheduler.allowed-failures": LOCAL_ALLOWED_FAILURES}):
+    with dask.config.set({"distributed.scheduler.allowed-failures": LOCAL_ALLOWED_FAILURES,
+                          "distributed.scheduler.worker-saturation": LOCAL_WORKER_SATURATION}):
         cluster = distributed.LocalCluster(
             n_workers=n, threads_per_worker=1, processes=True, host="127.0.0.1",
             dashboard_address=None, silence_logs=logging.ERROR)
@@ -206,18 +212,24 @@ _stopped: set = set()  # runs whose caller asked to stop
 _stops: Dict[str, List[str]] = {}  # run → identifiers of the stops its calls raised
 
 
+class _TaskStopped(HelixoError):
+    """A task's Interrupted on its way to the caller: the worker treats a KeyboardInterrupt
+    as its own end rather than the task's error, so the stop travels as a plain error and
+    the caller raises it as Interrupted again."""
+
+
 def _call(item: Any, fn: Callable[[Any], Any], run: str) -> Any:
     """One task: fn(item), unless the run was stopped before it began."""
     with _worker_lock:
         if run in _stopped:
-            raise Interrupted(INTERRUPTED, STOP_MESSAGE)
+            raise _TaskStopped(INTERRUPTED, STOP_MESSAGE)
         _active[run] = _active.get(run, 0) + 1
     try:
         return fn(item)
     except Interrupted as stop:
         with _worker_lock:
             _stops.setdefault(run, []).append(stop.identifier)
-        raise
+        raise _TaskStopped(stop.identifier, stop.message) from None
     finally:
         with _worker_lock:
             _active[run] -= 1
@@ -308,7 +320,9 @@ def _failure(future: Any, item: Any, position: int, count: int) -> BaseException
             f"the task of item {position} was cancelled on the cluster")
     else:
         error = future.exception()
-        if isinstance(error, distributed.KilledWorker):
+        if isinstance(error, _TaskStopped):
+            error = Interrupted(error.identifier, error.message)
+        elif isinstance(error, distributed.KilledWorker):
             lost = HelixoError(
                 WORKER_LOST,
                 f"The worker process running item {position} of {count} died (killed, or out "
@@ -453,7 +467,9 @@ def starts(bam: arg.PathArg, bai: arg.PathArg, refs: Optional[Sequence[Union[int
         if isinstance(refs, (str, bytes)) or not isinstance(refs, (list, tuple)):
             raise TypeError(f"{f}: refs must be a list or tuple of int and str, "
                             f"not {type(refs).__name__}")
-        keys = [arg.reference(f, "refs", ref) for ref in refs]
+        keys = list(refs)
+        for ref in keys:
+            arg.reference(f, "refs", ref)
     outputs = _run(f, _starts_task, [(bam_name, bai_name, ref) for ref in keys], keys, client,
                    errors)
     return dict(zip(keys, outputs))
@@ -486,7 +502,9 @@ def features(bam: arg.PathArg, bai: arg.PathArg, wanted: Dict[Union[int, str], A
     bam_name, bai_name = _abspath(f, "bam", bam), _abspath(f, "bai", bai)
     if not isinstance(wanted, dict):
         raise TypeError(f"{f}: wanted must be a dict, not {type(wanted).__name__}")
-    keys = [arg.reference(f, "wanted", ref) for ref in wanted]
+    keys = list(wanted)
+    for ref in keys:
+        arg.reference(f, "wanted", ref)
     chosen = None if names is None else [names] if isinstance(names, str) else \
         arg.text_list(f, "names", names)
     payloads = [(bam_name, bai_name, ref, wanted[ref], chosen) for ref in keys]

@@ -15,6 +15,8 @@ import time
 
 import pytest
 
+import helixo
+
 from conftest import build_dir
 
 PYTHON = "/usr/bin/python3"
@@ -174,3 +176,34 @@ def test_calls_from_other_threads_leave_ctrl_c_to_python():
     out, err = child.communicate(timeout=60)
     assert child.returncode == 0, err
     assert out.splitlines() == ["KeyboardInterrupt", "[300000000.0]"]
+
+
+def test_a_stop_request_from_another_thread_reaches_a_call_on_a_worker_thread():
+    # As a parallel worker's event loop stops the task its executor thread runs: that
+    # thread's call installs no SIGINT handler, so the request is the only way in.
+    from helixo import _host
+    probe = build_dir() / "bin" / "hxprobe.so"
+    outcome = []
+
+    def work():
+        try:
+            outcome.append(helixo.call(probe, "wait_for_interrupt"))
+        except helixo.Interrupted as err:
+            outcome.append(err.identifier)
+
+    thread = threading.Thread(target=work)
+    thread.start()
+    deadline = time.monotonic() + 30
+    # A request made before the call began is cleared by it, so it is repeated until seen.
+    while thread.is_alive() and time.monotonic() < deadline:
+        _host.request_interrupt()
+        thread.join(0.05)
+    assert not thread.is_alive()
+    assert outcome == ["helixo:probe:IterruptedByUser"]
+
+
+def test_a_stop_request_while_no_call_runs_does_not_reach_the_next_call():
+    from helixo import _host
+    probe = build_dir() / "bin" / "hxprobe.so"
+    _host.request_interrupt()
+    assert helixo.call(probe, "handle_loop", 1000.0, nout=1) == (1000.0,)
