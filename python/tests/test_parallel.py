@@ -14,7 +14,6 @@ import random
 import signal
 import socket
 import subprocess
-import sys
 import textwrap
 import time
 
@@ -28,7 +27,6 @@ from helixo import parallel
 
 import bam_fixtures as bf
 import parallel_tasks
-from conftest import build_dir
 from test_call_signals import PipeFeeder, child_env, wait_until
 
 PYTHON = "/usr/bin/python3"
