@@ -1,8 +1,9 @@
 #include "record_output.h"
 
+#include "sam_format.h"
+
 #include <cstdlib>
 #include <cstring>
-#include <new>
 
 namespace alignport {
 
@@ -63,13 +64,10 @@ bool RecordOutput::write(const bam1_t* record) {
         bam_write1(bam_, record);
         return bam_->errcode == 0;
     case OutputFormat::Sam: {
-        // The library's SAM line of the record, as its SAM writer formats it.
-        char* line = bam_format1(header_, record);
-        if (line == nullptr)
-            throw std::bad_alloc();
-        const bool ok = std::fputs(line, text_) >= 0 && std::fputc('\n', text_) != EOF;
-        std::free(line);
-        return ok;
+        // The library's SAM line of the record (sam_format.h), as its SAM writer formats it.
+        const std::size_t length = format_sam_record(header_, record, samLine_);
+        samLine_[length] = '\n';
+        return std::fwrite(samLine_.data(), 1, length + 1, text_) == length + 1;
     }
     case OutputFormat::Fastq:
     case OutputFormat::Fasta:

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace alignport {
 
@@ -36,6 +37,7 @@ private:
     std::FILE* text_ = nullptr; // SAM, FASTQ, FASTA
     BGZF* bam_ = nullptr;       // BAM
     std::string line_;          // one FASTQ/FASTA record, reused
+    std::vector<char> samLine_; // one SAM line, reused
 };
 
 } // namespace alignport
