@@ -391,14 +391,15 @@ struct MallocFree {
     void operator()(char* p) const { std::free(p); }
 };
 
-std::size_t library_text(const bam_header_t* header, const bam1_t* record, std::vector<char>& out) {
+std::size_t library_text(const bam_header_t* header, const bam1_t* record, std::vector<char>& out,
+                         std::size_t at) {
     std::unique_ptr<char, MallocFree> formatted(bam_format1(header, record));
     if (!formatted)
         throw std::bad_alloc();
     const std::size_t n = std::strlen(formatted.get());
-    if (out.size() < n + 2)
-        out.resize(n + 2);
-    std::memcpy(out.data(), formatted.get(), n);
+    if (out.size() < at + n + 2)
+        out.resize(at + n + 2);
+    std::memcpy(out.data() + at, formatted.get(), n);
     return n;
 }
 
@@ -412,19 +413,20 @@ bool formats_without_library(const bam_header_t* header, const bam1_t* record) {
 }
 
 std::size_t format_sam_record(const bam_header_t* header, const bam1_t* record,
-                              std::vector<char>& out) {
+                              std::vector<char>& out, std::size_t at) {
     if (!layout_is_readable(header, record))
-        return library_text(header, record, out);
-    const std::size_t bound = bound_of(header, record) + 2;
+        return library_text(header, record, out, at);
+    const std::size_t bound = at + bound_of(header, record) + 2;
     if (out.size() < bound)
         out.resize(bound);
-    const char* end = put_record(header, record, out.data());
+    char* begin = out.data() + at;
+    const char* end = put_record(header, record, begin);
     if (end == nullptr)
-        return library_text(header, record, out);
-    std::size_t length = static_cast<std::size_t>(end - out.data());
+        return library_text(header, record, out, at);
+    std::size_t length = static_cast<std::size_t>(end - begin);
     // The library's text is read as a C text: a zero byte in a name, a quality or a field ends it.
-    if (const void* zero = std::memchr(out.data(), 0, length))
-        length = static_cast<std::size_t>(static_cast<const char*>(zero) - out.data());
+    if (const void* zero = std::memchr(begin, 0, length))
+        length = static_cast<std::size_t>(static_cast<const char*>(zero) - begin);
     return length;
 }
 
