@@ -118,6 +118,8 @@ bool RecordOutput::write_fastx(const bam1_t* record) {
 }
 
 bool RecordOutput::flush_sam_lines() {
+    if (samFilled_ == 0)
+        return true;
     const bool ok = std::fwrite(samLines_.data(), 1, samFilled_, text_) == samFilled_;
     samFilled_ = 0;
     return ok;
