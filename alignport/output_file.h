@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <cstring>
+#include <vector>
 
 namespace alignport {
 
@@ -16,15 +18,23 @@ public:
     AppendFile& operator=(const AppendFile&) = delete;
 
     bool ok() const { return file_ != nullptr; }
-    // Writes size bytes; false when the stream failed, now or at an earlier write.
+    // Writes size bytes; false when the stream failed, now or at an earlier write. Small writes
+    // wait in the file's own buffer and reach the stream in large ones.
     bool write(const char* data, std::size_t size) {
-        if (std::fwrite(data, 1, size, file_) != size)
-            failed_ = true;
+        if (size > kBatch - filled_ && !flush())
+            return false;
+        if (size >= kBatch)
+            return put(data, size);
+        if (pending_.empty())
+            pending_.resize(kBatch);
+        std::memcpy(pending_.data() + filled_, data, size);
+        filled_ += size;
         return !failed_;
     }
     // Closes the file (once; later calls do nothing). False when a write or the close failed.
     bool close() {
         if (file_ != nullptr) {
+            flush();
             if (std::fclose(file_) != 0)
                 failed_ = true;
             file_ = nullptr;
@@ -33,7 +43,22 @@ public:
     }
 
 private:
+    static constexpr std::size_t kBatch = 1 << 18;
+
+    bool put(const char* data, std::size_t size) {
+        if (std::fwrite(data, 1, size, file_) != size)
+            failed_ = true;
+        return !failed_;
+    }
+    bool flush() {
+        const std::size_t n = filled_;
+        filled_ = 0;
+        return n == 0 ? !failed_ : put(pending_.data(), n);
+    }
+
     std::FILE* file_;
+    std::vector<char> pending_;
+    std::size_t filled_ = 0;
     bool failed_ = false;
 };
 

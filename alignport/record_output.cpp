@@ -1,8 +1,9 @@
 #include "record_output.h"
 
+#include "sam_format.h"
+
 #include <cstdlib>
 #include <cstring>
-#include <new>
 
 namespace alignport {
 
@@ -10,6 +11,8 @@ namespace {
 
 constexpr const char kBaseLetters[] = "=ACMGRSVTWYHKDBN";
 constexpr std::size_t kStreamBuffer = 1 << 16;
+// SAM lines are handed to the stream in writes of about this size.
+constexpr std::size_t kSamBatch = 1 << 18;
 
 // Frees what bgzf_close leaves behind when it fails. In the installed 0.1.19 library it returns
 // early on a failed flush with the stream still open (and marks BGZF_ERR_IO), and after a failed
@@ -43,6 +46,7 @@ bool RecordOutput::open(const char* name, OutputFormat format, const bam_header_
     close();
     format_ = format;
     header_ = header;
+    samFilled_ = 0;
     if (format == OutputFormat::Bam) {
         bam_ = bam_open(name, "w");
         if (bam_ == nullptr)
@@ -63,13 +67,12 @@ bool RecordOutput::write(const bam1_t* record) {
         bam_write1(bam_, record);
         return bam_->errcode == 0;
     case OutputFormat::Sam: {
-        // The library's SAM line of the record, as its SAM writer formats it.
-        char* line = bam_format1(header_, record);
-        if (line == nullptr)
-            throw std::bad_alloc();
-        const bool ok = std::fputs(line, text_) >= 0 && std::fputc('\n', text_) != EOF;
-        std::free(line);
-        return ok;
+        // The library's SAM line of the record (sam_format.h), as its SAM writer formats it,
+        // added to the lines waiting for one large write.
+        const std::size_t length = format_sam_record(header_, record, samLines_, samFilled_);
+        samLines_[samFilled_ + length] = '\n';
+        samFilled_ += length + 1;
+        return samFilled_ < kSamBatch || flush_sam_lines();
     }
     case OutputFormat::Fastq:
     case OutputFormat::Fasta:
@@ -114,6 +117,14 @@ bool RecordOutput::write_fastx(const bam1_t* record) {
     return std::fwrite(line_.data(), 1, size, text_) == size;
 }
 
+bool RecordOutput::flush_sam_lines() {
+    if (samFilled_ == 0)
+        return true;
+    const bool ok = std::fwrite(samLines_.data(), 1, samFilled_, text_) == samFilled_;
+    samFilled_ = 0;
+    return ok;
+}
+
 bool RecordOutput::close() {
     bool ok = true;
     if (bam_ != nullptr) {
@@ -121,7 +132,8 @@ bool RecordOutput::close() {
         bam_ = nullptr;
     }
     if (text_ != nullptr) {
-        ok = std::ferror(text_) == 0;
+        ok = flush_sam_lines();
+        ok = std::ferror(text_) == 0 && ok;
         ok = std::fclose(text_) == 0 && ok;
         text_ = nullptr;
     }

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace alignport {
 
@@ -30,12 +31,15 @@ public:
 
 private:
     bool write_fastx(const bam1_t* record);
+    bool flush_sam_lines(); // hands the waiting SAM lines to the stream
 
     OutputFormat format_ = OutputFormat::Sam;
     const bam_header_t* header_ = nullptr;
     std::FILE* text_ = nullptr; // SAM, FASTQ, FASTA
     BGZF* bam_ = nullptr;       // BAM
     std::string line_;          // one FASTQ/FASTA record, reused
+    std::vector<char> samLines_; // SAM lines not yet handed to the stream, reused
+    std::size_t samFilled_ = 0;
 };
 
 } // namespace alignport

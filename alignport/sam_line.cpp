@@ -1,17 +1,12 @@
 #include "sam_line.h"
 
-#include <cstdlib>
+#include "sam_format.h"
+
 #include <cstring>
-#include <memory>
-#include <new>
 
 namespace alignport {
 
 namespace {
-
-struct MallocFree {
-    void operator()(char* p) const { std::free(p); }
-};
 
 constexpr int kMandatoryColumns = 11;
 
@@ -26,13 +21,7 @@ bool names_known_references(const bam_header_t* header, const bam1_t* record) {
 bool format_sam_line(const bam_header_t* header, const bam1_t* record, SamLine& line) {
     if (!names_known_references(header, record))
         return false;
-    std::unique_ptr<char, MallocFree> formatted(bam_format1(header, record));
-    if (!formatted)
-        throw std::bad_alloc();
-    const std::size_t n = std::strlen(formatted.get());
-    if (line.text.size() < n + 2)
-        line.text.resize(n + 2);
-    std::memcpy(line.text.data(), formatted.get(), n);
+    const std::size_t n = format_sam_record(header, record, line.text);
     line.text[n] = '\n';
     line.text[n + 1] = '\0';
     line.length = n;
@@ -40,15 +29,19 @@ bool format_sam_line(const bam_header_t* header, const bam1_t* record, SamLine& 
 }
 
 void keep_mandatory_columns(SamLine& line) {
-    int tabs = 0;
-    for (std::size_t k = 0; k < line.length; ++k) {
-        if (line.text[k] == '\t' && ++tabs == kMandatoryColumns) {
-            line.text[k] = '\n';
-            line.text[k + 1] = '\0';
-            line.length = k;
+    char* text = line.text.data();
+    const char* end = text + line.length;
+    char* tab = text;
+    for (int tabs = 0; tabs < kMandatoryColumns; ++tabs) {
+        tab = static_cast<char*>(std::memchr(tab, '\t', static_cast<std::size_t>(end - tab)));
+        if (tab == nullptr)
             return;
-        }
+        ++tab;
     }
+    --tab;
+    tab[0] = '\n';
+    tab[1] = '\0';
+    line.length = static_cast<std::size_t>(tab - text);
 }
 
 } // namespace alignport

@@ -1,5 +1,6 @@
-// SAM text lines of records, as the writers and the dumps produce them: the library's
-// formatting copied into a buffer that grows to the longest line met and is then reused.
+// SAM text lines of records, as the writers, the SAM output of conversions and the dumps produce
+// them: the text bam_format1 makes (sam_format.h), in a buffer that grows to the longest line met
+// and is then reused.
 #pragma once
 
 #include <samtools/bam.h>
@@ -20,7 +21,7 @@ struct SamLine {
 // (the library's formatting reads the names unchecked).
 bool names_known_references(const bam_header_t* header, const bam1_t* record);
 
-// Formats record with header into line (bam_format1), replacing what it held. Lines of any
+// Formats record with header into line (format_sam_record), replacing what it held. Lines of any
 // length are kept whole. False, with line untouched, for a record that names a reference the
 // header lacks (a damaged file). Throws std::bad_alloc when memory runs out.
 bool format_sam_line(const bam_header_t* header, const bam1_t* record, SamLine& line);

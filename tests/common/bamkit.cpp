@@ -1,5 +1,7 @@
 #include "bamkit.h"
 
+#include "sam_format.h"
+
 #include <samtools/bam.h>
 #include <samtools/sam.h>
 
@@ -39,7 +41,30 @@ std::string make_bam(const testkit::TempDir& dir, const std::string& name, const
     samclose(in);
     if (index)
         bam_index_build(bamPath.c_str());
+    expect_sam_text_as_library(bamPath);
     return bamPath;
+}
+
+long expect_sam_text_as_library(const std::string& bamPath) {
+    samfile_t* in = samopen(bamPath.c_str(), "rb", nullptr);
+    if (in == nullptr)
+        return -1;
+    bam1_t* b = bam_init1();
+    std::vector<char> text;
+    long records = 0;
+    while (samread(in, b) >= 0) {
+        ++records;
+        const std::size_t length = alignport::format_sam_record(in->header, b, text);
+        char* expected = bam_format1(in->header, b);
+        if (std::string(text.data(), length) != expected)
+            ADD_FAILURE() << bamPath << " record " << records << ": SAM text\n  "
+                          << std::string(text.data(), length) << "\nwhere the library gives\n  "
+                          << expected;
+        std::free(expected);
+    }
+    bam_destroy1(b);
+    samclose(in);
+    return records;
 }
 
 std::string make_header_only_bam(const testkit::TempDir& dir, const std::string& name,

@@ -18,6 +18,12 @@ std::string sam_header(const std::vector<std::pair<std::string, int>>& refs,
 std::string make_bam(const testkit::TempDir& dir, const std::string& name, const std::string& sam,
                      bool index = true);
 
+// Reads every record of the BAM at bamPath through the library and compares the plug-in's SAM
+// text of it (format_sam_record) with bam_format1's; each difference fails the test, naming the
+// file and the record number. make_bam runs it on every file it makes. Returns the number of
+// records compared (-1 when the file cannot be opened).
+long expect_sam_text_as_library(const std::string& bamPath);
+
 // A BAM holding only a header with this text and no references (the library's SAM reader
 // cannot read such a file, so the header is written directly).
 std::string make_header_only_bam(const testkit::TempDir& dir, const std::string& name,
