@@ -31,4 +31,18 @@ inline int cigar_op_code(char letter) {
     return -1;
 }
 
+// Query and reference lengths of a CIGAR, summed one operation at a time: the one rule for every
+// span, end and query length the plug-ins compute, from BAM words or from SAM text.
+struct CigarSpans {
+    std::uint64_t query = 0;     // bases of M, I, S, = and X
+    std::uint64_t reference = 0; // bases of M, D, N, = and X
+};
+
+inline void add_cigar_op(CigarSpans& spans, unsigned op, std::uint64_t length) {
+    if (cigar_op_consumes_query(op))
+        spans.query += length;
+    if (cigar_op_consumes_reference(op))
+        spans.reference += length;
+}
+
 } // namespace hxb

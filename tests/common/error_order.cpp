@@ -1,0 +1,26 @@
+#include "error_order.h"
+
+#include <algorithm>
+
+namespace testkit {
+
+void expect_errors_in_order(const std::string& plugin, const std::vector<ErrorRow>& rows,
+                            const std::vector<std::string>& order) {
+    ASSERT_FALSE(rows.empty()) << "an error table without rows checks nothing";
+    std::size_t previous = 0;
+    for (const ErrorRow& row : rows) {
+        SCOPED_TRACE("error row: " + row.label);
+        const hxhost::CallResult r = call(plugin, row.out_count, row.inputs, row.options);
+        EXPECT_HX_ERROR(r, row.identifier, row.message);
+        EXPECT_FALSE(r.foreign_exception);
+        if (order.empty())
+            continue;
+        const auto at = std::find(order.begin(), order.end(), row.identifier);
+        ASSERT_NE(at, order.end()) << row.identifier << " is not among the contract's errors";
+        const auto position = static_cast<std::size_t>(at - order.begin());
+        EXPECT_GE(position, previous) << row.identifier << " is checked before the previous row's";
+        previous = std::max(previous, position);
+    }
+}
+
+} // namespace testkit
