@@ -587,7 +587,8 @@ def _writesam_task(item: Tuple[str, str, str, str, bool, bool]) -> str:
 def sam_file_name(position: int, count: int, region: str) -> str:
     """The name ``writesambyregion`` gives the SAM file of region number ``position`` of
     ``count``: the zero-padded number and the region with every character other than
-    letters, digits, ".", "_" and "-" made "_" (``"chr1:100-200"`` → ``"03_chr1_100-200.sam"``)."""
+    letters, digits, ".", "_" and "-" made "_"
+    (``"chr1:100-200"`` → ``"03_chr1_100-200.sam"``)."""
     width = len(str(max(count - 1, 0)))
     return f"{position:0{width}d}_{re.sub(r'[^A-Za-z0-9._-]', '_', region)}.sam"
 
