@@ -129,7 +129,8 @@ def local_cluster(n_workers: Optional[int] = None) -> Tuple[Any, distributed.Cli
             n_workers=n, threads_per_worker=1, processes=True, host="127.0.0.1",
             dashboard_address=None, silence_logs=logging.ERROR)
     try:
-        client = distributed.Client(cluster, set_as_default=False)
+        # Results come straight from the worker that holds them, not relayed by the scheduler.
+        client = distributed.Client(cluster, set_as_default=False, direct_to_workers=True)
         client.register_worker_plugin(_QuietWorker(), name=_QuietWorker.name)
     except BaseException:
         cluster.close()
@@ -363,34 +364,44 @@ def _errors(func: str, errors: Any) -> str:
 
 
 def _run(func: str, fn: Callable[[Any], Any], payloads: List[Any], labels: List[Any],
-         client: ClientArg, errors: str) -> List[Any]:
+         client: ClientArg, errors: str, sizes: Optional[List[int]] = None) -> List[Any]:
     """fn(payload) for every payload on the cluster; results (or, with errors="return",
-    exceptions) in order. labels[k] is what a failure names as its item."""
+    exceptions) in order. labels[k] is what a failure names as its item. With sizes (the
+    work of each payload, in any unit), the largest are submitted first, so that a long task
+    does not start last and run alone while the other workers wait."""
     errors = _errors(func, errors)
     if not payloads:
         return []
     cluster = _client(func, client)
     run = f"helixo-{uuid.uuid4().hex}"
-    futures = cluster.map(_call, payloads, key=[f"{run}-{k}" for k in range(len(payloads))],
-                          fn=fn, run=run, pure=False)
+    order = list(range(len(payloads)))
+    if sizes is not None:
+        order.sort(key=lambda k: -sizes[k])  # stable: equal sizes keep their order
+    submitted = cluster.map(_call, [payloads[k] for k in order],
+                            key=[f"{run}-{k}" for k in order], fn=fn, run=run, pure=False)
+    futures: List[Any] = [None] * len(payloads)
+    for k, future in zip(order, submitted):
+        futures[k] = future
     position = {f.key: k for k, f in enumerate(futures)}
     failures: Dict[int, BaseException] = {}
     first: Optional[BaseException] = None
     stopped: Optional[Interrupted] = None
     progress = _Progress(cluster, futures)
+    values: Dict[int, Any] = {}
     try:
-        for future in distributed.as_completed(futures, loop=cluster.loop):
-            if future.status == "finished":
-                continue
+        # Each result travels back as soon as its task ends, while the others still run, so
+        # only the last one's transfer adds to the run's time.
+        for future, value in distributed.as_completed(futures, loop=cluster.loop,
+                                                       with_results=True, raise_errors=False):
             k = position[future.key]
+            if future.status == "finished":
+                values[k] = value
+                continue
             failures[k] = _failure(future, labels[k], k, len(payloads))
             if errors == "raise":
                 first = failures[k]
                 cluster.cancel([f for f in futures if not f.done()])
                 break
-        values = {} if first is not None else dict(zip(
-            (k for k in range(len(futures)) if k not in failures),
-            cluster.gather([f for k, f in enumerate(futures) if k not in failures])))
     except KeyboardInterrupt:
         stopped = _interrupt(cluster, run, futures)
     finally:
@@ -432,8 +443,10 @@ def _abspath(func: str, param: str, value: Any) -> str:
     return os.path.abspath(arg.path(func, param, value))
 
 
-def _header_names(bam: str) -> List[str]:
-    return list(alignport.getheader(bam, nout=2)[1])
+def _header_references(bam: str) -> Tuple[List[str], List[int]]:
+    """The names and lengths of the references of a BAM file's header."""
+    _, names, lengths = alignport.getheader(bam)
+    return list(names), [int(n) for n in lengths]
 
 
 def _starts_task(item: Tuple[str, str, Union[int, str]]) -> Any:
@@ -461,8 +474,10 @@ def starts(bam: arg.PathArg, bai: arg.PathArg, refs: Optional[Sequence[Union[int
     """
     f = "parallel.starts"
     bam_name, bai_name = _abspath(f, "bam", bam), _abspath(f, "bai", bai)
+    sizes: Optional[List[int]] = None  # named references run in the caller's order
     if refs is None:
-        keys: List[Any] = _run(f, _header_names, [bam_name], [bam], client, "raise")[0]
+        # The longest references first (a reference's length stands in for its work).
+        keys, sizes = _run(f, _header_references, [bam_name], [bam], client, "raise")[0]
     else:
         if isinstance(refs, (str, bytes)) or not isinstance(refs, (list, tuple)):
             raise TypeError(f"{f}: refs must be a list or tuple of int and str, "
@@ -471,7 +486,7 @@ def starts(bam: arg.PathArg, bai: arg.PathArg, refs: Optional[Sequence[Union[int
         for ref in keys:
             arg.reference(f, "refs", ref)
     outputs = _run(f, _starts_task, [(bam_name, bai_name, ref) for ref in keys], keys, client,
-                   errors)
+                   errors, sizes)
     return dict(zip(keys, outputs))
 
 
@@ -572,7 +587,8 @@ def _writesam_task(item: Tuple[str, str, str, str, bool, bool]) -> str:
 def sam_file_name(position: int, count: int, region: str) -> str:
     """The name ``writesambyregion`` gives the SAM file of region number ``position`` of
     ``count``: the zero-padded number and the region with every character other than
-    letters, digits, ".", "_" and "-" made "_" (``"chr1:100-200"`` → ``"03_chr1_100-200.sam"``)."""
+    letters, digits, ".", "_" and "-" made "_"
+    (``"chr1:100-200"`` → ``"03_chr1_100-200.sam"``)."""
     width = len(str(max(count - 1, 0)))
     return f"{position:0{width}d}_{re.sub(r'[^A-Za-z0-9._-]', '_', region)}.sam"
 
