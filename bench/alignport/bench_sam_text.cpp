@@ -5,7 +5,7 @@
 //   bench_sam_text [RECORDS] [WORK_DIR] [ROUNDS]   (defaults: 4000000, a fresh folder, 5)
 // The two sides of a pair run alternately, ROUNDS times each; each line gives the medians of
 // processor time (user and system, children included) and of wall time, and their ratios.
-#include "hxhost.h"
+#include "bench_kit.h"
 #include "sam_format.h"
 
 #include <samtools/bam.h>
@@ -28,41 +28,7 @@
 
 namespace {
 
-constexpr int kReferences = 4;
-constexpr int kReferenceLength = 100000000;
-constexpr int kReadLength = 100;
-
-double cpu_seconds() {
-    double total = 0;
-    for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
-        struct rusage u {};
-        ::getrusage(who, &u);
-        total += static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-                 static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) * 1e-6;
-    }
-    return total;
-}
-
-double wall_seconds() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-struct Timing {
-    double cpu;
-    double wall;
-};
-
-Timing timed(const std::function<void()>& work) {
-    const double c = cpu_seconds(), w = wall_seconds();
-    work();
-    return {cpu_seconds() - c, wall_seconds() - w};
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    const std::size_t n = v.size();
-    return n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
+using namespace benchkit;
 
 struct Pair {
     Timing service;
@@ -89,75 +55,6 @@ Pair side_by_side(int rounds, const std::function<void()>& service,
         pw.push_back(p.wall);
     }
     return {{median(sc), median(sw)}, {median(pc), median(pw)}};
-}
-
-// Coordinate-sorted SAM text, streamed: RECORDS reads of 100 bases over four references (each
-// a quarter of the placed reads), 1% unplaced.
-void write_sam(const std::string& path, long records) {
-    std::FILE* f = std::fopen(path.c_str(), "w");
-    if (f == nullptr)
-        throw std::runtime_error("cannot write " + path);
-    std::fprintf(f, "@HD\tVN:1.0\tSO:coordinate\n");
-    for (int r = 0; r < kReferences; ++r)
-        std::fprintf(f, "@SQ\tSN:chr%d\tLN:%d\n", r + 1, kReferenceLength);
-    std::mt19937 rng(17);
-    static const char kBases[] = "ACGT";
-    char seq[kReadLength + 1] = {0}, qual[kReadLength + 1] = {0};
-    const long unplaced = records / 100;
-    const long perReference = (records - unplaced) / kReferences;
-    long written = 0;
-    for (int r = 0; r < kReferences; ++r) {
-        long pos = 1;
-        const long count = r + 1 == kReferences ? records - unplaced - written : perReference;
-        for (long k = 0; k < count; ++k, ++written) {
-            pos += static_cast<long>(rng() % 40);
-            for (int j = 0; j < kReadLength; ++j) {
-                seq[j] = kBases[rng() % 4];
-                qual[j] = static_cast<char>('!' + rng() % 41);
-            }
-            std::fprintf(f, "r%d_%ld\t%d\tchr%d\t%ld\t%u\t%dM\t*\t0\t0\t%s\t%s\tNM:i:%u\tRG:Z:g1\n",
-                         r, k, (rng() & 1) ? 16 : 0, r + 1, pos, static_cast<unsigned>(rng() % 61),
-                         kReadLength, seq, qual, static_cast<unsigned>(rng() % 5));
-        }
-    }
-    for (long k = 0; k < unplaced; ++k)
-        std::fprintf(f, "u%ld\t4\t*\t0\t0\t*\t*\t0\t0\t%s\t%s\n", k, seq, qual);
-    std::fclose(f);
-}
-
-void sam_to_bam(const std::string& sam, const std::string& bam) {
-    samfile_t* in = samopen(sam.c_str(), "r", nullptr);
-    samfile_t* out = in ? samopen(bam.c_str(), "wb", in->header) : nullptr;
-    if (out == nullptr)
-        throw std::runtime_error("cannot convert " + sam);
-    bam1_t* b = bam_init1();
-    while (samread(in, b) >= 0)
-        samwrite(out, b);
-    bam_destroy1(b);
-    samclose(out);
-    samclose(in);
-    bam_index_build(bam.c_str());
-}
-
-void call_or_die(const hxhost::Plugin& plugin, const std::vector<std::string>& args,
-                 const std::vector<double>& numbers = {}, bool emptySelection = false) {
-    std::vector<hxhost::ArrayPtr> owned;
-    std::vector<const haArray*> in;
-    for (const std::string& a : args) {
-        owned.push_back(hxhost::make_text(a));
-        in.push_back(owned.back().get());
-    }
-    for (double v : numbers) {
-        owned.push_back(hxhost::make_double(v));
-        in.push_back(owned.back().get());
-    }
-    if (emptySelection) {
-        owned.push_back(hxhost::make_array(haUINT32_CLASS, {0, 0}));
-        in.push_back(owned.back().get());
-    }
-    hxhost::CallResult r = plugin.call(0, in);
-    if (!r.ok)
-        throw std::runtime_error(r.identifier + ": " + r.message);
 }
 
 void run(const std::string& command) {
@@ -261,7 +158,7 @@ int main(int argc, char** argv) {
             rounds,
             [&] {
                 std::remove(mine.c_str());
-                call_or_die(alignport, {"writesambyregion", bam, bam + ".bai", mine, "chr2"},
+                call_or_die(alignport, 0, {"writesambyregion", bam, bam + ".bai", mine, "chr2"},
                             {1, 0});
             },
             [&] { run("samtools view -o '" + theirs + "' '" + bam + "' chr2"); });
@@ -269,7 +166,7 @@ int main(int argc, char** argv) {
 
         const Pair whole = side_by_side(
             rounds,
-            [&] { call_or_die(alignport, {"bam2bam", bam, "bam", mine, "sam"}, {}, true); },
+            [&] { call_or_die(alignport, 0, {"bam2bam", bam, "bam", mine, "sam"}, {}, true); },
             [&] { run("samtools view -o '" + theirs + "' '" + bam + "'"); });
         report("bam2bam_to_sam", records, whole, "samtools_view", same_bytes(mine, theirs));
 

@@ -3,7 +3,7 @@
 //   bench_summaries [RECORDS] [WORK_DIR]     (defaults: 4000000 records, a fresh temporary folder)
 // Prints one line per service: name, records, processor seconds of the service and of the
 // baseline (best of 5 each), and their ratio.
-#include "hxhost.h"
+#include "bench_kit.h"
 
 #include <samtools/bam.h>
 #include <samtools/sam.h>
@@ -24,20 +24,7 @@
 
 namespace {
 
-constexpr int kReferences = 4;
-constexpr int kReferenceLength = 100000000;
-constexpr int kReadLength = 100;
-
-double cpu_seconds() {
-    double total = 0;
-    for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
-        struct rusage u {};
-        ::getrusage(who, &u);
-        total += static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-                 static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) * 1e-6;
-    }
-    return total;
-}
+using namespace benchkit;
 
 // Processor time (user and system, this process and its children): on a shared machine the
 // wall clock measures the neighbours as much as the work.
@@ -58,54 +45,6 @@ std::pair<double, double> best_of(const std::function<void()>& service,
         s = std::min(s, seconds(service));
     }
     return {s, b};
-}
-
-// Coordinate-sorted SAM text, streamed: RECORDS reads over four references, 1% unplaced.
-void write_sam(const std::string& path, long records) {
-    std::FILE* f = std::fopen(path.c_str(), "w");
-    if (f == nullptr)
-        throw std::runtime_error("cannot write " + path);
-    std::fprintf(f, "@HD\tVN:1.0\tSO:coordinate\n");
-    for (int r = 0; r < kReferences; ++r)
-        std::fprintf(f, "@SQ\tSN:chr%d\tLN:%d\n", r + 1, kReferenceLength);
-    std::mt19937 rng(17);
-    static const char kBases[] = "ACGT";
-    char seq[kReadLength + 1] = {0}, qual[kReadLength + 1] = {0};
-    const long unplaced = records / 100;
-    const long perReference = (records - unplaced) / kReferences;
-    long written = 0;
-    for (int r = 0; r < kReferences; ++r) {
-        long pos = 1;
-        const long count = r + 1 == kReferences ? records - unplaced - written : perReference;
-        for (long k = 0; k < count; ++k, ++written) {
-            pos += static_cast<long>(rng() % 40);
-            for (int j = 0; j < kReadLength; ++j) {
-                seq[j] = kBases[rng() % 4];
-                qual[j] = static_cast<char>('!' + rng() % 41);
-            }
-            std::fprintf(f, "r%d_%ld\t%d\tchr%d\t%ld\t%u\t%dM\t*\t0\t0\t%s\t%s\tNM:i:%u\tRG:Z:g1\n",
-                         r, k, (rng() & 1) ? 16 : 0, r + 1, pos, static_cast<unsigned>(rng() % 61),
-                         kReadLength, seq,
-                         qual, static_cast<unsigned>(rng() % 5));
-        }
-    }
-    for (long k = 0; k < unplaced; ++k)
-        std::fprintf(f, "u%ld\t4\t*\t0\t0\t*\t*\t0\t0\t%s\t%s\n", k, seq, qual);
-    std::fclose(f);
-}
-
-void sam_to_bam(const std::string& sam, const std::string& bam) {
-    samfile_t* in = samopen(sam.c_str(), "r", nullptr);
-    samfile_t* out = in ? samopen(bam.c_str(), "wb", in->header) : nullptr;
-    if (out == nullptr)
-        throw std::runtime_error("cannot convert " + sam);
-    bam1_t* b = bam_init1();
-    while (samread(in, b) >= 0)
-        samwrite(out, b);
-    bam_destroy1(b);
-    samclose(out);
-    samclose(in);
-    bam_index_build(bam.c_str());
 }
 
 void bare_read_loop(const std::string& bam) {
@@ -143,23 +82,6 @@ void bare_region_loop(const std::string& bam, const std::string& out) {
     std::fclose(f);
     bam_index_destroy(index);
     samclose(in);
-}
-
-void call_or_die(const hxhost::Plugin& plugin, int outCount, const std::vector<std::string>& args,
-                 const std::vector<double>& numbers = {}) {
-    std::vector<hxhost::ArrayPtr> owned;
-    std::vector<const haArray*> in;
-    for (const std::string& a : args) {
-        owned.push_back(hxhost::make_text(a));
-        in.push_back(owned.back().get());
-    }
-    for (double v : numbers) {
-        owned.push_back(hxhost::make_double(v));
-        in.push_back(owned.back().get());
-    }
-    hxhost::CallResult r = plugin.call(outCount, in);
-    if (!r.ok)
-        throw std::runtime_error(r.identifier + ": " + r.message);
 }
 
 std::string folder_of(const char* argv0) {
