@@ -9,6 +9,8 @@
 #include <samtools/sam.h>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -107,6 +109,34 @@ inline void sam_to_bam(const std::string& sam, const std::string& bam) {
     samclose(out);
     samclose(in);
     bam_index_build(bam.c_str());
+}
+
+// The folder of the running program (the plug-ins lie beside it).
+inline std::string folder_of(const char* argv0) {
+    std::string p(argv0);
+    const auto slash = p.rfind('/');
+    return slash == std::string::npos ? "." : p.substr(0, slash);
+}
+
+// The work folder: the given one (not empty), else a fresh temporary folder.
+inline std::string work_folder(int argc, char** argv, int position) {
+    if (argc > position && argv[position][0] != '\0')
+        return argv[position];
+    char pattern[] = "/tmp/helixo-bench.XXXXXX";
+    if (::mkdtemp(pattern) == nullptr)
+        throw std::runtime_error("mkdtemp failed");
+    return pattern;
+}
+
+// folder/bench.sam of RECORDS reads and folder/bench.bam with its BAI, made unless the BAM file
+// and its index are there already.
+inline void make_sample(const std::string& folder, long records) {
+    const std::string sam = folder + "/bench.sam", bam = folder + "/bench.bam";
+    struct stat st {};
+    if (::stat(bam.c_str(), &st) != 0 || ::stat((bam + ".bai").c_str(), &st) != 0) {
+        write_sam(sam, records);
+        sam_to_bam(sam, bam);
+    }
 }
 
 // One plug-in call with text inputs, then numbers, then (when asked) an empty uint32 selection;

@@ -12,7 +12,6 @@
 #include <samtools/sam.h>
 
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -64,12 +63,6 @@ void run(const std::string& command) {
 
 bool same_bytes(const std::string& a, const std::string& b) {
     return std::system(("cmp -s '" + a + "' '" + b + "'").c_str()) == 0;
-}
-
-std::string folder_of(const char* argv0) {
-    std::string p(argv0);
-    const auto slash = p.rfind('/');
-    return slash == std::string::npos ? "." : p.substr(0, slash);
 }
 
 void report(const char* name, long records, const Pair& t, const char* peer, bool identical) {
@@ -134,22 +127,10 @@ void formatter_alone(const std::string& bam, long limit, int rounds) {
 int main(int argc, char** argv) {
     try {
         const long records = argc > 1 ? std::atol(argv[1]) : 4000000;
-        std::string dir;
-        if (argc > 2) {
-            dir = argv[2];
-        } else {
-            char pattern[] = "/tmp/helixo-bench.XXXXXX";
-            if (::mkdtemp(pattern) == nullptr)
-                throw std::runtime_error("mkdtemp failed");
-            dir = pattern;
-        }
+        const std::string dir = work_folder(argc, argv, 2);
         const int rounds = argc > 3 ? std::atoi(argv[3]) : 5;
         const std::string sam = dir + "/bench.sam", bam = dir + "/bench.bam";
-        struct stat st {};
-        if (::stat(bam.c_str(), &st) != 0 || ::stat((bam + ".bai").c_str(), &st) != 0) {
-            write_sam(sam, records);
-            sam_to_bam(sam, bam);
-        }
+        make_sample(dir, records);
         hxhost::Plugin alignport(folder_of(argv[0]) + "/alignport.so");
         const std::string mine = dir + "/service.sam", theirs = dir + "/samtools.sam";
 

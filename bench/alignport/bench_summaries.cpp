@@ -9,7 +9,6 @@
 #include <samtools/sam.h>
 
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -84,12 +83,6 @@ void bare_region_loop(const std::string& bam, const std::string& out) {
     samclose(in);
 }
 
-std::string folder_of(const char* argv0) {
-    std::string p(argv0);
-    const auto slash = p.rfind('/');
-    return slash == std::string::npos ? "." : p.substr(0, slash);
-}
-
 void report(const char* name, long records, std::pair<double, double> t, const char* baseline) {
     std::printf("bench=%s records=%ld cpu_seconds=%.3f baseline=%s baseline_cpu_seconds=%.3f ratio=%.3f\n",
                 name, records, t.first, baseline, t.second, t.first / t.second);
@@ -101,22 +94,10 @@ void report(const char* name, long records, std::pair<double, double> t, const c
 int main(int argc, char** argv) {
     try {
         const long records = argc > 1 ? std::atol(argv[1]) : 4000000;
-        std::string dir;
-        if (argc > 2) {
-            dir = argv[2];
-        } else {
-            char pattern[] = "/tmp/helixo-bench.XXXXXX";
-            if (::mkdtemp(pattern) == nullptr)
-                throw std::runtime_error("mkdtemp failed");
-            dir = pattern;
-        }
+        const std::string dir = work_folder(argc, argv, 2);
         const std::string sam = dir + "/bench.sam", bam = dir + "/bench.bam";
         const std::string out = dir + "/region.sam", bareOut = dir + "/bare.sam";
-        struct stat st {};
-        if (::stat(bam.c_str(), &st) != 0 || ::stat((bam + ".bai").c_str(), &st) != 0) {
-            write_sam(sam, records);
-            sam_to_bam(sam, bam);
-        }
+        make_sample(dir, records);
         hxhost::Plugin alignport(folder_of(argv[0]) + "/alignport.so");
 
         report("baminfo", records,
