@@ -97,8 +97,6 @@ constexpr const char kIdentifierPrefix[] = "helixo:alignport:";
 
 } // namespace
 
-Rows<ServiceContract> services() { return rows_of(kServices); }
-
 const ServiceContract* find_service(const char* name) {
     for (const ServiceContract& service : kServices) {
         if (std::strcmp(service.name, name) == 0)

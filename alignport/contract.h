@@ -251,8 +251,6 @@ inline constexpr Error kDispatcherErrors[] = {
     Error::InputCount,     Error::InvalidServiceType, Error::UnknownServiceType,
     Error::InvalidBamName, Error::CannotOpenBam,      Error::InputCount,
     Error::InvalidBaiName, Error::IndexMissing};
-inline constexpr TextLimit kDispatcherTexts[] = {
-    {0, kServiceNameBuffer}, {1, kDispatchedNameBuffer}, {2, kDispatchedNameBuffer}};
 
 // validatereferencestring(name): the reference number the library's region parser stores for
 // the text, -1 when it names none.
@@ -407,9 +405,6 @@ struct ServiceContract {
     Rows<TextLimit> texts;
     Rows<Error> errors;
 };
-
-// The nineteen services, in ServiceId order.
-Rows<ServiceContract> services();
 
 // The service named exactly name, or nullptr.
 const ServiceContract* find_service(const char* name);
