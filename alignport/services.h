@@ -9,6 +9,7 @@
 #include <samtools/bam.h>
 #include <samtools/sam.h>
 
+#include <cstddef>
 #include <cstdint>
 
 #define ALIGNPORT_SELF_ARGS int outCount, haArray *outSlots[], int inCount, const haArray *inArgs[]
