@@ -11,6 +11,9 @@
 
 namespace alignport {
 
+// The letter of each 4-bit base code of a packed sequence, as SAM text writes it.
+constexpr char kBaseLetters[] = "=ACMGRSVTWYHKDBN";
+
 // CIGAR operation k of the record (operation code in the low 4 bits, length above).
 inline std::uint32_t cigar_word(const bam1_t* b, std::uint32_t k) {
     std::uint32_t word;
@@ -21,13 +24,12 @@ inline std::uint32_t cigar_word(const bam1_t* b, std::uint32_t k) {
 // Reference bases the alignment covers: the lengths of its M, D, N, = and X operations (0 without
 // CIGAR operations).
 inline std::int64_t reference_span(const bam1_t* b) {
-    std::int64_t span = 0;
+    hxb::CigarSpans spans;
     for (std::uint32_t k = 0; k < b->core.n_cigar; ++k) {
         const std::uint32_t word = cigar_word(b, k);
-        if (hxb::cigar_op_consumes_reference(word & BAM_CIGAR_MASK))
-            span += word >> BAM_CIGAR_SHIFT;
+        hxb::add_cigar_op(spans, word & BAM_CIGAR_MASK, word >> BAM_CIGAR_SHIFT);
     }
-    return span;
+    return static_cast<std::int64_t>(spans.reference);
 }
 
 // 1-based position of the last reference base covered: pos + span, or pos + 1 when the record

@@ -110,18 +110,17 @@ bool record_is_valid(const bam1_core_t& core, const std::uint8_t* data, std::int
         cigarEnd + (static_cast<std::int64_t>(core.l_qseq) + 1) / 2 + core.l_qseq;
     if (auxBegin > size || data[core.l_qname - 1] != 0)
         return false;
-    std::uint64_t queryLength = 0;
+    hxb::CigarSpans spans;
     for (std::int64_t at = core.l_qname; at < cigarEnd; at += 4) {
         const std::uint32_t word = load_u32(data + at);
         const std::uint32_t op = word & BAM_CIGAR_MASK;
         if (op >= hxb::kCigarOpCount)
             return false;
-        if (hxb::kCigarQueryOps >> op & 1)
-            queryLength += word >> BAM_CIGAR_SHIFT;
+        hxb::add_cigar_op(spans, op, word >> BAM_CIGAR_SHIFT);
     }
     // A mapped record's CIGAR describes every base of its sequence (when it has one).
     if (core.n_cigar > 0 && core.l_qseq > 0 && (core.flag & BAM_FUNMAP) == 0 &&
-        queryLength != static_cast<std::uint64_t>(core.l_qseq))
+        spans.query != static_cast<std::uint64_t>(core.l_qseq))
         return false;
     return aux_fields_are_valid(data, auxBegin, size);
 }

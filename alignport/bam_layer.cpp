@@ -1,5 +1,6 @@
 #include "bam_layer.h"
 
+#include "file_owner.h"
 #include "library_guard.h"
 
 #include <sys/stat.h>
@@ -17,11 +18,6 @@
 namespace alignport {
 
 namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 bool read_exact(std::FILE* f, void* buf, std::size_t n) { return std::fread(buf, 1, n, f) == n; }
 
@@ -139,7 +135,7 @@ bool chunks_are_valid(BaiReader& in, std::int32_t nChunk, const BamFacts& bam) {
 // past the file, or through a bin given twice, which the library's loader would leak).
 bool bai_is_well_formed(const std::string& path, const BamFacts& bam, bool* hasMagic) {
     *hasMagic = false;
-    FilePtr f(std::fopen(path.c_str(), "rb"));
+    hxb::FilePtr f(std::fopen(path.c_str(), "rb"));
     if (!f)
         return false;
     if (std::fseek(f.get(), 0, SEEK_END) != 0)

@@ -19,9 +19,6 @@ struct IndexDestroyer {
 struct RecordDestroyer {
     void operator()(bam1_t* record) const { bam_destroy1(record); }
 };
-struct IterDestroyer {
-    void operator()(bam_iter_t iter) const { bam_iter_destroy(iter); }
-};
 using SamFilePtr = std::unique_ptr<samfile_t, SamFileCloser>;
 using IndexPtr = std::unique_ptr<bam_index_t, IndexDestroyer>;
 using RecordPtr = std::unique_ptr<bam1_t, RecordDestroyer>;
@@ -53,6 +50,9 @@ BamFacts bam_facts(samfile_t* file, const char* name);
 // per reference, every chunk and nonzero linear entry at or after the first record and within
 // the file. An index that fails is reported as missing (null) and never handed to the library.
 IndexPtr load_index(const char* text, const BamFacts& bam);
+
+// Region end that, with begin 0, covers every position a BAI index addresses: the whole reference.
+constexpr int kWholeReferenceEnd = 1 << 29;
 
 // Results of a region walk besides "zero or more at the end of the region".
 constexpr int kWalkStopped = -1; // the callback returned a negative value

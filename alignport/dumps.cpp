@@ -1,21 +1,16 @@
 // Diagnostic dumps printed to the host: the header and the alignments of a region, and ranges
 // of records (by record number in the file) or of alignments of one reference (by number).
 #include "bam_layer.h"
+#include "contract.h"
 #include "dump_window.h"
 #include "hxutil.h"
-#include "services.h"
+#include "service_inputs.h"
 
 #include <cstdint>
 #include <vector>
 
-using namespace alignport;
-
+namespace alignport {
 namespace {
-
-constexpr std::size_t kRegionBuffer = 256;
-constexpr int kWholeReferenceEnd = 1 << 29;
-
-[[noreturn]] void corrupted() { plugin_error("CorruptedBAMFile", "BAM file is corrupted."); }
 
 // A maximal run of consecutive records with the same reference index.
 struct RecordRun {
@@ -58,12 +53,12 @@ void print_window(samfile_t* file, const bam_index_t* index, std::int32_t tid,
     const int result =
         plain_bam_fetch(file->x.bam, index, tid, begin, lastPosition + 1, &window, printinwindow);
     if (result == kWalkCorrupt || window.printer.damaged)
-        corrupted();
+        raise_error(Error::CorruptedBam);
 }
 
-void print_range_heading(const char* service, const char* referenceName, std::int64_t first,
+void print_range_heading(ServiceId service, const char* referenceName, std::int64_t first,
                          std::int64_t last, const std::vector<std::uint32_t>& positions) {
-    hxPrintf(" alignport:%s %s\n", service, referenceName);
+    hxPrintf(" alignport:%s %s\n", contract_of(service).name, referenceName);
     hxPrintf(" [%d,%d] -> [%d,%d] \n", static_cast<int>(first), static_cast<int>(last),
              static_cast<int>(static_cast<std::int32_t>(positions[static_cast<std::size_t>(first)])),
              static_cast<int>(static_cast<std::int32_t>(positions[static_cast<std::size_t>(last)])));
@@ -73,27 +68,27 @@ void print_range_heading(const char* service, const char* referenceName, std::in
 
 void dumpinfobyregionF(int outCount, haArray* /*outSlots*/[], int inCount, const haArray* inArgs[],
                        samfile_t* file, bam_index_t* index) {
-    check_counts("dumpinfobyregion", inCount, 1, outCount, 0);
-    char region[kRegionBuffer];
+    check_counts(ServiceId::DumpInfoByRegion, inCount, outCount);
+    char region[kReferenceTextBuffer];
     if (!hxb::read_text(inArgs[0], region, sizeof region))
-        plugin_error("InvalidRefName", "Invalid reference name.");
+        raise_error(Error::InvalidRefName);
     int tid = -1, begin = 0, end = 0;
     bam_parse_region(file->header, region, &tid, &begin, &end);
     if (tid < 0)
-        plugin_error("InvalidRegion", "Invalid region.");
+        raise_error(Error::InvalidRegion);
 
     hxPrintf("%s", file->header->text != nullptr ? file->header->text : "");
     hxPrintf(" dumpinfobyregion: [ref,beg,end] ->%d\t%d\t%d\n", tid, begin, end);
     DumpPrinter printer{file, SamLine{}, false};
     const int result = plain_bam_fetch(file->x.bam, index, tid, begin, end, &printer, printalignment);
     if (result == kWalkCorrupt || printer.damaged)
-        corrupted();
+        raise_error(Error::CorruptedBam);
 }
 
 void dumpinfobyindexF(int outCount, haArray* /*outSlots*/[], int inCount, const haArray* inArgs[],
                       samfile_t* file, bam_index_t* index) {
-    const char* const service = "dumpinfobyindex";
-    check_counts(service, inCount, 2, outCount, 0);
+    constexpr ServiceId service = ServiceId::DumpInfoByIndex;
+    check_counts(service, inCount, outCount);
     const std::int32_t nTargets = file->header->n_targets;
 
     std::vector<std::uint32_t> positions;
@@ -103,17 +98,17 @@ void dumpinfobyindexF(int outCount, haArray* /*outSlots*/[], int inCount, const 
     while ((got = samread(file, record.get())) >= 0) {
         const std::int32_t tid = record->core.tid;
         if (tid < -1 || tid >= nTargets)
-            corrupted();
+            raise_error(Error::CorruptedBam);
         if (runs.empty() || runs.back().tid != tid)
             runs.push_back({positions.size(), tid});
         positions.push_back(static_cast<std::uint32_t>(record->core.pos));
     }
     if (got < -1)
-        corrupted();
+        raise_error(Error::CorruptedBam);
 
     std::int64_t first = 0, last = 0;
     if (!to_range(inArgs[0], inArgs[1], positions.size(), &first, &last))
-        service_error(service, "InvalidIndices", "Invalid indices.");
+        raise_error(service, Error::InvalidIndices);
     // The run of the first record, and no start of another run up to the last one.
     std::size_t run = 0;
     for (std::size_t k = 1; k < runs.size(); ++k) {
@@ -122,12 +117,12 @@ void dumpinfobyindexF(int outCount, haArray* /*outSlots*/[], int inCount, const 
             continue;
         }
         if (runs[k].first <= static_cast<std::uint64_t>(last))
-            service_error(service, "InvalidIndices", "Indices span multiple references.");
+            raise_error(service, Error::IndicesSpanReferences);
         break;
     }
     // The run number stands for the reference index: it must be the run's own reference.
     if (runs[run].tid < 0 || static_cast<std::size_t>(runs[run].tid) != run)
-        service_error(service, "InvalidIndices", "Indices do not name a reference.");
+        raise_error(service, Error::IndicesNameNoReference);
     const auto tid = static_cast<std::int32_t>(run);
     // Records of the run before it only: a previous reference's records are not in the fetch.
     const std::int32_t skip =
@@ -139,22 +134,24 @@ void dumpinfobyindexF(int outCount, haArray* /*outSlots*/[], int inCount, const 
 
 void dumpinfoinrefbyindexF(int outCount, haArray* /*outSlots*/[], int inCount,
                            const haArray* inArgs[], samfile_t* file, bam_index_t* index) {
-    const char* const service = "dumpinfoinrefbyindex";
-    check_counts(service, inCount, 3, outCount, 0);
+    constexpr ServiceId service = ServiceId::DumpInfoInRefByIndex;
+    check_counts(service, inCount, outCount);
     const std::int32_t tid = hxb::read_int32(inArgs[0]);
     if (tid < 0 || tid >= file->header->n_targets)
-        service_error(service, "InvalidReference", "Invalid reference number.");
+        raise_error(service, Error::InvalidReference);
 
     std::vector<std::uint32_t> positions;
     if (plain_bam_fetch(file->x.bam, index, tid, 0, kWholeReferenceEnd, &positions, collectstart) ==
         kWalkCorrupt)
-        corrupted();
+        raise_error(Error::CorruptedBam);
 
     std::int64_t first = 0, last = 0;
     if (!to_range(inArgs[1], inArgs[2], positions.size(), &first, &last))
-        service_error(service, "InvalidIndices", "Invalid indices.");
+        raise_error(service, Error::InvalidIndices);
     const std::int32_t skip = same_position_before(positions, first, 0);
 
     print_range_heading(service, file->header->target_name[tid], first, last, positions);
     print_window(file, index, tid, positions, first, last, skip);
 }
+
+} // namespace alignport

@@ -19,7 +19,6 @@ const FeatureRow kFeatures[kFeatureCount] = {
     {"Header", haCELL_CLASS},     {"Quality", haCELL_CLASS},
 };
 
-const char kNucleotides[] = "=ACMGRSVTWYHKDBN"; // bam_nuc16_rev_table
 // The letter of a CIGAR operation code; '?' for the codes no operation has.
 char cigar_letter(std::uint32_t op) {
     return op < hxb::kCigarOpCount ? hxb::kCigarOpLetters[op] : '?';
@@ -67,7 +66,7 @@ haArray* sequence_row(const bam1_t* b) {
     auto* codes = static_cast<haChar*>(haGetData(row));
     const std::uint8_t* packed = bam1_seq(b);
     for (haSize i = 0; i < length; ++i)
-        codes[i] = static_cast<haChar>(kNucleotides[bam1_seqi(packed, i)]);
+        codes[i] = static_cast<haChar>(kBaseLetters[bam1_seqi(packed, i)]);
     return row;
 }
 

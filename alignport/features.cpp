@@ -1,20 +1,19 @@
 // Features of chosen alignments of one reference, picked by alignment number: one windowed
 // fetch between the first and the last wanted start, counting its way to the wanted alignments.
 #include "bam_layer.h"
+#include "contract.h"
 #include "feature_table.h"
 #include "hxutil.h"
 #include "index_window.h"
-#include "services.h"
+#include "service_inputs.h"
 #include "walk_outcome.h"
 
 #include <string>
 
-using namespace alignport;
-
+namespace alignport {
 namespace {
 
 constexpr std::uint8_t kNotRequested = 255;
-constexpr std::size_t kNameBuffer = 256;
 
 // The state a feature service hands to its fetch callback.
 struct FeatureCursor {
@@ -23,7 +22,7 @@ struct FeatureCursor {
     std::uint32_t filled = 0;         // output rows filled so far
     std::uint32_t last = 0;           // highest wanted number
     const std::uint32_t* next = nullptr; // the next wanted number
-    std::uint32_t rows = 0;           // m: no row beyond it is ever written
+    std::uint32_t rows = 0;           // wanted alignments: no row beyond it is ever written
     std::int32_t firstStart = 0;      // alignments starting before it only reach into the window
     // Single service: the feature code and its output. Multi service: every requested code has
     // its output; position[code] is the output's place among the names, kNotRequested otherwise.
@@ -59,7 +58,8 @@ FeatureCursor make_cursor(const IndexWindow& w) {
     return c;
 }
 
-// Steps shared by both callbacks after the poll: true when this alignment is the next wanted one.
+// The selection both callbacks make after the poll: true when this alignment is the next wanted
+// one.
 bool is_next_wanted(FeatureCursor& c, const bam1_t* b) {
     if (b->core.pos < c.firstStart)
         return false; // overlaps the window but starts before it
@@ -111,27 +111,21 @@ int fetchfeatures(const bam1_t* b, void* data) {
     return 0;
 }
 
-// These two messages have no blank after the service name's colon.
-[[noreturn]] void feature_name_error(const char* service, const char* name, const char* text) {
-    hxb::raise(std::string("helixo:alignport:") + service + ":" + name,
-               std::string(service) + ":" + text);
-}
-
-std::int32_t read_reference(const char* service, const haArray* input, const samfile_t* file) {
+std::int32_t read_reference(ServiceId service, const haArray* input, const samfile_t* file) {
     const std::int32_t r = hxb::read_int32(input);
     if (r < 0 || r >= file->header->n_targets)
-        service_error(service, "InvalidReference", "Invalid reference number.");
+        raise_error(service, Error::InvalidReference);
     return r;
 }
 
-void run_fetch(const char* service, samfile_t* file, bam_index_t* index, std::int32_t r,
+void run_fetch(ServiceId service, samfile_t* file, bam_index_t* index, std::int32_t r,
                const IndexWindow& w, FeatureCursor& cursor, bam_fetch_f callback) {
     const int result = zrbam_fetch(file->x.bam, index, r, w.begin, w.end, &cursor, callback);
     if (cursor.tooLong != 0)
-        service_error(service, "ValueOutOfRange",
-                      ("QueryLength of alignment " + std::to_string(cursor.tooLong) + " is " +
-                       std::to_string(cursor.tooLongValue) + ", more than 65535.")
-                          .c_str());
+        raise_error(service, Error::QueryLengthTooLong,
+                    ("QueryLength of alignment " + std::to_string(cursor.tooLong) + " is " +
+                     std::to_string(cursor.tooLongValue) + ", more than 65535.")
+                        .c_str());
     if (result < 0)
         raise_walk_failure(result);
 }
@@ -140,14 +134,14 @@ void run_fetch(const char* service, samfile_t* file, bam_index_t* index, std::in
 
 void getfeatureinrefbyindexF(int outCount, haArray* outSlots[], int inCount,
                              const haArray* inArgs[], samfile_t* file, bam_index_t* index) {
-    static const char kService[] = "getfeatureinrefbyindex";
-    check_counts(kService, inCount, 4, outCount, 1);
-    char name[kNameBuffer];
+    constexpr ServiceId kService = ServiceId::GetFeatureInRefByIndex;
+    check_counts(kService, inCount, outCount);
+    char name[kFeatureNameBuffer];
     if (!hxb::read_text(inArgs[0], name, sizeof name))
-        feature_name_error(kService, "InvalidFeatureType", "Invalid feature type.");
+        raise_error(kService, Error::InvalidFeatureType);
     const int code = find_feature(name);
     if (code < 0)
-        feature_name_error(kService, "UnknownFeatureType", "Unknown feature type.");
+        raise_error(kService, Error::UnknownFeatureType);
     const std::int32_t r = read_reference(kService, inArgs[1], file);
     const IndexWindow w = read_index_window(kService, inArgs[2], inArgs[3]);
     if (outCount != 1)
@@ -162,9 +156,9 @@ void getfeatureinrefbyindexF(int outCount, haArray* outSlots[], int inCount,
 
 void getfeaturesinrefbyindexF(int outCount, haArray* outSlots[], int inCount,
                               const haArray* inArgs[], samfile_t* file, bam_index_t* index) {
-    static const char kService[] = "getfeaturesinrefbyindex";
-    if (inCount != 4)
-        service_error(kService, "InvalidNumInputArg", "Invalid number of input arguments required.");
+    constexpr ServiceId kService = ServiceId::GetFeaturesInRefByIndex;
+    // The outputs are checked against the feature names below.
+    check_counts(kService, inCount, outCount);
     const haArray* names = inArgs[0];
     const haSize nNames = haIsCell(names) ? haGetNumberOfElements(names) : 0;
     bool cellString = haIsCell(names);
@@ -173,27 +167,25 @@ void getfeaturesinrefbyindexF(int outCount, haArray* outSlots[], int inCount,
         cellString = element != nullptr && haIsChar(element);
     }
     if (!cellString)
-        feature_name_error(kService, "InvalidFeatureType", "Features must be given in a cell string.");
+        raise_error(kService, Error::FeaturesNotCellString);
 
     std::uint8_t position[kFeatureCount];
     for (std::uint8_t& p : position)
         p = kNotRequested;
     for (haSize i = 0; i < nNames; ++i) {
-        char name[kNameBuffer];
+        char name[kFeatureNameBuffer];
         if (!hxb::read_text(haGetCell(names, i), name, sizeof name))
-            feature_name_error(kService, "InvalidFeatureType", "Invalid feature type.");
+            raise_error(kService, Error::InvalidFeatureType);
         const int code = find_feature(name);
         if (code < 0)
-            feature_name_error(kService, "UnknownFeatureType", "Unknown feature type.");
+            raise_error(kService, Error::UnknownFeatureType);
         if (position[code] != kNotRequested)
-            feature_name_error(kService, "DuplicatedFeatureType", "Duplicated feature type.");
+            raise_error(kService, Error::DuplicatedFeatureType);
         // Eleven distinct names at most get this far, so i fits the byte.
         position[code] = static_cast<std::uint8_t>(i);
     }
     if (static_cast<haSize>(outCount < 0 ? 0 : outCount) != nNames)
-        service_error(kService, "InvalidNumOutputArg",
-                      "Invalid number of output arguments required, number of outpur arguments "
-                      "must be the same as the number of elements in {feat}.");
+        raise_error(kService, Error::OutputsNotFeatures);
     const std::int32_t r = read_reference(kService, inArgs[1], file);
     const IndexWindow w = read_index_window(kService, inArgs[2], inArgs[3]);
 
@@ -207,3 +199,5 @@ void getfeaturesinrefbyindexF(int outCount, haArray* outSlots[], int inCount,
     }
     run_fetch(kService, file, index, r, w, cursor, fetchfeatures);
 }
+
+} // namespace alignport

@@ -6,9 +6,11 @@
 // gives up on an out-of-order record without freeing what it has built, so it is only ever
 // handed a file whose every record is readable and in the order it demands.
 #include "bam_layer.h"
+#include "contract.h"
+#include "file_owner.h"
 #include "hxutil.h"
 #include "library_guard.h"
-#include "services.h"
+#include "service_inputs.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -27,8 +29,7 @@ int bam_sort_core_ext(int is_by_qname, const char* fn, const char* prefix, std::
                       int is_stdout, int n_threads, int level, int full_path);
 }
 
-using namespace alignport;
-
+namespace alignport {
 namespace {
 
 constexpr std::size_t kSortMemory = 500000000;
@@ -40,15 +41,13 @@ constexpr unsigned char kEndOfFileBlock[28] = {0x1f, 0x8b, 8, 4, 0, 0, 0, 0, 0, 
 // True when the named file ends with the BGZF end-of-file block. A BAM file cut short anywhere
 // lacks it; the library would read such a file up to the cut and carry on as if it had ended.
 bool ends_with_eof_block(const char* name) {
-    std::FILE* f = std::fopen(name, "rb");
-    if (f == nullptr)
+    hxb::FilePtr f(std::fopen(name, "rb"));
+    if (!f)
         return false;
     unsigned char tail[sizeof kEndOfFileBlock];
-    const bool ok = std::fseek(f, -static_cast<long>(sizeof tail), SEEK_END) == 0 &&
-                    std::fread(tail, 1, sizeof tail, f) == sizeof tail &&
-                    std::memcmp(tail, kEndOfFileBlock, sizeof tail) == 0;
-    std::fclose(f);
-    return ok;
+    return std::fseek(f.get(), -static_cast<long>(sizeof tail), SEEK_END) == 0 &&
+           std::fread(tail, 1, sizeof tail, f.get()) == sizeof tail &&
+           std::memcmp(tail, kEndOfFileBlock, sizeof tail) == 0;
 }
 
 enum class ProbeResult { Readable, CannotOpen, Corrupted };
@@ -62,6 +61,7 @@ ProbeResult probe_bam(const char* name, BamFacts& facts) {
     facts = bam_facts(file.get(), name);
     RecordPtr record = new_record();
     const int result = guarded_samread(file.get(), record.get());
+    // Closed before the file is opened again for its end.
     file.reset();
     if (result < 0 || !ends_with_eof_block(name))
         return ProbeResult::Corrupted;
@@ -195,19 +195,20 @@ bool can_create(const std::string& name) {
 } // namespace
 
 void indexbamfileF(int outCount, haArray* /*outSlots*/[], int inCount, const haArray* inArgs[]) {
-    check_counts("indexbamfile", inCount, 2, outCount, 0);
-    char bamName[512];
-    char baiName[512];
+    constexpr ServiceId service = ServiceId::IndexBamFile;
+    check_counts(service, inCount, outCount);
+    char bamName[kFileNameBuffer];
+    char baiName[kFileNameBuffer];
     if (!hxb::read_text(inArgs[0], bamName, sizeof bamName))
-        plugin_error("InvalidFileName", "Invalid BAM file name.");
+        raise_error(Error::InvalidBamName);
     if (!hxb::read_text(inArgs[1], baiName, sizeof baiName))
-        plugin_error("InvalidFileName", "Invalid BAI file name.");
+        raise_error(Error::InvalidBaiName);
     BamFacts facts;
     switch (probe_bam(bamName, facts)) {
     case ProbeResult::CannotOpen:
-        plugin_error("CannotOpenInFile", "Could not open BAM file.");
+        raise_error(Error::CannotOpenBam);
     case ProbeResult::Corrupted:
-        plugin_error("CorruptedBAMFile", "BAM file is corrupted.");
+        raise_error(Error::CorruptedBam);
     case ProbeResult::Readable:
         break;
     }
@@ -215,14 +216,13 @@ void indexbamfileF(int outCount, haArray* /*outSlots*/[], int inCount, const haA
     // failed build leaves no new file and an existing index as it was.
     SiblingTempFile part{std::string(baiName)};
     if (!part.created())
-        plugin_error("CannotOpenIdxFile", "Could not open output index file.");
+        raise_error(Error::CannotOpenIndexOutput);
     // Every raise from here on removes the part file as it unwinds (SiblingTempFile).
     switch (scan_index_order(bamName, facts.nTargets)) {
     case ScanResult::Corrupted:
-        plugin_error("CorruptedBAMFile", "BAM file is corrupted.");
+        raise_error(Error::CorruptedBam);
     case ScanResult::OutOfOrder:
-        service_error("indexbamfile", "CannotBuildIndex",
-                      "Could not build the BAI index; is the BAM file sorted by coordinate?");
+        raise_error(service, Error::CannotBuildIndex);
     case ScanResult::InOrder:
         break;
     }
@@ -230,39 +230,38 @@ void indexbamfileF(int outCount, haArray* /*outSlots*/[], int inCount, const haA
     int result = -1;
     const unsigned long readErrors = library_read_errors();
     if (!run_guarded(build_index, &job, result) || library_read_errors() != readErrors)
-        plugin_error("CorruptedBAMFile", "BAM file is corrupted.");
+        raise_error(Error::CorruptedBam);
     // The order was checked above; a failure left here is the library's own (it could not create
     // the index file, say).
     if (result < 0)
-        service_error("indexbamfile", "CannotBuildIndex",
-                      "Could not build the BAI index; is the BAM file sorted by coordinate?");
+        raise_error(service, Error::CannotBuildIndex);
     // The library does not check its writes: read the index back before it replaces anything.
     if (!load_index(part.path().c_str(), facts) || !part.commit(baiName))
-        plugin_error("CannotWriteBAMFile", "Cannot write into output file.");
+        raise_error(Error::CannotWriteOutput);
 }
 
 void bamsortF(int outCount, haArray* /*outSlots*/[], int inCount, const haArray* inArgs[]) {
-    check_counts("bamsort", inCount, 2, outCount, 0);
-    char bamName[512];
+    check_counts(ServiceId::BamSort, inCount, outCount);
+    char bamName[kFileNameBuffer];
     if (!hxb::read_text(inArgs[0], bamName, sizeof bamName))
-        plugin_error("InvalidFileName", "Invalid BAM file name.");
+        raise_error(Error::InvalidBamName);
     BamFacts facts;
     switch (probe_bam(bamName, facts)) {
     case ProbeResult::CannotOpen:
-        plugin_error("CannotOpenInFile", "Could not open BAM file.");
+        raise_error(Error::CannotOpenBam);
     case ProbeResult::Corrupted:
-        plugin_error("CorruptedSAMFile", "BAM file is corrupted.");
+        raise_error(Error::BamCorruptedAsSam);
     case ProbeResult::Readable:
         break;
     }
-    char prefix[512];
+    char prefix[kFileNameBuffer];
     if (!hxb::read_text(inArgs[1], prefix, sizeof prefix))
-        plugin_error("InvalidPrefix", "Invalid prefix for output and temporal BAM file name.");
+        raise_error(Error::InvalidPrefix);
     // The library names its output PREFIX.bam and only finds out that it cannot create it after
     // the whole sort, without telling its caller: check before and after.
     const std::string sorted = std::string(prefix) + ".bam";
     if (!can_create(sorted))
-        plugin_error("CannotOpenOutFile", "Could not create output file.");
+        raise_error(Error::CannotCreateOutput);
     SortJob job{bamName, prefix};
     int result = -1;
     const unsigned long readErrors = library_read_errors();
@@ -270,10 +269,12 @@ void bamsortF(int outCount, haArray* /*outSlots*/[], int inCount, const haArray*
     // lacks every record after it. What the library wrote stays on disk, as after any failure.
     if (!run_guarded(sort_by_coordinate, &job, result) || result < 0 ||
         library_read_errors() != readErrors)
-        plugin_error("CorruptedSAMFile", "BAM file is corrupted.");
+        raise_error(Error::BamCorruptedAsSam);
     struct stat st {};
     if (::stat(sorted.c_str(), &st) != 0)
-        plugin_error("CannotOpenOutFile", "Could not create output file.");
+        raise_error(Error::CannotCreateOutput);
     if (!ends_with_eof_block(sorted.c_str()))
-        plugin_error("CannotWriteBAMFile", "Cannot write into output file.");
+        raise_error(Error::CannotWriteOutput);
 }
+
+} // namespace alignport

@@ -1,11 +1,9 @@
 #include "index_window.h"
 
-#include "hxutil.h"
-#include "services.h"
+#include "contract.h"
 
 #include <algorithm>
 #include <limits>
-#include <string>
 
 namespace alignport {
 namespace {
@@ -21,25 +19,22 @@ int clamp_to_int(std::int64_t v) {
 
 } // namespace
 
-IndexWindow read_index_window(const char* service, const haArray* index, const haArray* starts) {
+IndexWindow read_index_window(ServiceId service, const haArray* index, const haArray* starts) {
     const haSize m = haGetNumberOfElements(index);
-    if (m < 1) {
-        // Both feature services give the single service's text here; only the identifier differs.
-        hxb::raise(std::string("helixo:alignport:") + service + ":InvalidIndexing",
-                   "getfeatureinrefbyindex: Index should not be empty.");
-    }
+    if (m < 1)
+        raise_error(service, Error::EmptyIndex);
     if (!is_real_of(index, haUINT32_CLASS))
-        service_error(service, "InvalidIndexing", "Index must be a uint32 vector.");
+        raise_error(service, Error::IndexNotUint32);
     if (!is_real_of(starts, haINT32_CLASS) && !is_real_of(starts, haUINT32_CLASS))
-        service_error(service, "InvalidIndexing", "Starts must be an int32 or uint32 vector.");
+        raise_error(service, Error::StartsNotInteger);
     const haSize nStarts = haGetNumberOfElements(starts);
     const auto* wanted = static_cast<const std::uint32_t*>(haGetData(index));
     // Rows are counted in 32 bits; an index this long cannot fit any starts vector anyway.
     if (m > std::numeric_limits<std::uint32_t>::max())
-        service_error(service, "InvalidIndexing", "Index out of range of the starts vector.");
+        raise_error(service, Error::IndexOutOfRange);
     for (haSize k = 0; k < m; ++k) {
         if (wanted[k] == 0 || wanted[k] > nStarts)
-            service_error(service, "InvalidIndexing", "Index out of range of the starts vector.");
+            raise_error(service, Error::IndexOutOfRange);
     }
     // int32 and uint32 starts alike are read as the signed 0-based positions they hold.
     const auto* start = static_cast<const std::int32_t*>(haGetData(starts));

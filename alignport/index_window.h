@@ -2,6 +2,7 @@
 #pragma once
 
 #include "hx.h"
+#include "services.h"
 
 #include <cstdint>
 
@@ -19,11 +20,11 @@ struct IndexWindow {
 };
 
 // Checks the index (service input 3) and the starts vector (service input 4) in this order,
-// raising "helixo:alignport:SERVICE:InvalidIndexing": an empty index; an index that is not a real
-// uint32 array; starts that are not a real int32 or uint32 array; an index element of 0 or
-// beyond the starts vector. Then counts skip and sets the window: from one base before the
+// raising the service's InvalidIndexing errors (contract.h): an empty index; an index that is
+// not a real uint32 array; starts that are not a real int32 or uint32 array; an index element
+// of 0 or beyond the starts vector. Then counts skip and sets the window: from one base before the
 // first wanted start (a record covering no reference base is delivered only to windows that
 // begin before it) to one past the last wanted start, clamped to the int range.
-IndexWindow read_index_window(const char* service, const haArray* index, const haArray* starts);
+IndexWindow read_index_window(ServiceId service, const haArray* index, const haArray* starts);
 
 } // namespace alignport

@@ -2,6 +2,8 @@
 // every write and the close checked so that a full disk is not reported as success.
 #pragma once
 
+#include "file_owner.h"
+
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -13,7 +15,7 @@ class AppendFile {
 public:
     // Opens name for appending (created if missing); ok() tells whether it opened.
     explicit AppendFile(const char* name) : file_(std::fopen(name, "at")) {}
-    ~AppendFile() { close(); }
+    ~AppendFile() { close(); } // what was written is flushed; a failure is not reported
     AppendFile(const AppendFile&) = delete;
     AppendFile& operator=(const AppendFile&) = delete;
 
@@ -35,9 +37,8 @@ public:
     bool close() {
         if (file_ != nullptr) {
             flush();
-            if (std::fclose(file_) != 0)
+            if (!hxb::close_file(file_))
                 failed_ = true;
-            file_ = nullptr;
         }
         return !failed_;
     }
@@ -46,7 +47,7 @@ private:
     static constexpr std::size_t kBatch = 1 << 18;
 
     bool put(const char* data, std::size_t size) {
-        if (std::fwrite(data, 1, size, file_) != size)
+        if (std::fwrite(data, 1, size, file_.get()) != size)
             failed_ = true;
         return !failed_;
     }
@@ -56,7 +57,7 @@ private:
         return n == 0 ? !failed_ : put(pending_.data(), n);
     }
 
-    std::FILE* file_;
+    hxb::FilePtr file_;
     std::vector<char> pending_;
     std::size_t filled_ = 0;
     bool failed_ = false;

@@ -1,5 +1,6 @@
 #include "record_output.h"
 
+#include "alignment_fields.h"
 #include "sam_format.h"
 
 #include <cstdlib>
@@ -9,7 +10,6 @@ namespace alignport {
 
 namespace {
 
-constexpr const char kBaseLetters[] = "=ACMGRSVTWYHKDBN";
 constexpr std::size_t kStreamBuffer = 1 << 16;
 // SAM lines are handed to the stream in writes of about this size.
 constexpr std::size_t kSamBatch = 1 << 18;
@@ -54,10 +54,10 @@ bool RecordOutput::open(const char* name, OutputFormat format, const bam_header_
         bam_header_write(bam_, header);
         return true;
     }
-    text_ = std::fopen(name, "w");
-    if (text_ == nullptr)
+    text_.reset(std::fopen(name, "w"));
+    if (!text_)
         return false;
-    std::setvbuf(text_, nullptr, _IOFBF, kStreamBuffer);
+    std::setvbuf(text_.get(), nullptr, _IOFBF, kStreamBuffer);
     return true;
 }
 
@@ -114,13 +114,13 @@ bool RecordOutput::write_fastx(const bam1_t* record) {
         *out++ = '\n';
     }
     const std::size_t size = static_cast<std::size_t>(out - line_.data());
-    return std::fwrite(line_.data(), 1, size, text_) == size;
+    return std::fwrite(line_.data(), 1, size, text_.get()) == size;
 }
 
 bool RecordOutput::flush_sam_lines() {
     if (samFilled_ == 0)
         return true;
-    const bool ok = std::fwrite(samLines_.data(), 1, samFilled_, text_) == samFilled_;
+    const bool ok = std::fwrite(samLines_.data(), 1, samFilled_, text_.get()) == samFilled_;
     samFilled_ = 0;
     return ok;
 }
@@ -131,11 +131,10 @@ bool RecordOutput::close() {
         ok = close_bgzf_checked(bam_);
         bam_ = nullptr;
     }
-    if (text_ != nullptr) {
+    if (text_) {
         ok = flush_sam_lines();
-        ok = std::ferror(text_) == 0 && ok;
-        ok = std::fclose(text_) == 0 && ok;
-        text_ = nullptr;
+        ok = std::ferror(text_.get()) == 0 && ok;
+        ok = hxb::close_file(text_) && ok;
     }
     return ok;
 }

@@ -3,6 +3,8 @@
 // a failing device is reported instead of leaving a silently truncated file.
 #pragma once
 
+#include "file_owner.h"
+
 #include <samtools/bam.h>
 
 #include <cstdio>
@@ -35,7 +37,7 @@ private:
 
     OutputFormat format_ = OutputFormat::Sam;
     const bam_header_t* header_ = nullptr;
-    std::FILE* text_ = nullptr; // SAM, FASTQ, FASTA
+    hxb::FilePtr text_;         // SAM, FASTQ, FASTA
     BGZF* bam_ = nullptr;       // BAM
     std::string line_;          // one FASTQ/FASTA record, reused
     std::vector<char> samLines_; // SAM lines not yet handed to the stream, reused

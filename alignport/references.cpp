@@ -1,18 +1,17 @@
 // Reference and header queries: names to numbers and back, and the header of a BAM file.
 #include "bam_layer.h"
+#include "contract.h"
 #include "hxutil.h"
-#include "services.h"
+#include "service_inputs.h"
 
-#include <cstring>
-
-using namespace alignport;
+namespace alignport {
 
 void validatereferencestringF(int outCount, haArray* outSlots[], int inCount,
                               const haArray* inArgs[], samfile_t* file) {
-    check_counts("validatereferencestring", inCount, 1, outCount, 1);
-    char text[256];
+    check_counts(ServiceId::ValidateReferenceString, inCount, outCount);
+    char text[kReferenceTextBuffer];
     if (!hxb::read_text(inArgs[0], text, sizeof text))
-        plugin_error("InvalidRefName", "Invalid reference name.");
+        raise_error(Error::InvalidRefName);
     // Only the reference number the parser stores counts; its result and the range do not.
     int tid = -1, begin = 0, end = 0;
     bam_parse_region(file->header, text, &tid, &begin, &end);
@@ -24,7 +23,7 @@ void validatereferencestringF(int outCount, haArray* outSlots[], int inCount,
 
 void getnumberofreferencesF(int outCount, haArray* outSlots[], int inCount,
                             const haArray* /*inArgs*/[], samfile_t* file) {
-    check_counts("getnumberofreferences", inCount, 0, outCount, 1);
+    check_counts(ServiceId::GetNumberOfReferences, inCount, outCount);
     if (outCount >= 1) {
         outSlots[0] = haCreateNumericMatrix(1, 1, haINT32_CLASS, haREAL);
         *static_cast<std::int32_t*>(haGetData(outSlots[0])) = file->header->n_targets;
@@ -33,22 +32,18 @@ void getnumberofreferencesF(int outCount, haArray* outSlots[], int inCount,
 
 void getreferencestringF(int outCount, haArray* outSlots[], int inCount, const haArray* inArgs[],
                          samfile_t* file) {
-    check_counts("getreferencestring", inCount, 1, outCount, 1);
+    check_counts(ServiceId::GetReferenceString, inCount, outCount);
     const std::int32_t k = hxb::read_int32(inArgs[0]);
     if (k < 0 || k >= file->header->n_targets)
-        service_error("getreferencestring", "InvalidReference", "Invalid reference number.");
+        raise_error(ServiceId::GetReferenceString, Error::InvalidReference);
     if (outCount >= 1)
         outSlots[0] = haCreateString(file->header->target_name[k]);
 }
 
 void getheaderF(int outCount, haArray* outSlots[], int inCount, const haArray* inArgs[]) {
-    check_counts("getheader", inCount, 1, outCount, 3);
-    char name[512];
-    if (!hxb::read_text(inArgs[0], name, sizeof name))
-        plugin_error("InvalidFileName", "Invalid BAM file name.");
-    SamFilePtr file = open_bam(name);
-    if (!file)
-        plugin_error("CannotOpenInFile", "Could not open BAM file.");
+    check_counts(ServiceId::GetHeader, inCount, outCount);
+    char name[kFileNameBuffer];
+    SamFilePtr file = open_named_bam(inArgs[0], name, sizeof name);
     const bam_header_t* header = file->header;
     const haSize n = header->n_targets > 0 ? static_cast<haSize>(header->n_targets) : 0;
     if (outCount >= 1)
@@ -65,3 +60,5 @@ void getheaderF(int outCount, haArray* outSlots[], int inCount, const haArray* i
             lengths[k] = header->target_len[k];
     }
 }
+
+} // namespace alignport

@@ -1,5 +1,8 @@
 #include "sam_format.h"
 
+#include "alignment_fields.h"
+#include "cigar_ops.h"
+
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -12,11 +15,20 @@ namespace alignport {
 
 namespace {
 
-// The library's letter of each CIGAR operation code. Code 10 is the zero that ends its letter
-// string, so the library's text ends there; codes above 10 read past the string.
-constexpr char kCigarLetters[] = "MIDNSHP=XB";
+// The library's letter of each CIGAR operation code: the BAM operations' letters, then "B" for
+// code 9, which the library's letter string still has. Code 10 is the zero that ends that
+// string, so the library's text ends there; codes above 10 would read past it and are refused.
+struct CigarLetters {
+    char text[11];
+    constexpr CigarLetters() : text() {
+        for (unsigned op = 0; op < hxb::kCigarOpCount; ++op)
+            text[op] = hxb::kCigarOpLetters[op];
+        text[9] = 'B';
+        text[10] = '\0';
+    }
+};
+constexpr CigarLetters kCigarLetters;
 constexpr std::uint32_t kLastCigarCode = 10;
-constexpr char kBaseLetters[] = "=ACMGRSVTWYHKDBN";
 
 // Room an optional field's text may take per byte of the field: the widest case is a B array of
 // int8 ("," and four characters per byte); a number in %g takes at most kFloatRoom - 1.
@@ -349,7 +361,7 @@ char* put_record(const bam_header_t* header, const bam1_t* record, char* p) {
         for (std::uint32_t k = 0; k < c.n_cigar; ++k) {
             const std::uint32_t op = load<std::uint32_t>(cigar + 4 * k);
             p = put_unsigned(p, op >> BAM_CIGAR_SHIFT);
-            *p++ = kCigarLetters[op & BAM_CIGAR_MASK];
+            *p++ = kCigarLetters.text[op & BAM_CIGAR_MASK];
         }
     }
     *p++ = '\t';

@@ -379,6 +379,7 @@ bool check_cigar(const Field& f, std::uint64_t& ops, std::uint64_t& queryLength,
     queryLength = 0;
     if (f.length == 1 && f.text[0] == '*')
         return true;
+    hxb::CigarSpans spans;
     std::size_t k = 0;
     while (k < f.length) {
         std::uint64_t length = 0;
@@ -404,9 +405,9 @@ bool check_cigar(const Field& f, std::uint64_t& ops, std::uint64_t& queryLength,
             return refuse(problem, 6, "CIGAR with more than %llu operations.",
                           static_cast<unsigned long long>(kMaxCigarOps));
         }
-        if (hxb::cigar_op_consumes_query(static_cast<unsigned>(code)))
-            queryLength += length;
+        hxb::add_cigar_op(spans, static_cast<unsigned>(code), length);
     }
+    queryLength = spans.query;
     return true;
 }
 

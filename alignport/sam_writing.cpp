@@ -1,30 +1,16 @@
 // SAM lines of a region, or of the unplaced reads, appended to a caller-named text file.
 #include "alignment_fields.h"
 #include "bam_layer.h"
+#include "contract.h"
 #include "hxutil.h"
 #include "output_file.h"
 #include "sam_line.h"
-#include "services.h"
+#include "service_inputs.h"
 
 #include <cstdint>
-#include <string>
 
-using namespace alignport;
-
+namespace alignport {
 namespace {
-
-constexpr std::size_t kOutputNameBuffer = 512;
-constexpr std::size_t kRegionBuffer = 256;
-
-// The writers' own errors carry the service in the identifier but not in the message.
-[[noreturn]] void writer_error(const char* service, const char* name, const char* text) {
-    hxb::raise(std::string("helixo:alignport:") + service + ":" + name, text);
-}
-
-[[noreturn]] void cannot_write(const char* service, AppendFile& out) {
-    out.close();
-    writer_error(service, "CannotWriteFile", "Cannot write into output file.");
-}
 
 // What writeregionline needs from writesambyregion.
 struct RegionWriter {
@@ -73,27 +59,25 @@ int writeregionline(const bam1_t* record, void* data) {
 
 void writesambyregionF(int outCount, haArray* /*outSlots*/[], int inCount, const haArray* inArgs[],
                        samfile_t* file, bam_index_t* index) {
-    const char* const service = "writesambyregion";
-    check_counts(service, inCount, 4, outCount, 0);
-    char outName[kOutputNameBuffer];
+    constexpr ServiceId service = ServiceId::WriteSamByRegion;
+    check_counts(service, inCount, outCount);
+    char outName[kFileNameBuffer];
     if (!hxb::read_text(inArgs[0], outName, sizeof outName))
-        writer_error(service, "InvalidFileName", "Invalid SAM file name.");
+        raise_error(service, Error::WriterInvalidSamName);
+    // Closed first on every path, before the dispatcher's index and BAM file; an error raised
+    // below closes it as it unwinds.
     AppendFile out(outName);
     if (!out.ok())
-        writer_error(service, "CannotOpenFile", "Could not open SAM file.");
+        raise_error(service, Error::WriterCannotOpen);
 
-    char region[kRegionBuffer];
-    if (!hxb::read_text(inArgs[1], region, sizeof region)) {
-        out.close();
-        writer_error(service, "InvalidRefName", "Invalid reference name.");
-    }
+    char region[kReferenceTextBuffer];
+    if (!hxb::read_text(inArgs[1], region, sizeof region))
+        raise_error(service, Error::WriterInvalidRefName);
     // Only the reference number counts: the parser's own result is not looked at.
     int tid = -1, begin = 0, end = 0;
     bam_parse_region(file->header, region, &tid, &begin, &end);
-    if (tid < 0) {
-        out.close();
-        writer_error(service, "InvalidRegion", "Invalid region.");
-    }
+    if (tid < 0)
+        raise_error(service, Error::WriterInvalidRegion);
     const bool keepOptional = hxb::read_flag_nonzero(inArgs[2]);
     const bool containedOnly = hxb::read_flag_nonzero(inArgs[3]);
 
@@ -101,60 +85,55 @@ void writesambyregionF(int outCount, haArray* /*outSlots*/[], int inCount, const
                         RegionWriter::Stop::None};
     const int result = zrbam_fetch(file->x.bam, index, tid, begin, end, &writer, writeregionline);
     if (writer.stop == RegionWriter::Stop::WriteFailed)
-        cannot_write(service, out);
-    if (result == kWalkCorrupt || writer.stop == RegionWriter::Stop::DamagedRecord) {
-        out.close();
-        plugin_error("CorruptedBAMFile", "BAM file is corrupted.");
-    }
+        raise_error(service, Error::WriterCannotWrite);
+    if (result == kWalkCorrupt || writer.stop == RegionWriter::Stop::DamagedRecord)
+        raise_error(Error::CorruptedBam);
     if (result < 0) {
         HostInterrupt::HandlePendingInterrupt();
-        out.close();
-        plugin_error("IterruptedByUser", "Operation terminated by user.");
+        raise_error(Error::Interrupted);
     }
     if (!out.close())
-        writer_error(service, "CannotWriteFile", "Cannot write into output file.");
+        raise_error(service, Error::WriterCannotWrite);
 }
 
 void writesamunalignedF(int outCount, haArray* /*outSlots*/[], int inCount, const haArray* inArgs[],
                         samfile_t* file) {
-    const char* const service = "writesamunaligned";
-    check_counts(service, inCount, 2, outCount, 0);
-    char outName[kOutputNameBuffer];
+    constexpr ServiceId service = ServiceId::WriteSamUnaligned;
+    check_counts(service, inCount, outCount);
+    char outName[kFileNameBuffer];
     if (!hxb::read_text(inArgs[0], outName, sizeof outName))
-        writer_error(service, "InvalidFileName", "Invalid SAM file name.");
+        raise_error(service, Error::WriterInvalidSamName);
+    // Closed first on every path, before the dispatcher's BAM file; an error raised below closes
+    // it as it unwinds.
     AppendFile out(outName);
     if (!out.ok())
-        writer_error(service, "CannotOpenFile", "Could not open SAM file.");
+        raise_error(service, Error::WriterCannotOpen);
     const bool keepOptional = hxb::read_flag_nonzero(inArgs[1]);
 
     // The zero-filled record before the first read names reference 0, so it is never written.
     RecordPtr record = new_record();
     SamLine line;
     for (;;) {
-        if (HostInterrupt::HandlePendingInterrupt()) {
-            out.close();
-            plugin_error("IterruptedByUser", "Operation terminated by user.");
-        }
+        if (HostInterrupt::HandlePendingInterrupt())
+            raise_error(Error::Interrupted);
         if (record->core.tid < 0) {
-            if (!format_sam_line(file->header, record.get(), line)) {
-                out.close();
-                plugin_error("CorruptedBAMFile", "BAM file is corrupted.");
-            }
+            if (!format_sam_line(file->header, record.get(), line))
+                raise_error(Error::CorruptedBam);
             if (!keepOptional)
                 keep_mandatory_columns(line);
             std::size_t size = 0;
             const char* text = line_with_feed(line, &size);
             if (!out.write(text, size))
-                cannot_write(service, out);
+                raise_error(service, Error::WriterCannotWrite);
         }
         const int got = samread(file, record.get());
         if (got == -1)
             break;
-        if (got < -1) {
-            out.close();
-            plugin_error("CorruptedBAMFile", "BAM file is corrupted.");
-        }
+        if (got < -1)
+            raise_error(Error::CorruptedBam);
     }
     if (!out.close())
-        writer_error(service, "CannotWriteFile", "Cannot write into output file.");
+        raise_error(service, Error::WriterCannotWrite);
 }
+
+} // namespace alignport

@@ -1,6 +1,7 @@
 // The nineteen services of alignport. Each takes the host's argument convention with the
 // dispatcher's leading inputs removed; file services also get the open BAM file, indexed
 // services the open file and its loaded BAI index. The dispatcher owns both handles.
+// contract.h has what each service takes, opens and raises.
 #pragma once
 
 #include "hx.h"
@@ -8,9 +9,39 @@
 #include <samtools/bam.h>
 #include <samtools/sam.h>
 
+#include <cstddef>
+#include <cstdint>
+
 #define ALIGNPORT_SELF_ARGS int outCount, haArray *outSlots[], int inCount, const haArray *inArgs[]
 #define ALIGNPORT_FILE_ARGS ALIGNPORT_SELF_ARGS, samfile_t *file
 #define ALIGNPORT_INDEXED_ARGS ALIGNPORT_FILE_ARGS, bam_index_t *index
+
+namespace alignport {
+
+// The services by their row in the service table (contract.cpp), which is the order the
+// dispatcher matches names in.
+enum class ServiceId : std::uint8_t {
+    ValidateReferenceString,
+    GetNumberOfReferences,
+    GetReferenceString,
+    GetStartsInRef,
+    GetFeatureInRefByIndex,
+    GetFeaturesInRefByIndex,
+    IndexBamFile,
+    Sam2Bam,
+    Bam2Bam,
+    BamSort,
+    BamInfo,
+    SamInfo,
+    GetHeader,
+    WriteSamByRegion,
+    WriteSamUnaligned,
+    DumpInfoByRegion,
+    DumpInfoByIndex,
+    DumpInfoInRefByIndex,
+    DumpStartsInfo,
+};
+constexpr std::size_t kServiceCount = 19;
 
 // Reference and header queries.
 void validatereferencestringF(ALIGNPORT_FILE_ARGS);
@@ -37,16 +68,5 @@ void writesamunalignedF(ALIGNPORT_FILE_ARGS);
 void dumpinfobyregionF(ALIGNPORT_INDEXED_ARGS);
 void dumpinfobyindexF(ALIGNPORT_INDEXED_ARGS);
 void dumpinfoinrefbyindexF(ALIGNPORT_INDEXED_ARGS);
-
-namespace alignport {
-
-// Raises "helixo:alignport:SERVICE:NAME" with "SERVICE: TEXT".
-[[noreturn]] void service_error(const char* service, const char* name, const char* text);
-// Raises "helixo:alignport:NAME" with TEXT (errors shared by several services).
-[[noreturn]] void plugin_error(const char* name, const char* text);
-// The service-count checks every service starts with.
-void check_counts(const char* service, int inCount, int wantInputs, int outCount, int maxOutputs);
-// Raises "helixo:alignport:SERVICE:NotAvailable" for a service not built yet.
-[[noreturn]] void not_available(const char* service);
 
 } // namespace alignport

@@ -1,19 +1,16 @@
 // Where alignments begin: the starts, ends and flags of a reference's alignments in
 // alignment-number order, and a printed map of where each reference's records begin in the file.
 #include "bam_layer.h"
+#include "contract.h"
 #include "hxutil.h"
-#include "services.h"
+#include "service_inputs.h"
 #include "starts_cursor.h"
 #include "walk_outcome.h"
 
 #include <cstdint>
 
-using namespace alignport;
-
+namespace alignport {
 namespace {
-
-// Region 0 to 2^29 covers every position a BAI index addresses: the whole reference.
-constexpr int kWholeReferenceEnd = 1 << 29;
 
 template <class T, class Column>
 void put_column(haArray* outSlots[], int slot, const Column& values, haClassID cls) {
@@ -25,11 +22,11 @@ void put_column(haArray* outSlots[], int slot, const Column& values, haClassID c
 
 void getstartsinrefF(int outCount, haArray* outSlots[], int inCount, const haArray* inArgs[],
                      samfile_t* file, bam_index_t* index) {
-    static const char kService[] = "getstartsinref";
-    check_counts(kService, inCount, 1, outCount, 3);
+    constexpr ServiceId service = ServiceId::GetStartsInRef;
+    check_counts(service, inCount, outCount);
     const std::int32_t r = hxb::read_int32(inArgs[0]);
     if (r < 0 || r >= file->header->n_targets)
-        service_error(kService, "InvalidReference", "Invalid reference number.");
+        raise_error(service, Error::InvalidReference);
 
     if (outCount <= 0) {
         // Nothing to return: the walk only counts, and is not polled.
@@ -57,8 +54,7 @@ void getstartsinrefF(int outCount, haArray* outSlots[], int inCount, const haArr
 
 void dumpstartsinfoF(int outCount, haArray* /*outSlots*/[], int inCount,
                      const haArray* /*inArgs*/[], samfile_t* file) {
-    static const char kService[] = "dumpstartsinfo";
-    check_counts(kService, inCount, 0, outCount, 0);
+    check_counts(ServiceId::DumpStartsInfo, inCount, outCount);
     RecordPtr record = new_record();
     // 2^29 is carried by no record, neither as a reference number nor as -1.
     std::int32_t previous = 1 << 29;
@@ -82,3 +78,5 @@ void dumpstartsinfoF(int outCount, haArray* /*outSlots*/[], int inCount,
     hxPrintf(" dumpstartsinfo:\n");
     hxPrintf("Loaded starts for %lld alignments \n", ordinal);
 }
+
+} // namespace alignport

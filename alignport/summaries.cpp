@@ -1,9 +1,12 @@
 // File summaries: whether a BAM or SAM file is sorted by coordinate, and how many alignments
 // each reference holds, in one pass over the file.
 #include "bam_layer.h"
+#include "contract.h"
+#include "file_owner.h"
 #include "hxutil.h"
+#include "reference_numbering.h"
 #include "sam_text_reader.h"
-#include "services.h"
+#include "service_inputs.h"
 #include "sortedness.h"
 
 #include <sys/stat.h>
@@ -12,20 +15,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
 
-using namespace alignport;
-
+namespace alignport {
 namespace {
-
-constexpr std::size_t kFileNameBuffer = 512;
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 // A folder opens for reading on some systems and only fails at the first read.
 bool is_folder(std::FILE* file) {
@@ -41,61 +35,6 @@ haArray* counts_column(const std::uint32_t* counts, std::size_t n) {
     return column;
 }
 
-// --- saminfo's reference list ---------------------------------------------------------
-
-// One distinct RNAME, in order of first appearance; slot 0 is "*".
-struct SamReference {
-    std::string name;
-    std::uint8_t slot;
-};
-
-constexpr std::size_t kMaxSlots = 256;
-
-// The list of names with their counts. Once slot 255 has been given, later new names are
-// counted in slot 255 without joining the list.
-class SamReferences {
-public:
-    SamReferences() { list_.push_back({"*", 0}); }
-
-    // The slot of name (compared whole, byte by byte), adding it when new.
-    std::uint8_t slot_of(const char* name, std::size_t length) {
-        // The previous line's name first: lines of one reference usually stand together.
-        if (matches(list_[lastHit_], name, length))
-            return list_[lastHit_].slot;
-        for (std::size_t k = 0; k < list_.size(); ++k) {
-            if (matches(list_[k], name, length)) {
-                lastHit_ = k;
-                return list_[k].slot;
-            }
-        }
-        if (list_.size() == kMaxSlots)
-            return static_cast<std::uint8_t>(kMaxSlots - 1);
-        list_.push_back({std::string(name, length), static_cast<std::uint8_t>(list_.size())});
-        lastHit_ = list_.size() - 1;
-        return list_.back().slot;
-    }
-    void count(std::uint8_t slot) { ++counts_[slot]; }
-
-    std::size_t size() const { return list_.size(); }
-    const std::uint32_t* counts() const { return counts_.data(); }
-    const std::string& name(std::size_t k) const { return list_[k].name; }
-
-private:
-    // Compared here rather than by a library call: names are short and compared once a line.
-    static bool matches(const SamReference& r, const char* name, std::size_t length) {
-        if (r.name.size() != length)
-            return false;
-        const char* known = r.name.data();
-        for (std::size_t i = 0; i < length; ++i) {
-            if (known[i] != name[i])
-                return false;
-        }
-        return true;
-    }
-    std::vector<SamReference> list_;
-    std::array<std::uint32_t, kMaxSlots> counts_{};
-    std::size_t lastHit_ = 0;
-};
 
 const char* skip_spaces(const char* text, const char* end) {
     while (text != end && *text == ' ')
@@ -127,13 +66,10 @@ bool skip_header(SamTextReader& reader) {
 } // namespace
 
 void baminfoF(int outCount, haArray* outSlots[], int inCount, const haArray* inArgs[]) {
-    check_counts("baminfo", inCount, 1, outCount, 2);
+    check_counts(ServiceId::BamInfo, inCount, outCount);
     char name[kFileNameBuffer];
-    if (!hxb::read_text(inArgs[0], name, sizeof name))
-        plugin_error("InvalidFileName", "Invalid BAM file name.");
-    SamFilePtr file = open_bam(name);
-    if (!file)
-        plugin_error("CannotOpenInFile", "Could not open BAM file.");
+    // Every error raised below closes the file as it unwinds.
+    SamFilePtr file = open_named_bam(inArgs[0], name, sizeof name);
     const std::int32_t nTargets = file->header->n_targets;
 
     // Slot 0 counts the unplaced records, slot t + 1 reference t.
@@ -143,16 +79,12 @@ void baminfoF(int outCount, haArray* outSlots[], int inCount, const haArray* inA
     RecordPtr record = new_record();
     int got;
     while ((got = samread(file.get(), record.get())) >= 0) {
-        if (HostInterrupt::HandlePendingInterrupt()) {
-            file.reset();
-            plugin_error("IterruptedByUser", "Operation terminated by user.");
-        }
+        if (HostInterrupt::HandlePendingInterrupt())
+            raise_error(Error::Interrupted);
         const std::int32_t t = record->core.tid;
         // A reference the header lacks is damage, not a reason to grow the counts without end.
-        if (t < -1 || t >= nTargets) {
-            file.reset();
-            plugin_error("CorruptedBAMFile", "BAM file is corrupted.");
-        }
+        if (t < -1 || t >= nTargets)
+            raise_error(Error::CorruptedBam);
         const std::size_t slot = static_cast<std::size_t>(t + 1);
         if (slot >= counts.size())
             counts.resize(slot + 1, 0);
@@ -163,41 +95,37 @@ void baminfoF(int outCount, haArray* outSlots[], int inCount, const haArray* inA
                 break;
         }
     }
-    if (got < -1) {
-        file.reset();
-        plugin_error("CorruptedBAMFile", "BAM file is corrupted.");
-    }
+    if (got < -1)
+        raise_error(Error::CorruptedBam);
     outSlots[0] = haCreateLogicalScalar(check.sorted);
     if (outCount >= 2)
         outSlots[1] = counts_column(counts.data(), counts.size());
 }
 
 void saminfoF(int outCount, haArray* outSlots[], int inCount, const haArray* inArgs[]) {
-    check_counts("saminfo", inCount, 1, outCount, 3);
+    check_counts(ServiceId::SamInfo, inCount, outCount);
     char name[kFileNameBuffer];
     if (!hxb::read_text(inArgs[0], name, sizeof name))
-        plugin_error("InvalidFileName", "Invalid SAM file name.");
-    FilePtr file(std::fopen(name, "rb"));
-    if (!file || is_folder(file.get())) {
-        file.reset();
-        plugin_error("CannotOpenInFile", "Could not open SAM file.");
-    }
+        raise_error(Error::InvalidSamName);
+    // Every error raised below closes the file as it unwinds.
+    hxb::FilePtr file(std::fopen(name, "rb"));
+    if (!file || is_folder(file.get()))
+        raise_error(Error::CannotOpenSam);
     SamTextReader reader(file.get());
-    if (!skip_header(reader)) {
-        file.reset();
-        plugin_error("CorruptedSAMFile", "SAM file is corrupted.");
-    }
+    if (!skip_header(reader))
+        raise_error(Error::CorruptedSam);
 
-    SamReferences references;
+    // The SamReference list: each distinct RNAME with its slot, the slot being its number in
+    // the one reference numbering ("*" 0, then order of first appearance, 255 shared at last).
+    hxb::ReferenceNumbering references;
+    std::array<std::uint32_t, hxb::ReferenceNumbering::kMaxNames> counts{};
     SortCheck check{0, -1};
     const bool stopAtDisorder = outCount <= 1;
     const char* text = nullptr;
     std::size_t length = 0;
     while (reader.next(&text, &length)) {
-        if (HostInterrupt::HandlePendingInterrupt()) {
-            file.reset();
-            plugin_error("IterruptedByUser", "Operation terminated by user.");
-        }
+        if (HostInterrupt::HandlePendingInterrupt())
+            raise_error(Error::Interrupted);
         const char* end = text + length;
         const char* rest = skip_spaces(text, end);
         if (rest == end || *rest == '\r' || *rest == '\n')
@@ -205,24 +133,25 @@ void saminfoF(int outCount, haArray* outSlots[], int inCount, const haArray* inA
         AlignmentFields fields{};
         if (!scan_alignment_fields(rest, static_cast<std::size_t>(end - rest), &fields))
             continue;
-        const std::uint8_t slot = references.slot_of(fields.name, fields.nameLength);
-        references.count(slot);
+        const std::uint8_t slot = references.number_of(fields.name, fields.nameLength);
+        ++counts[slot];
         if (check.sorted && !check.accept(slot, fields.position)) {
             check.sorted = false;
             if (stopAtDisorder)
                 break;
         }
     }
-    if (reader.failed()) {
-        file.reset();
-        plugin_error("CorruptedSAMFile", "SAM file is corrupted.");
-    }
+    if (reader.failed())
+        raise_error(Error::CorruptedSam);
+    const std::vector<std::string>& names = references.names();
     outSlots[0] = haCreateLogicalScalar(check.sorted);
     if (outCount >= 2)
-        outSlots[1] = counts_column(references.counts(), references.size());
+        outSlots[1] = counts_column(counts.data(), names.size());
     if (outCount >= 3) {
-        outSlots[2] = haCreateCellMatrix(references.size(), 1);
-        for (std::size_t k = 0; k < references.size(); ++k)
-            haSetCell(outSlots[2], k, haCreateString(references.name(k).c_str()));
+        outSlots[2] = haCreateCellMatrix(names.size(), 1);
+        for (std::size_t k = 0; k < names.size(); ++k)
+            haSetCell(outSlots[2], k, haCreateString(names[k].c_str()));
     }
 }
+
+} // namespace alignport

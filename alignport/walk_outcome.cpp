@@ -1,17 +1,17 @@
 #include "walk_outcome.h"
 
 #include "bam_layer.h"
-#include "services.h"
+#include "contract.h"
 
 namespace alignport {
 
-void raise_corrupted_bam() { plugin_error("CorruptedBAMFile", "BAM file is corrupted."); }
+void raise_corrupted_bam() { raise_error(Error::CorruptedBam); }
 
 void raise_walk_failure(int walkResult) {
     if (walkResult == kWalkCorrupt)
         raise_corrupted_bam();
     HostInterrupt::HandlePendingInterrupt();
-    plugin_error("IterruptedByUser", "Operation terminated by user.");
+    raise_error(Error::Interrupted);
 }
 
 } // namespace alignport
