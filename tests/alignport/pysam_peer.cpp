@@ -1,10 +1,10 @@
-#include "pysam_peer.h"
+#include "peers.h"
 
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 
-namespace peer {
+namespace peers {
 
 namespace {
 
@@ -57,4 +57,4 @@ std::vector<PeerAlignment> pysam_fetch(const testkit::TempDir& dir, const std::s
     return all;
 }
 
-} // namespace peer
+} // namespace peers

@@ -4,7 +4,6 @@
 // indexbamfile and by samtools load as before and give the starts pysam reads.
 #include "bamkit.h"
 #include "peers.h"
-#include "pysam_peer.h"
 
 #include <cstdint>
 #include <cstring>
@@ -185,8 +184,8 @@ protected:
         firstRecord_ = first_record_offset(*dir_, bam_);
         for (int ref = 0; ref < 3; ++ref) {
             peerStarts_[ref] =
-                peer::column(peer::pysam_fetch(*dir_, bam_, ref),
-                             [](const peer::PeerAlignment& a) { return a.position; });
+                peers::column(peers::pysam_fetch(*dir_, bam_, ref),
+                             [](const peers::PeerAlignment& a) { return a.position; });
         }
     }
     static void TearDownTestSuite() {

@@ -4,7 +4,7 @@
 // crashes a service, and every edit samtools refuses is refused here too.
 #include "bam_editing.h"
 #include "bamkit.h"
-#include "samtools_peer.h"
+#include "peers.h"
 
 #include <dirent.h>
 #include <samtools/bam.h>
@@ -285,10 +285,10 @@ TEST(CheckedHeader, NameWithoutTerminatorIsTakenAsItsStatedLength) {
     const auto r = call("alignport", 3, args("getheader", bam));
     ASSERT_TRUE(r.ok) << r.message;
     EXPECT_EQ(hxhost::text_of(haGetCell(r.outputs[1].get(), 0)), "chr1X");
-    EXPECT_EQ(peer::run("samtools view -H " + peer::quoted(bam) + " | grep -c SN:chr1X"), "1\n");
+    EXPECT_EQ(peers::run("samtools view -H " + peers::quoted(bam) + " | grep -c SN:chr1X"), "1\n");
     const auto sam = call("alignport", 0, args("bam2bam", bam, "bam", dir.file("o.sam"), "sam", u32({})));
     ASSERT_TRUE(sam.ok) << sam.message;
-    EXPECT_EQ(peer::lines_of(read_file(dir.file("o.sam"))).size(), 2u * kReads);
+    EXPECT_EQ(peers::lines_of(read_file(dir.file("o.sam"))).size(), 2u * kReads);
 }
 
 // Valid shapes at the edges of the checks read exactly as samtools reads them.
@@ -313,8 +313,8 @@ TEST(CheckedReader, ValidRecordsAtTheLimitsReadAsSamtoolsReadsThem) {
     const std::string bam = bamkit::make_bam(dir, "edge", s.str());
     const auto r = call("alignport", 0, args("bam2bam", bam, "bam", dir.file("o.bam"), "bam", u32({})));
     ASSERT_TRUE(r.ok) << r.message;
-    EXPECT_EQ(peer::view(dir.file("o.bam")), peer::view(bam));
-    EXPECT_EQ(peer::lines_of(peer::view(bam)).size(), 4u);
+    EXPECT_EQ(peers::view(dir.file("o.bam")), peers::view(bam));
+    EXPECT_EQ(peers::lines_of(peers::view(bam)).size(), 4u);
     const auto starts = call("alignport", 3, args("getstartsinref", bam, bam + ".bai", 0.0));
     ASSERT_TRUE(starts.ok) << starts.message;
     EXPECT_EQ(hxhost::values_of<std::uint32_t>(starts.outputs[0].get()),
@@ -365,7 +365,7 @@ TEST(CheckedReader, SeededMutationSweepNeverCrashesAndRefusesWhatSamtoolsRefuses
         }
         if (m < kPeerChecked) {
             int status = 0;
-            run_command("samtools view --no-PG -o /dev/null " + peer::quoted(bam) + " 2>/dev/null", &status);
+            run_command("samtools view --no-PG -o /dev/null " + peers::quoted(bam) + " 2>/dev/null", &status);
             if (status != 0) {
                 ++refusedBySamtools;
                 EXPECT_FALSE(results[0].ok) << "baminfo read mutant " << m << " that samtools refuses";
@@ -373,7 +373,7 @@ TEST(CheckedReader, SeededMutationSweepNeverCrashesAndRefusesWhatSamtoolsRefuses
             }
         }
         if (HasFailure()) {
-            run_command("cp " + peer::quoted(bam) + " /tmp/failed_mutant.bam");
+            run_command("cp " + peers::quoted(bam) + " /tmp/failed_mutant.bam");
             break;
         }
     }

@@ -2,7 +2,7 @@
 // bad-index rule, the error tables in order, malformed and damaged inputs (the host survives and
 // the output keeps what was written), failed writes, interrupts. samtools 1.16 is the peer.
 #include "bamkit.h"
-#include "samtools_peer.h"
+#include "peers.h"
 
 #include <cstdint>
 #include <fstream>
@@ -36,7 +36,7 @@ const char* const kFormats[] = {"sam", "bam", "fastq", "fasta"};
 std::string rendered(const std::string& samLine, const std::string& format) {
     if (format == "sam" || format == "bam")
         return samLine + "\n";
-    const std::vector<std::string> f = peer::fields_of(samLine);
+    const std::vector<std::string> f = peers::fields_of(samLine);
     const std::string seq = f[9] == "*" ? "" : f[9];
     const std::string qual = f[10] == "*" ? std::string(seq.size(), ' ') : f[10];
     if (format == "fasta")
@@ -55,7 +55,7 @@ std::string expected(const std::vector<std::string>& samLines, const std::vector
 
 // What an output file holds, as text comparable with expected().
 std::string output_text(const std::string& path, const std::string& format) {
-    return format == "bam" ? peer::view(path) : read_file(path);
+    return format == "bam" ? peers::view(path) : read_file(path);
 }
 
 std::vector<int> numbers_from(int first, int last) {
@@ -72,7 +72,7 @@ public:
     TempDir dir;
     std::string bam = bamkit::make_bam(dir, "in", kHeader + kRecords, false);
     std::string sam = dir.file("in.sam");
-    std::vector<std::string> lines = peer::lines_of(peer::view(bam));
+    std::vector<std::string> lines = peers::lines_of(peers::view(bam));
 
     hxhost::CallResult bam2bam(const std::string& in, const std::string& inFormat,
                                const std::string& out, const std::string& outFormat,
@@ -84,7 +84,7 @@ public:
 
 TEST_F(Conversion, FixtureHoldsEveryRecordAsWritten) {
     ASSERT_EQ(lines.size(), static_cast<std::size_t>(kRecordCount));
-    EXPECT_EQ(peer::fields_of(lines[4])[9], "*");
+    EXPECT_EQ(peers::fields_of(lines[4])[9], "*");
 }
 
 // --- every format, whole and by selection ---
@@ -146,7 +146,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(Conversion, BamOutputCarriesTheInputHeader) {
     const std::string out = dir.file("copy.bam");
     ASSERT_TRUE(bam2bam(sam, "sam", out, "bam", empty_selection()).ok);
-    EXPECT_EQ(peer::view(out, "-H --no-PG"), peer::view(bam, "-H --no-PG"));
+    EXPECT_EQ(peers::view(out, "-H --no-PG"), peers::view(bam, "-H --no-PG"));
 }
 
 TEST_F(Conversion, SamOutputStartsWithTheFirstAlignment) {
@@ -158,10 +158,10 @@ TEST_F(Conversion, SamOutputStartsWithTheFirstAlignment) {
 TEST_F(Conversion, FastqOfForwardReadsEqualsSamtoolsFastq) {
     const std::string forward = bamkit::make_bam(dir, "fwd", bamkit::generated_sam(7, 2, 40), false);
     const std::string filtered = dir.file("fwd_only.bam");
-    peer::run("samtools view -b -F 16 -o " + peer::quoted(filtered) + " " + peer::quoted(forward));
+    peers::run("samtools view -b -F 16 -o " + peers::quoted(filtered) + " " + peers::quoted(forward));
     const std::string out = dir.file("fwd.fq");
     ASSERT_TRUE(bam2bam(filtered, "bam", out, "fastq", empty_selection()).ok);
-    EXPECT_EQ(read_file(out), peer::run("samtools fastq -n " + peer::quoted(filtered)));
+    EXPECT_EQ(read_file(out), peers::run("samtools fastq -n " + peers::quoted(filtered)));
     EXPECT_FALSE(read_file(out).empty());
 }
 
@@ -221,21 +221,21 @@ TEST_F(Conversion, RoundTripSamToBamToSamKeepsEveryRecord) {
     ASSERT_TRUE(call("alignport", 0, args("sam2bam", in, viaBam)).ok);
     ASSERT_TRUE(bam2bam(viaBam, "bam", back, "sam", empty_selection()).ok);
     std::string body;
-    for (const std::string& line : peer::lines_of(generated))
+    for (const std::string& line : peers::lines_of(generated))
         if (line[0] != '@')
             body += line + "\n";
     EXPECT_EQ(read_file(back), body);
-    EXPECT_EQ(peer::view(viaBam), body);
-    EXPECT_EQ(peer::view(viaBam, "-H --no-PG"), peer::view(in, "-H --no-PG"));
+    EXPECT_EQ(peers::view(viaBam), body);
+    EXPECT_EQ(peers::view(viaBam, "-H --no-PG"), peers::view(in, "-H --no-PG"));
 }
 
 TEST_F(Conversion, GzipCompressedSamIsReadLikePlainText) {
-    peer::run("gzip -c " + peer::quoted(sam) + " > " + peer::quoted(dir.file("in.sam.gz")));
+    peers::run("gzip -c " + peers::quoted(sam) + " > " + peers::quoted(dir.file("in.sam.gz")));
     const std::string out = dir.file("from_gz.bam");
     ASSERT_TRUE(call("alignport", 0, args("sam2bam", dir.file("in.sam.gz"), out)).ok);
-    EXPECT_EQ(peer::view(out), peer::joined(lines));
+    EXPECT_EQ(peers::view(out), peers::joined(lines));
     const std::string headerOnly = dir.write_text("h.sam", kHeader);
-    peer::run("gzip " + peer::quoted(headerOnly));
+    peers::run("gzip " + peers::quoted(headerOnly));
     EXPECT_HX_ERROR(call("alignport", 0, args("sam2bam", headerOnly + ".gz", dir.file("h.bam"))),
                     "helixo:alignport:CorruptedSAMFile", "SAM file is corrupted.");
 }
@@ -376,7 +376,7 @@ const ErrorCase kBam2bamErrors[] = {
      [](Conversion& t) {
          const std::string samText = t.dir.write_text("h.sam", kHeader);
          const std::string headerOnly = t.dir.file("h.bam");
-         peer::run("samtools view -b -o " + peer::quoted(headerOnly) + " " + peer::quoted(samText));
+         peers::run("samtools view -b -o " + peers::quoted(headerOnly) + " " + peers::quoted(samText));
          return args("bam2bam", headerOnly, "bam", t.dir.file("out.sam"), "sam", u32({}));
      },
      0, "helixo:alignport:CorruptedSAMFile", "BAM file is corrupted."},
@@ -495,12 +495,12 @@ class MalformedLines : public Conversion, public ::testing::WithParamInterface<M
 
 // kHeader holds three lines.
 TEST_P(MalformedLines, EndSam2bamWithTheCorruptedErrorKeepingEarlierRecords) {
-    const std::string in = dir.write_text("m.sam", kHeader + peer::joined({lines[0], lines[1]}) +
+    const std::string in = dir.write_text("m.sam", kHeader + peers::joined({lines[0], lines[1]}) +
                                                        GetParam().line + lines[2] + "\n");
     const std::string out = dir.file("m.bam");
     EXPECT_HX_ERROR(call("alignport", 0, args("sam2bam", in, out)), "helixo:alignport:CorruptedSAMFile",
                     malformed_message(6, GetParam().reason, "SAM file is corrupted."));
-    EXPECT_EQ(peer::view(out), peer::joined({lines[0], lines[1]}));
+    EXPECT_EQ(peers::view(out), peers::joined({lines[0], lines[1]}));
 }
 
 TEST_P(MalformedLines, EndBam2bamWithTheCorruptedErrorKeepingEarlierRecords) {
@@ -527,11 +527,11 @@ INSTANTIATE_TEST_SUITE_P(EachKind, MalformedLines, ::testing::ValuesIn(kMalforme
                          label_of<MalformedCase>);
 
 TEST_F(Conversion, SelectionStopsBeforeAMalformedLineItNeverReaches) {
-    const std::string in = dir.write_text("late.sam", kHeader + peer::joined({lines[0], lines[1]}) +
+    const std::string in = dir.write_text("late.sam", kHeader + peers::joined({lines[0], lines[1]}) +
                                                           kMalformed[0].line);
     const std::string out = dir.file("late.sam.out");
     EXPECT_TRUE(bam2bam(in, "sam", out, "sam", u32({1, 2})).ok);
-    EXPECT_EQ(read_file(out), peer::joined({lines[0], lines[1]}));
+    EXPECT_EQ(read_file(out), peers::joined({lines[0], lines[1]}));
 }
 
 // --- damaged BAM input ---
@@ -539,7 +539,7 @@ TEST_F(Conversion, SelectionStopsBeforeAMalformedLineItNeverReaches) {
 class TruncatedBam : public Conversion {
 protected:
     std::string whole = bamkit::make_bam(dir, "big", bamkit::generated_sam(3, 2, 3000, 100), false);
-    std::vector<std::string> all = peer::lines_of(peer::view(whole));
+    std::vector<std::string> all = peers::lines_of(peers::view(whole));
     std::string cut = dir.write_text("cut.bam", read_file(whole).substr(0, static_cast<std::size_t>(file_size(whole) / 2)));
 };
 
@@ -566,13 +566,13 @@ TEST_F(TruncatedBam, BamWithoutItsEndOfFileBlockIsCorruptedAfterEveryRecordIsCop
     const std::string out = dir.file("noeof.sam");
     EXPECT_HX_ERROR(bam2bam(cut28, "bam", out, "sam", empty_selection()),
                     "helixo:alignport:CorruptedSAMFile", "BAM file is corrupted.");
-    EXPECT_EQ(read_file(out), peer::joined(all));
+    EXPECT_EQ(read_file(out), peers::joined(all));
 }
 
 TEST_F(TruncatedBam, SelectionWithinTheIntactPartEndsNormally) {
     const std::string out = dir.file("head.sam");
     EXPECT_TRUE(bam2bam(cut, "bam", out, "sam", u32({1, 50})).ok);
-    EXPECT_EQ(read_file(out), peer::joined({all[0], all[49]}));
+    EXPECT_EQ(read_file(out), peers::joined({all[0], all[49]}));
 }
 
 // --- failed writes: a full device is an error, in every format ---
@@ -638,7 +638,7 @@ TEST_P(InterruptAt, PollKStopsSam2bamWithTheRecordsBeforeIt) {
     const auto r = call("alignport", 0, args("sam2bam", sam, out), options);
     EXPECT_HX_ERROR(r, "helixo:alignport:IterruptedByUser", "Operation terminated by user.");
     EXPECT_EQ(r.polls.handle, k);
-    EXPECT_EQ(peer::view(out), expected(lines, numbers_from(1, k - 1), "sam"));
+    EXPECT_EQ(peers::view(out), expected(lines, numbers_from(1, k - 1), "sam"));
 }
 
 INSTANTIATE_TEST_SUITE_P(FirstMiddleLast, InterruptAt, ::testing::Values(1, 4, kRecordCount));

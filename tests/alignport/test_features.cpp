@@ -1,6 +1,6 @@
 #include "bamkit.h"
 #include "damaged_bam.h"
-#include "pysam_peer.h"
+#include "peers.h"
 
 #include <algorithm>
 #include <memory>
@@ -427,7 +427,7 @@ TEST(FeaturesOfTruncatedFile, AreACorruptedFileNotAnInterrupt) {
 TEST(FeaturesAgainstPysam, EveryFeatureOfChosenAlignmentsAgrees) {
     TempDir dir;
     const std::string bam = bamkit::make_bam(dir, "gen", bamkit::generated_sam(9, 2, 1500, 60));
-    const auto all = peer::pysam_fetch(dir, bam, 1);
+    const auto all = peers::pysam_fetch(dir, bam, 1);
     ASSERT_EQ(all.size(), 1500u);
     std::mt19937 rng(17);
     std::vector<std::uint32_t> index;
@@ -437,7 +437,7 @@ TEST(FeaturesAgainstPysam, EveryFeatureOfChosenAlignmentsAgrees) {
     }
     std::vector<Expected> rows;
     for (std::uint32_t n : index) {
-        const peer::PeerAlignment& a = all[n - 1];
+        const peers::PeerAlignment& a = all[n - 1];
         rows.push_back({a.name, a.flag, a.position, a.mappingQuality, a.matePosition,
                         a.queryLength & 0xFFFFu, a.endPosition, a.cigar, a.sequence, a.quality});
     }

@@ -4,7 +4,7 @@
 // reference's records together, refuses all of them but references out of order);
 // and every way out of a call that created the part file beside the index removes it again.
 #include "bamkit.h"
-#include "samtools_peer.h"
+#include "peers.h"
 
 #include <dirent.h>
 #include <sys/resource.h>
@@ -52,7 +52,7 @@ TEST_P(IndexOrder, IsRefusedExactlyWhereSamtoolsRefusesAndLeavesOnlyTheIndex) {
     const std::string bam = bamkit::make_bam(dir, "in", sam_of(c.records), false);
     const std::string theirs = dir.file("theirs.bai");
     int status = 0;
-    run_command("samtools index " + peer::quoted(bam) + " " + peer::quoted(theirs) + " 2>/dev/null",
+    run_command("samtools index " + peers::quoted(bam) + " " + peers::quoted(theirs) + " 2>/dev/null",
                 &status);
     EXPECT_EQ(status == 0, c.samtoolsIndexes);
 
@@ -73,10 +73,10 @@ TEST_P(IndexOrder, IsRefusedExactlyWhereSamtoolsRefusesAndLeavesOnlyTheIndex) {
     EXPECT_EQ(after, before);
     for (const char* region : {"chr1", "chr2", "chr3", "chr1:150-400"}) {
         SCOPED_TRACE(region);
-        EXPECT_EQ(peer::run("samtools view -c -X " + peer::quoted(bam) + " " + peer::quoted(ours) +
+        EXPECT_EQ(peers::run("samtools view -c -X " + peers::quoted(bam) + " " + peers::quoted(ours) +
                             " " + region),
-                  peer::run("samtools view -c -X " + peer::quoted(bam) + " " +
-                            peer::quoted(theirs) + " " + region));
+                  peers::run("samtools view -c -X " + peers::quoted(bam) + " " +
+                            peers::quoted(theirs) + " " + region));
     }
 }
 
@@ -168,8 +168,8 @@ TEST_F(PartFile, AStopRequestNeitherEndsTheBuildNorLeavesAPart) {
     auto after = entries_of(dir.path());
     EXPECT_EQ(after.erase("i.bai"), 1u);
     EXPECT_EQ(after, before);
-    EXPECT_EQ(peer::run("samtools view -c -X " + peer::quoted(sorted) + " " +
-                        peer::quoted(dir.file("i.bai")) + " chr2"),
+    EXPECT_EQ(peers::run("samtools view -c -X " + peers::quoted(sorted) + " " +
+                        peers::quoted(dir.file("i.bai")) + " chr2"),
               "400\n");
 }
 

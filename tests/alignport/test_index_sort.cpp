@@ -2,7 +2,7 @@
 // matches samtools sort, and the error tables in order. A failed index build leaves no new file
 // and an existing index as it was; an output the sort cannot create is an error.
 #include "bamkit.h"
-#include "samtools_peer.h"
+#include "peers.h"
 
 #include <algorithm>
 #include <dirent.h>
@@ -55,7 +55,7 @@ public:
     std::string header_only_bam() {
         const std::string text = dir.write_text("h.sam", bamkit::sam_header({{"chr1", 1000}}));
         const std::string bam = dir.file("h.bam");
-        peer::run("samtools view -b -o " + peer::quoted(bam) + " " + peer::quoted(text));
+        peers::run("samtools view -b -o " + peers::quoted(bam) + " " + peers::quoted(text));
         return bam;
     }
     // The sorted BAM with 200 bytes in its middle overwritten: complete, but unreadable there.
@@ -77,16 +77,16 @@ TEST_F(IndexAndSort, IndexAnswersRegionQueriesLikeSamtoolsOwn) {
     const std::string ours = dir.file("ours.bai");
     const std::string theirs = dir.file("theirs.bai");
     ASSERT_TRUE(call("alignport", 0, args("indexbamfile", sorted, ours)).ok);
-    peer::run("samtools index " + peer::quoted(sorted) + " " + peer::quoted(theirs));
+    peers::run("samtools index " + peers::quoted(sorted) + " " + peers::quoted(theirs));
     long total = 0;
     for (const char* region : {"chr1", "chr2", "chr3", "chr1:1-5000", "chr1:20000-20100",
                                "chr2:50000-60000", "chr3:100-101000", "chr3:101990-102000",
                                "chr2:1-1"}) {
         SCOPED_TRACE(region);
-        const std::string count = peer::run("samtools view -c -X " + peer::quoted(sorted) + " " +
-                                            peer::quoted(ours) + " " + region);
-        EXPECT_EQ(count, peer::run("samtools view -c -X " + peer::quoted(sorted) + " " +
-                                   peer::quoted(theirs) + " " + region));
+        const std::string count = peers::run("samtools view -c -X " + peers::quoted(sorted) + " " +
+                                            peers::quoted(ours) + " " + region);
+        EXPECT_EQ(count, peers::run("samtools view -c -X " + peers::quoted(sorted) + " " +
+                                   peers::quoted(theirs) + " " + region));
         total += std::stol(count);
     }
     EXPECT_GT(total, 1800);
@@ -99,7 +99,7 @@ TEST_F(IndexAndSort, IndexOfAnyNameIsWrittenAndNothingElse) {
     auto after = entries_of(dir.path());
     after.erase("index.custom");
     EXPECT_EQ(after, before);
-    EXPECT_EQ(peer::run("samtools view -c -X " + peer::quoted(sorted) + " " + peer::quoted(ours) + " chr2"),
+    EXPECT_EQ(peers::run("samtools view -c -X " + peers::quoted(sorted) + " " + peers::quoted(ours) + " chr2"),
               "600\n");
 }
 
@@ -193,14 +193,14 @@ TEST_F(IndexAndSort, SortMatchesSamtoolsSortRecordForRecord) {
     const std::string prefix = dir.file("ours");
     ASSERT_TRUE(call("alignport", 0, args("bamsort", unsorted, prefix)).ok);
     const std::string theirs = dir.file("theirs.bam");
-    peer::run("samtools sort -o " + peer::quoted(theirs) + " " + peer::quoted(unsorted));
-    const std::string ours = peer::view(prefix + ".bam");
-    EXPECT_EQ(ours, peer::view(theirs));
-    EXPECT_EQ(peer::lines_of(ours).size(), 1200u);
+    peers::run("samtools sort -o " + peers::quoted(theirs) + " " + peers::quoted(unsorted));
+    const std::string ours = peers::view(prefix + ".bam");
+    EXPECT_EQ(ours, peers::view(theirs));
+    EXPECT_EQ(peers::lines_of(ours).size(), 1200u);
     // Coordinate order: reference number, then position, never decreasing.
     std::pair<int, long> last{0, 0};
-    for (const std::string& line : peer::lines_of(ours)) {
-        const auto f = peer::fields_of(line);
+    for (const std::string& line : peers::lines_of(ours)) {
+        const auto f = peers::fields_of(line);
         const std::pair<int, long> at{std::stoi(f[2].substr(3)), std::stol(f[3])};
         EXPECT_LE(last, at);
         last = at;
@@ -213,8 +213,8 @@ TEST_F(IndexAndSort, SortedOutputCanBeIndexedAndQueried) {
     ASSERT_TRUE(call("alignport", 0, args("sam2bam", dir.write_text("chain.sam", shuffled_sam(9, 2, 300)), bam)).ok);
     ASSERT_TRUE(call("alignport", 0, args("bamsort", bam, prefix)).ok);
     ASSERT_TRUE(call("alignport", 0, args("indexbamfile", prefix + ".bam", prefix + ".bam.bai")).ok);
-    EXPECT_EQ(peer::run("samtools view -c " + peer::quoted(prefix + ".bam") + " chr2:1-5300"), "100\n");
-    EXPECT_EQ(peer::run("samtools idxstats " + peer::quoted(prefix + ".bam")),
+    EXPECT_EQ(peers::run("samtools view -c " + peers::quoted(prefix + ".bam") + " chr2:1-5300"), "100\n");
+    EXPECT_EQ(peers::run("samtools idxstats " + peers::quoted(prefix + ".bam")),
               "chr1\t200000\t300\t0\nchr2\t200000\t300\t0\n*\t0\t0\t0\n");
 }
 
@@ -235,7 +235,7 @@ TEST_F(IndexAndSort, SortOverwritesAnExistingOutput) {
     const std::string prefix = dir.file("again");
     dir.write_text("again.bam", "old content");
     ASSERT_TRUE(call("alignport", 0, args("bamsort", unsorted, prefix)).ok);
-    EXPECT_EQ(peer::lines_of(peer::view(prefix + ".bam")).size(), 1200u);
+    EXPECT_EQ(peers::lines_of(peers::view(prefix + ".bam")).size(), 1200u);
 }
 
 class SortErrors : public IndexAndSort, public ::testing::WithParamInterface<ErrorCase> {};

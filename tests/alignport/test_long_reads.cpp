@@ -5,7 +5,6 @@
 #include "bamkit.h"
 #include "long_reads.h"
 #include "peers.h"
-#include "pysam_peer.h"
 
 using namespace testkit;
 
@@ -52,16 +51,16 @@ bool LongReads::available_ = false;
 TEST_P(LongReads, StartsEndsAndFlagsAgreeWithPysam) {
     std::size_t eqxCigars = 0;
     for (int ref : {0, 1}) {
-        const auto expected = peer::pysam_fetch(*dir_, bam(), ref);
+        const auto expected = peers::pysam_fetch(*dir_, bam(), ref);
         ASSERT_GE(expected.size(), 10u) << "reference " << ref;
         for (const auto& a : expected)
             eqxCigars += a.cigar.find('=') != std::string::npos;
         auto r = call("alignport", 3, args("getstartsinref", bam(), bam() + ".bai", ref));
         ASSERT_TRUE(r.ok) << r.message;
         EXPECT_EQ(hxhost::values_of<std::uint32_t>(r.outputs[0].get()),
-                  peer::column(expected, [](const peer::PeerAlignment& a) { return a.position; }));
+                  peers::column(expected, [](const peers::PeerAlignment& a) { return a.position; }));
         EXPECT_EQ(hxhost::values_of<std::uint32_t>(r.outputs[1].get()),
-                  peer::column(expected, [](const peer::PeerAlignment& a) { return a.endPosition; }));
+                  peers::column(expected, [](const peers::PeerAlignment& a) { return a.endPosition; }));
         std::vector<std::uint16_t> flags;
         for (const auto& a : expected)
             flags.push_back(static_cast<std::uint16_t>(a.flag));
@@ -76,7 +75,7 @@ TEST_P(LongReads, StartsEndsAndFlagsAgreeWithPysam) {
 
 TEST_P(LongReads, SignatureQueryLengthAndEndPositionAgreeWithPysam) {
     for (int ref : {0, 1}) {
-        const auto expected = peer::pysam_fetch(*dir_, bam(), ref);
+        const auto expected = peers::pysam_fetch(*dir_, bam(), ref);
         auto starts = call("alignport", 1, args("getstartsinref", bam(), bam() + ".bai", ref));
         ASSERT_TRUE(starts.ok) << starts.message;
         std::vector<std::int32_t> zeroBased;
@@ -97,7 +96,7 @@ TEST_P(LongReads, SignatureQueryLengthAndEndPositionAgreeWithPysam) {
             lengths.push_back(static_cast<std::uint16_t>(a.queryLength));
         EXPECT_EQ(hxhost::values_of<std::uint16_t>(r.outputs[1].get()), lengths);
         EXPECT_EQ(hxhost::values_of<std::uint32_t>(r.outputs[2].get()),
-                  peer::column(expected, [](const peer::PeerAlignment& a) { return a.endPosition; }));
+                  peers::column(expected, [](const peers::PeerAlignment& a) { return a.endPosition; }));
     }
 }
 

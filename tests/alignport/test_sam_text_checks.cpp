@@ -4,7 +4,7 @@
 // the shapes the checks must let through, which convert exactly as the bare library converts them.
 #include "bamkit.h"
 #include "sam_line_checks.h"
-#include "samtools_peer.h"
+#include "peers.h"
 
 #include <samtools/sam.h>
 #include <zlib.h>
@@ -517,7 +517,7 @@ TEST_P(ValidShapes, ConvertExactlyAsTheLibraryReadsThem) {
         EXPECT_EQ(inflated(dir.file("b2b.bam")), refBam);
     }
     if (c.samtoolsReads) {
-        EXPECT_EQ(peer::view(dir.file("s2b.bam")), peer::view(in));
+        EXPECT_EQ(peers::view(dir.file("s2b.bam")), peers::view(in));
     }
 }
 

@@ -1,7 +1,6 @@
 #include "bamkit.h"
 #include "damaged_bam.h"
 #include "peers.h"
-#include "pysam_peer.h"
 #include "starts_cursor.h"
 
 #include <samtools/sam.h>
@@ -203,14 +202,14 @@ TEST(StartsAgainstPysam, AgreeOnAGeneratedFile) {
     TempDir dir;
     const std::string bam = bamkit::make_bam(dir, "gen", bamkit::generated_sam(5, 2, 1500, 60));
     for (int ref : {0, 1}) {
-        const auto expected = peer::pysam_fetch(dir, bam, ref);
+        const auto expected = peers::pysam_fetch(dir, bam, ref);
         ASSERT_EQ(expected.size(), 1500u);
         auto r = call("alignport", 3, args("getstartsinref", bam, bam + ".bai", ref));
         ASSERT_TRUE(r.ok);
         EXPECT_EQ(values<std::uint32_t>(r, 0),
-                  peer::column(expected, [](const peer::PeerAlignment& a) { return a.position; }));
+                  peers::column(expected, [](const peers::PeerAlignment& a) { return a.position; }));
         EXPECT_EQ(values<std::uint32_t>(r, 1),
-                  peer::column(expected, [](const peer::PeerAlignment& a) { return a.endPosition; }));
+                  peers::column(expected, [](const peers::PeerAlignment& a) { return a.endPosition; }));
         std::vector<std::uint16_t> flags;
         for (const auto& a : expected)
             flags.push_back(static_cast<std::uint16_t>(a.flag));
@@ -233,14 +232,14 @@ TEST(StartsAgainstPysam, RecordWithTheCigarInACgTagEndsWhereItsRealCigarDoes) {
     const std::string bam = dir.file("long.bam");
     peers::run("samtools view -b -o " + peers::quoted(bam) + " " + peers::quoted(sam) +
                " && samtools index " + peers::quoted(bam));
-    const auto expected = peer::pysam_fetch(dir, bam, 0);
+    const auto expected = peers::pysam_fetch(dir, bam, 0);
     ASSERT_EQ(expected.size(), 2u);
     EXPECT_EQ(expected[0].endPosition, 100u + 70000 - 1);
     auto r = call("alignport", 2, args("getstartsinref", bam, bam + ".bai", 0));
     ASSERT_TRUE(r.ok) << r.message;
     EXPECT_EQ(values<std::uint32_t>(r, 0), (std::vector<std::uint32_t>{100, 200}));
     EXPECT_EQ(values<std::uint32_t>(r, 1),
-              peer::column(expected, [](const peer::PeerAlignment& a) { return a.endPosition; }));
+              peers::column(expected, [](const peers::PeerAlignment& a) { return a.endPosition; }));
     const std::string copy = dir.file("copy.bam");
     ASSERT_TRUE(call("alignport", 0, args("bam2bam", bam, "bam", copy, "bam", u32({}))).ok);
     EXPECT_EQ(peers::samtools_view(copy), peers::samtools_view(bam));
