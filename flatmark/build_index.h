@@ -66,7 +66,8 @@ void buildindex(int outCount, haArray* outSlots[], const haArray* inArgs[]) {
     header.entries = core.entries;
     header.keysPosition = settings.writeKeys ? kHeaderSize : 0;
     header.tablePosition = files.index_bytes();
-    header.layout = settings.consecutive ? 1 : 0;
+    header.layout = settings.consecutive ? hxb::index_format::kLayoutConsecutive
+                                        : hxb::index_format::kLayoutPaired;
     header.widthByte = settings.widthByte;
     header.entryDelimiter = settings.entryDelimiter;
     write_offset_table(files, table.starts, table.ends, core.entries, settings.consecutive);

@@ -11,9 +11,7 @@ namespace flatmark {
 
 namespace {
 
-constexpr char kMagic[] = "QZRidx";
-constexpr unsigned char kMagicByte = 0x01;
-constexpr char kVersion[] = " 2.0";
+namespace fmt = hxb::index_format;
 
 template <class T> unsigned char* put_le(unsigned char* out, T value) {
     for (std::size_t i = 0; i < sizeof(T); ++i) {
@@ -27,21 +25,17 @@ template <class T> unsigned char* put_le(unsigned char* out, T value) {
 
 std::array<unsigned char, kHeaderSize> header_image(const HeaderFields& fields) {
     std::array<unsigned char, kHeaderSize> image{};
-    unsigned char* out = image.data();
-    std::memcpy(out, kMagic, 6);
-    out += 6;
-    *out++ = kMagicByte;
-    std::memcpy(out, kVersion, 4);
-    out += 4;
-    *out++ = 0; // reserved
-    out = put_le<std::uint32_t>(out, fields.entries);
-    out = put_le<std::uint64_t>(out, fields.keysPosition);
-    out = put_le<std::uint64_t>(out, fields.tablePosition);
-    *out++ = fields.layout;
-    *out++ = fields.widthByte;
+    unsigned char* at = image.data();
+    std::memcpy(at + fmt::kMagicAt, fmt::kMagic, fmt::kMagicSize);
+    std::memcpy(at + fmt::kVersionAt, fmt::kVersion, fmt::kVersionSize);
+    put_le<std::uint32_t>(at + fmt::kEntriesAt, fields.entries); // the reserved byte stays 0
+    put_le<std::uint64_t>(at + fmt::kKeysPositionAt, fields.keysPosition);
+    put_le<std::uint64_t>(at + fmt::kTablePositionAt, fields.tablePosition);
+    at[fmt::kLayoutAt] = fields.layout;
+    at[fmt::kWidthAt] = fields.widthByte;
     const std::size_t k = std::min(fields.entryDelimiter.size(), kMaxEntryDelimiter);
-    std::memcpy(out, fields.entryDelimiter.data(), k);
-    out += k;
+    std::memcpy(at + fmt::kDelimiterAt, fields.entryDelimiter.data(), k);
+    unsigned char* out = at + fmt::kDelimiterAt + k;
     *out++ = '\t';
     *out = 0;
     return image;

@@ -2,6 +2,8 @@
 // feed per entry, streamed during the scan) and the offset table, all integers little-endian.
 #pragma once
 
+#include "index_format.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
@@ -11,15 +13,14 @@ namespace flatmark {
 class IndexFiles;
 template <class T> class GrowingArray;
 
-constexpr std::size_t kHeaderSize = 512;
-// The delimiter, its TAB and the terminating zero must end by byte 511: 34 + k + 2 <= 512.
-constexpr std::size_t kMaxEntryDelimiter = kHeaderSize - 36;
+constexpr std::size_t kHeaderSize = hxb::index_format::kHeaderSize;
+constexpr std::size_t kMaxEntryDelimiter = hxb::index_format::kMaxEntryDelimiter;
 
 struct HeaderFields {
     std::uint32_t entries = 0;
     std::uint64_t keysPosition = 0;  // 512 with keys, 0 without
     std::uint64_t tablePosition = 0; // where the offset table begins in the index file
-    std::uint8_t layout = 1;         // 1 consecutive, 0 paired
+    std::uint8_t layout = hxb::index_format::kLayoutConsecutive;
     std::uint8_t widthByte = 0;      // 0: 4-byte offsets, other: 8-byte offsets
     std::string entryDelimiter;      // at most kMaxEntryDelimiter bytes
 };

@@ -60,14 +60,4 @@ void IndexFiles::make_room(std::size_t size) {
         fail(kIdCannotWriteIdxFile, kMsgCannotWriteIdxFile);
 }
 
-void IndexFiles::append_index(const void* data, std::size_t size) {
-    if (size > kPendingBlock) {
-        write_index(data, size);
-        return;
-    }
-    make_room(size);
-    std::memcpy(pending_.get() + pendingSize_, data, size);
-    pendingSize_ += size;
-}
-
 } // namespace flatmark

@@ -36,10 +36,8 @@ public:
     // Appends bytes to the index file; a short write closes both files and raises
     // "CannotWriteIdxFile". Counts what was written since the file was opened.
     void write_index(const void* data, std::size_t size);
-    // The same for many small pieces (the key lines): gathered in a block first, so a key
-    // costs a copy rather than a stream call. Flushed before any other write and on close.
-    void append_index(const void* data, std::size_t size);
-    // A key and a line feed. The key's buffer is readable up to the next multiple of 16 bytes
+    // A key and a line feed, gathered in a block first, so a key costs a copy rather than a
+    // stream call; the block is flushed before any other write and on close. The key's buffer is readable up to the next multiple of 16 bytes
     // past length: it is copied inline in 16-byte pieces.
     void append_key_line(const char* key, std::size_t length) {
         if (!pending_ || pendingSize_ + length + 1 > kPendingBlock)

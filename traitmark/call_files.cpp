@@ -1,5 +1,6 @@
 #include "call_files.h"
 
+#include "file_owner.h"
 #include "hxutil.h"
 
 #include <sys/types.h>
@@ -31,15 +32,15 @@ bool CallFiles::open_input(const char* path) {
 
 void CallFiles::open_index(const char* path) {
     index_path_ = path;
-    std::FILE* existing = std::fopen(path, "rb");
-    if (existing == nullptr) {
+    hxb::FilePtr existing(std::fopen(path, "rb"));
+    if (!existing) {
         close_input();
         fail("CannotOpenIdxFile", "Could not open output index file.");
     }
     off_t size = -1;
-    if (fseeko(existing, 0, SEEK_END) == 0)
-        size = ftello(existing);
-    std::fclose(existing);
+    if (fseeko(existing.get(), 0, SEEK_END) == 0)
+        size = ftello(existing.get());
+    existing.reset();
     if (size < 0) {
         close_input();
         fail("CannotOpenIdxFile", "Could not open output index file.");
@@ -73,11 +74,11 @@ bool CallFiles::cut_back() {
     if (!appending_)
         return true;
     appending_ = false;
-    std::FILE* reopened = std::fopen(index_path_.c_str(), "r+b");
-    if (reopened == nullptr)
+    hxb::FilePtr reopened(std::fopen(index_path_.c_str(), "r+b"));
+    if (!reopened)
         return false;
-    const bool cut = ftruncate(fileno(reopened), static_cast<off_t>(starting_size_)) == 0;
-    const bool closed = std::fclose(reopened) == 0;
+    const bool cut = ftruncate(fileno(reopened.get()), static_cast<off_t>(starting_size_)) == 0;
+    const bool closed = hxb::close_file(reopened);
     return cut && closed;
 }
 

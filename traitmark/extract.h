@@ -10,6 +10,7 @@
 #include "hx.h"
 #include "input_window.h"
 #include "mate_index.h"
+#include "reference_numbering.h"
 #include "sam_fields.h"
 
 #include <cstdint>
@@ -112,7 +113,7 @@ void extract_sam(Extraction& x, const Offset* offsets, std::uint32_t count) {
         return;
     }
     case Feature::Reference: {
-        ReferenceNumbering numbering;
+        hxb::ReferenceNumbering numbering;
         for_each_entry(x, offsets, count, true, [&](std::uint32_t entry) -> std::uint32_t {
             if (!read_columns(x, entry, columns))
                 return 0;
@@ -130,9 +131,11 @@ void extract_sam(Extraction& x, const Offset* offsets, std::uint32_t count) {
             if (!walk.valid)
                 stop_invalid_cigar(x.files, x.writer);
             if (!end_position)
-                return two_byte_value(x.files, walk.query_length, entry);
+                return two_byte_value(x.files, walk.spans.query, entry);
             const auto position = static_cast<std::uint32_t>(columns.number);
-            return walk.unavailable ? position : position + walk.reference_span - 1u;
+            // The span counts modulo 2^32, as the 4-byte column does.
+            const auto span = static_cast<std::uint32_t>(walk.spans.reference);
+            return walk.unavailable ? position : position + span - 1u;
         });
         return;
     }

@@ -28,8 +28,6 @@ public:
     // Value written for entry: the mate's 1-based entry number, 0 for none.
     std::uint32_t value_of(std::uint32_t entry) const { return mates_[entry] + 1u; }
 
-    std::size_t pending() const { return pending_.size(); }
-
 private:
     std::vector<std::uint32_t> mates_;
     std::unordered_map<std::string, std::uint32_t> pending_;

@@ -1,7 +1,5 @@
 #include "sam_fields.h"
 
-#include "cigar_ops.h"
-
 #include <limits>
 
 namespace traitmark {
@@ -115,10 +113,7 @@ void CigarWalker::add(char c) {
         done_ = true;
         return;
     }
-    if (hxb::cigar_op_consumes_query(static_cast<unsigned>(op)))
-        walk_.query_length += operation_length_;
-    if (hxb::cigar_op_consumes_reference(static_cast<unsigned>(op)))
-        walk_.reference_span += operation_length_;
+    hxb::add_cigar_op(walk_.spans, static_cast<unsigned>(op), operation_length_);
     operation_length_ = 0;
     digits_pending_ = false;
 }
@@ -127,22 +122,6 @@ CigarWalk CigarWalker::finish() {
     if (!done_ && digits_pending_)
         walk_.valid = false; // digits without their operation
     return walk_;
-}
-
-ReferenceNumbering::ReferenceNumbering() {
-    numbers_.emplace("*", 0);
-}
-
-std::uint8_t ReferenceNumbering::number_of(const char* name, std::size_t length) {
-    lookup_.assign(name, length);
-    const auto found = numbers_.find(lookup_);
-    if (found != numbers_.end())
-        return found->second;
-    if (counter_ == 255)
-        return 255;
-    ++counter_;
-    numbers_.emplace(lookup_, counter_);
-    return counter_;
 }
 
 } // namespace traitmark

@@ -5,12 +5,11 @@
 // digits, makes the entry unreadable and its value 0.
 #pragma once
 
+#include "cigar_ops.h"
 #include "input_window.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
-#include <unordered_map>
 
 namespace traitmark {
 
@@ -22,8 +21,8 @@ enum class ReadOutcome { Read, Unreadable, TokenTooLong };
 struct CigarWalk {
     bool valid = true;                // false: an operation character due is not one of MIDNSHP=X
     bool unavailable = false;         // the token begins with "*": nothing was walked
-    std::uint64_t query_length = 0;   // M, I, S, = and X lengths
-    std::uint32_t reference_span = 0; // M, D, N, = and X lengths, modulo 2^32
+    hxb::CigarSpans spans;            // query and reference lengths; the reference span is
+                                      // stored modulo 2^32
 };
 
 // Walks a CIGAR token character by character as it is read, so a CIGAR of any length needs no
@@ -57,19 +56,5 @@ struct SamColumns {
 // TokenTooLong: an 'S' column of more than kMaxToken characters, never stored whole.
 ReadOutcome read_sam_columns(InputWindow& in, const char* pattern, char* buffer,
                              SamColumns& columns);
-
-
-// Numbers reference names in their order of first appearance: "*" is 0, new names get 1 to
-// 255, and every new name after the 255th gets 255 without being remembered.
-class ReferenceNumbering {
-public:
-    ReferenceNumbering();
-    std::uint8_t number_of(const char* name, std::size_t length);
-
-private:
-    std::unordered_map<std::string, std::uint8_t> numbers_;
-    std::string lookup_; // reused key, so a known name costs no allocation
-    std::uint8_t counter_ = 0;
-};
 
 } // namespace traitmark

@@ -1,5 +1,7 @@
 #include "indexkit.h"
 
+#include "index_format.h"
+
 #include <cstring>
 #include <stdexcept>
 
@@ -44,24 +46,25 @@ std::uint64_t get_le(const std::string& bytes, std::size_t at, std::size_t width
 } // namespace
 
 IndexFile parse_index(const std::string& bytes) {
-    if (bytes.size() < 512)
+    using namespace hxb::index_format;
+    if (bytes.size() < kHeaderSize)
         throw std::runtime_error("index file shorter than its header");
     IndexFile f;
-    f.magic = bytes.substr(0, 6);
-    f.magicByte = static_cast<unsigned char>(bytes[6]);
-    f.version = bytes.substr(7, 4);
-    f.reserved = static_cast<unsigned char>(bytes[11]);
-    f.entries = static_cast<std::uint32_t>(get_le(bytes, 12, 4));
-    f.keysPosition = get_le(bytes, 16, 8);
-    f.tablePosition = get_le(bytes, 24, 8);
-    f.layout = static_cast<unsigned char>(bytes[32]);
-    f.widthByte = static_cast<unsigned char>(bytes[33]);
-    const std::size_t tab = bytes.find('\t', 34);
-    if (tab == std::string::npos || tab >= 511)
+    f.magic = bytes.substr(kMagicAt, kMagicSize - 1);
+    f.magicByte = static_cast<unsigned char>(bytes[kMagicAt + kMagicSize - 1]);
+    f.version = bytes.substr(kVersionAt, kVersionSize);
+    f.reserved = static_cast<unsigned char>(bytes[kReservedAt]);
+    f.entries = static_cast<std::uint32_t>(get_le(bytes, kEntriesAt, kEntriesSize));
+    f.keysPosition = get_le(bytes, kKeysPositionAt, kPositionSize);
+    f.tablePosition = get_le(bytes, kTablePositionAt, kPositionSize);
+    f.layout = static_cast<unsigned char>(bytes[kLayoutAt]);
+    f.widthByte = static_cast<unsigned char>(bytes[kWidthAt]);
+    const std::size_t tab = bytes.find('\t', kDelimiterAt);
+    if (tab == std::string::npos || tab >= kHeaderSize - 1)
         throw std::runtime_error("no TAB after the entry delimiter");
-    f.entryDelimiter = bytes.substr(34, tab - 34);
+    f.entryDelimiter = bytes.substr(kDelimiterAt, tab - kDelimiterAt);
     f.zeroAfterTab = true;
-    for (std::size_t i = tab + 1; i < 512; ++i)
+    for (std::size_t i = tab + 1; i < kHeaderSize; ++i)
         f.zeroAfterTab = f.zeroAfterTab && bytes[i] == '\0';
     if (f.keysPosition != 0) {
         std::size_t at = f.keysPosition;
@@ -73,7 +76,7 @@ IndexFile parse_index(const std::string& bytes) {
             at = lf + 1;
         }
     }
-    const std::size_t width = f.widthByte == 0 ? 4 : 8;
+    const std::size_t width = offset_size(static_cast<std::uint8_t>(f.widthByte));
     if ((bytes.size() - f.tablePosition) % width != 0)
         throw std::runtime_error("offset table is not a whole number of offsets");
     for (std::size_t at = f.tablePosition; at < bytes.size(); at += width)
