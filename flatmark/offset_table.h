@@ -2,7 +2,7 @@
 // once the scan is done) and, for the paired layout only, ends (N values).
 #pragma once
 
-#include "errors.h"
+#include "contract.h"
 #include "index_files.h"
 
 #include <cstdint>
@@ -66,7 +66,7 @@ private:
     Offset narrow(std::uint64_t position) {
         if (sizeof(Offset) < sizeof(std::uint64_t) &&
             position > static_cast<std::uint64_t>(static_cast<Offset>(~Offset{0})))
-            files_.fail(kIdOffsetOverflow, kMsgOffsetOverflow);
+            files_.fail(Error::OffsetOverflow);
         return static_cast<Offset>(position);
     }
 
