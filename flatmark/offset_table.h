@@ -1,5 +1,6 @@
-// The entry offsets collected during a scan, in the width of the instance: starts (N + 1 values
-// once the scan is done) and, for the paired layout only, ends (N values).
+// The entry offsets collected during a scan, in the width of the instance: starts (one value
+// per entry and one more, the end, once the scan is done) and, for the paired layout only,
+// ends (one value per entry).
 #pragma once
 
 #include "contract.h"

@@ -175,8 +175,9 @@ inline void write_key(ScanCore& core) {
     core.files.append_key_line(core.key, core.keyLength);
 }
 
-// The key rule for "mrtab" and "table", first part: skips K fields separated by the field
-// delimiter and returns where the key starts; a missing field raises KeyNotFound.
+// The key rule for "mrtab" and "table", first part: skips keyFieldCount fields (input 7),
+// separated by the field delimiter, and returns where the key starts; a missing field raises
+// KeyNotFound.
 template <class Text> inline std::size_t find_key_start(const Text& text) {
     ScanCore& core = text.core;
     const char delimiter = core.settings.fieldDelimiter;
