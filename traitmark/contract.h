@@ -6,6 +6,8 @@
 // the row says so, and the spelling must stay.
 #pragma once
 
+#include "contract_rows.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
@@ -105,27 +107,15 @@ constexpr const ErrorRow& error_row(Error error) {
     return kErrorRows[static_cast<std::size_t>(error)];
 }
 
-constexpr bool rows_follow_errors() {
-    for (std::size_t k = 0; k < sizeof kErrorRows / sizeof kErrorRows[0]; ++k)
-        if (static_cast<std::size_t>(kErrorRows[k].error) != k)
-            return false;
-    return true;
-}
-static_assert(rows_follow_errors(), "kErrorRows must list the errors in their declared order");
+static_assert(hxb::rows_in_enum_order(kErrorRows),
+              "kErrorRows must list the errors in their declared order");
 
 // Raises the error's row, numbers standing for the "{}" of its message in order. Files still
 // open are closed (and the index file cut back) by the caller first.
 [[noreturn]] void raise_error(Error error, std::initializer_list<std::uint64_t> numbers = {});
 
-// A fixed list of errors (a view of a constexpr array).
-struct ErrorList {
-    const Error* first = nullptr;
-    std::size_t count = 0;
-    template <std::size_t N>
-    constexpr ErrorList(const Error (&list)[N]) : first(list), count(N) {}
-    constexpr const Error* begin() const { return first; }
-    constexpr const Error* end() const { return first + count; }
-};
+// A fixed list of errors.
+using ErrorList = hxb::Rows<Error>;
 
 // ---------------------------------------------------------------------------------------------
 // The checks of every call, in this order: the counts, the indexer type, the feature name (then
