@@ -56,7 +56,41 @@ void compose_identifier(char (&out)[kIdentifierBuffer], const char* plugin, cons
     out[n] = '\0';
 }
 
+// text into out, each "{}" replaced by the next of numbers; cut to fit, zero-terminated.
+void fill_numbers(char (&out)[kMessageBuffer], const char* text,
+                  std::initializer_list<std::uint64_t> numbers) noexcept {
+    std::size_t n = 0;
+    auto put = [&](char c) {
+        if (n + 1 < sizeof out)
+            out[n++] = c;
+    };
+    const std::uint64_t* next = numbers.begin();
+    for (const char* at = text; *at != '\0'; ++at) {
+        if (at[0] != '{' || at[1] != '}' || next == numbers.end()) {
+            put(*at);
+            continue;
+        }
+        char digits[20];
+        std::size_t count = 0;
+        for (std::uint64_t value = *next++; count == 0 || value != 0; value /= 10)
+            digits[count++] = static_cast<char>('0' + value % 10);
+        while (count > 0)
+            put(digits[--count]);
+        ++at;
+    }
+    out[n] = '\0';
+}
+
 } // namespace
+
+void raise_error_row(const char* plugin, const char* name, const char* text,
+                     std::initializer_list<std::uint64_t> numbers) {
+    char identifier[kIdentifierBuffer];
+    compose_identifier(identifier, plugin, name);
+    char message[kMessageBuffer];
+    fill_numbers(message, text != nullptr ? text : "", numbers);
+    hxErrMsgIdAndTxt(identifier, "%s", message);
+}
 
 void rethrow_as_host_error(const char* plugin) {
     char identifier[kIdentifierBuffer];

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <new>
 #include <string>
 
@@ -14,6 +15,15 @@ namespace hxb {
 // Raises the host error identifier/message (message passed as text, never as a format).
 [[noreturn]] void raise(const char* identifier, const char* message);
 [[noreturn]] void raise(const std::string& identifier, const std::string& message);
+
+// Raises "helixo:PLUGIN:NAME" with the message text, in which each "{}" is replaced by the next
+// of numbers in decimal (a "{}" beyond the numbers stays as it is). The plug-ins' contract
+// tables raise through it, so every plug-in writes its identifiers and messages one way. Both
+// are built in fixed buffers (kIdentifierBuffer, kMessageBuffer), cut to fit; nothing is
+// allocated.
+constexpr std::size_t kMessageBuffer = 256;
+[[noreturn]] void raise_error_row(const char* plugin, const char* name, const char* text,
+                                  std::initializer_list<std::uint64_t> numbers = {});
 
 // Reads a text input into buf of size bytes. False when the array is not a character array
 // or when its text and the terminating zero do not fit (a text of size characters fails).

@@ -2,11 +2,10 @@
 // instantiated for 32-bit and 64-bit offsets (the only difference between the two).
 #pragma once
 
-#include "errors.h"
+#include "contract.h"
 #include "hxutil.h"
 #include "index_file.h"
 #include "index_files.h"
-#include "indexer_types.h"
 #include "line_reader.h"
 #include "read_settings.h"
 #include "scan_common.h"
@@ -15,37 +14,36 @@
 
 namespace flatmark {
 
-constexpr std::size_t kTypeBuffer = 128;
-constexpr std::size_t kFileNameBuffer = 256;
-
-// Validates the inputs in the system's order, scans the input file, sets outputs 1 (N) and
-// 2 (the line count) as asked, and writes the offset table and the header. Every error closes
-// the open files, input first, before it is raised.
+// Checks the inputs in the order of kCallErrors (contract.h): the indexer type, the input file's
+// name and opening, the index file's name and opening, then the settings. Then scans the input
+// file, sets outputs 1 (the number of entries) and 2 (the number of lines counted) as asked,
+// and writes the offset table and the header. Every error closes the files already open, the
+// input file first, before it is raised.
 template <class Offset>
 void buildindex(int outCount, haArray* outSlots[], const haArray* inArgs[]) {
     char typeName[kTypeBuffer];
     if (!hxb::read_text(inArgs[0], typeName, sizeof typeName))
-        hxb::raise(kIdInvalidIndexerType, kMsgInvalidIndexerType);
+        raise_error(Error::InvalidIndexerType);
     const IndexerType* type = find_indexer_type(typeName);
     if (type == nullptr)
-        hxb::raise(kIdUnknownIndexerType, kMsgUnknownIndexerType);
+        raise_error(Error::UnknownIndexerType);
 
     char inputName[kFileNameBuffer];
     if (!hxb::read_text(inArgs[1], inputName, sizeof inputName))
-        hxb::raise(kIdInvalidFileName, kMsgInvalidInputFileName);
+        raise_error(Error::InvalidInputName);
     IndexFiles files;
     files.input = std::fopen(inputName, "rb");
     if (files.input == nullptr)
-        hxb::raise(kIdCannotOpenInFile, kMsgCannotOpenInFile);
+        raise_error(Error::CannotOpenInput);
     // Lines are read through the reader's own block buffer.
     std::setvbuf(files.input, nullptr, _IONBF, 0);
 
     char indexName[kFileNameBuffer];
     if (!hxb::read_text(inArgs[2], indexName, sizeof indexName))
-        files.fail(kIdInvalidFileName, kMsgInvalidIndexFileName);
+        files.fail(Error::InvalidIndexName);
     files.index = std::fopen(indexName, "wb");
     if (files.index == nullptr)
-        files.fail(kIdCannotOpenIdxFile, kMsgCannotOpenIdxFile);
+        files.fail(Error::CannotOpenIndex);
 
     Settings settings;
     read_settings(inArgs, *type, files, settings);
@@ -75,7 +73,7 @@ void buildindex(int outCount, haArray* outSlots[], const haArray* inArgs[]) {
 
     files.close_input();
     if (!files.close_index())
-        hxb::raise(kIdCannotWriteIdxFile, kMsgCannotWriteIdxFile);
+        raise_error(Error::CannotWriteIndex);
 }
 
 } // namespace flatmark

@@ -7,14 +7,11 @@
 namespace flatmark {
 namespace {
 
-constexpr int kInputCount = 12;
-constexpr int kMaxOutputs = 2;
-
 void run(int outCount, haArray* outSlots[], int inCount, const haArray* inArgs[]) {
     if (inCount != kInputCount)
-        hxb::raise(kIdInvalidNumInputArg, kMsgInvalidNumInputArg);
+        raise_error(Error::InputCount);
     if (outCount > kMaxOutputs)
-        hxb::raise(kIdInvalidNumOutputArg, kMsgInvalidNumOutputArg);
+        raise_error(Error::OutputCount);
     if (hxb::read_flag_low8(inArgs[3]) != 0)
         buildindex<std::uint64_t>(outCount, outSlots, inArgs);
     else

@@ -1,6 +1,5 @@
 #include "index_file.h"
 
-#include "errors.h"
 #include "index_files.h"
 #include "offset_table.h"
 
@@ -88,7 +87,7 @@ template void write_offset_table<std::uint64_t>(IndexFiles&, const GrowingArray<
 
 void write_header(IndexFiles& files, const HeaderFields& fields) {
     if (std::fseek(files.index, 0, SEEK_SET) != 0)
-        files.fail(kIdCannotWriteIdxFile, kMsgCannotWriteIdxFile);
+        files.fail(Error::CannotWriteIndex);
     const auto image = header_image(fields);
     files.write_index(image.data(), image.size());
 }

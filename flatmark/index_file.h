@@ -31,8 +31,8 @@ std::array<unsigned char, kHeaderSize> header_image(const HeaderFields& fields);
 // Appends the 512 zero bytes that reserve the header.
 void write_placeholder(IndexFiles& files);
 
-// Appends the offset table: N + 1 values of starts (consecutive) or N pairs (starts[i],
-// ends[i]) (paired), little-endian in the width of Offset. Raises on a failed write.
+// Appends the offset table: entries + 1 values of starts (consecutive) or entries pairs
+// (starts[i], ends[i]) (paired), little-endian in the width of Offset. Raises on a failed write.
 template <class Offset>
 void write_offset_table(IndexFiles& files, const GrowingArray<Offset>& starts,
                         const GrowingArray<Offset>& ends, std::uint32_t entries, bool consecutive);

@@ -1,7 +1,5 @@
 #include "index_files.h"
 
-#include "errors.h"
-#include "hxutil.h"
 
 #include <cstring>
 
@@ -38,18 +36,23 @@ void IndexFiles::close_all() {
     close_index();
 }
 
-void IndexFiles::fail(const char* identifier, const char* message) {
+void IndexFiles::fail(Error error) {
     close_all();
-    hxb::raise(identifier, message);
+    raise_error(error);
+}
+
+void IndexFiles::fail(Error error, std::uint64_t number) {
+    close_all();
+    raise_error(error, number);
 }
 
 void IndexFiles::write_index(const void* data, std::size_t size) {
     if (!flush_pending())
-        fail(kIdCannotWriteIdxFile, kMsgCannotWriteIdxFile);
+        fail(Error::CannotWriteIndex);
     if (size == 0)
         return;
     if (std::fwrite(data, 1, size, index) != size)
-        fail(kIdCannotWriteIdxFile, kMsgCannotWriteIdxFile);
+        fail(Error::CannotWriteIndex);
     indexBytes_ += size;
 }
 
@@ -57,7 +60,7 @@ void IndexFiles::make_room(std::size_t size) {
     if (!pending_)
         pending_.reset(new char[kPendingBlock + kCopyPiece]); // room for a last piece
     if (pendingSize_ + size > kPendingBlock && !flush_pending())
-        fail(kIdCannotWriteIdxFile, kMsgCannotWriteIdxFile);
+        fail(Error::CannotWriteIndex);
 }
 
 } // namespace flatmark

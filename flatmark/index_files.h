@@ -1,6 +1,9 @@
 // The two files of one indexing call: the text file being scanned and the index file being
-// written. Every way out of a call closes them in the system's order, input file first.
+// written. Every way out of a call, an error included, closes the input file first and then
+// the index file (which flushes the keys gathered so far into it), as callers rely on.
 #pragma once
+
+#include "contract.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -30,11 +33,13 @@ public:
     // The input file, then the index file.
     void close_all();
 
-    // Closes the input file, then the index file, then raises identifier/message.
-    [[noreturn]] void fail(const char* identifier, const char* message);
+    // Closes the input file, then the index file, then raises the error's row (number stands
+    // for the "{}" of its message).
+    [[noreturn]] void fail(Error error);
+    [[noreturn]] void fail(Error error, std::uint64_t number);
 
     // Appends bytes to the index file; a short write closes both files and raises
-    // "CannotWriteIdxFile". Counts what was written since the file was opened.
+    // CannotWriteIndex. Counts what was written since the file was opened.
     void write_index(const void* data, std::size_t size);
     // A key and a line feed, gathered in a block first, so a key costs a copy rather than a
     // stream call; the block is flushed before any other write and on close. The key's buffer is readable up to the next multiple of 16 bytes

@@ -1,8 +1,9 @@
-// The entry offsets collected during a scan, in the width of the instance: starts (N + 1 values
-// once the scan is done) and, for the paired layout only, ends (N values).
+// The entry offsets collected during a scan, in the width of the instance: starts (one value
+// per entry and one more, the end, once the scan is done) and, for the paired layout only,
+// ends (one value per entry).
 #pragma once
 
-#include "errors.h"
+#include "contract.h"
 #include "index_files.h"
 
 #include <cstdint>
@@ -66,7 +67,7 @@ private:
     Offset narrow(std::uint64_t position) {
         if (sizeof(Offset) < sizeof(std::uint64_t) &&
             position > static_cast<std::uint64_t>(static_cast<Offset>(~Offset{0})))
-            files_.fail(kIdOffsetOverflow, kMsgOffsetOverflow);
+            files_.fail(Error::OffsetOverflow);
         return static_cast<Offset>(position);
     }
 

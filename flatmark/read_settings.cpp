@@ -1,6 +1,5 @@
 #include "read_settings.h"
 
-#include "errors.h"
 #include "hxutil.h"
 #include "index_file.h"
 
@@ -10,13 +9,11 @@ namespace flatmark {
 
 namespace {
 
-constexpr std::size_t kLongTextBuffer = 32768;
-
 // Reads a long text input through the shared buffer; failure closes both files and raises.
 void read_long_text(const haArray* input, std::vector<char>& buffer, IndexFiles& files,
-                    const char* identifier, const char* message, std::string& text) {
+                    Error error, std::string& text) {
     if (!hxb::read_text(input, buffer.data(), buffer.size()))
-        files.fail(identifier, message);
+        files.fail(error);
     text.assign(buffer.data());
 }
 
@@ -31,26 +28,21 @@ void read_settings(const haArray* inArgs[], const IndexerType& type, IndexFiles&
     settings.keyFieldCount = hxb::read_flag_low8(inArgs[6]);
 
     std::vector<char> buffer(kLongTextBuffer);
-    // The key token's error carries the comment prefix's identifier and message.
-    read_long_text(inArgs[7], buffer, files, kIdInvalidCommentPrefix, kMsgInvalidCommentPrefix,
-                   settings.keyToken);
-    read_long_text(inArgs[8], buffer, files, kIdInvalidCommentPrefix, kMsgInvalidCommentPrefix,
-                   settings.commentPrefix);
-    read_long_text(inArgs[9], buffer, files, kIdInvalidHeaderPrefix, kMsgInvalidHeaderPrefix,
-                   settings.headerPrefix);
+    read_long_text(inArgs[7], buffer, files, Error::InvalidKeyToken, settings.keyToken);
+    read_long_text(inArgs[8], buffer, files, Error::InvalidCommentPrefix, settings.commentPrefix);
+    read_long_text(inArgs[9], buffer, files, Error::InvalidHeaderPrefix, settings.headerPrefix);
 
     const haArray* delimiter = inArgs[10];
     if (delimiter == nullptr || !haIsChar(delimiter) || haGetNumberOfElements(delimiter) == 0)
-        files.fail(kIdInvalidFieldDelimiter, kMsgInvalidFieldDelimiter);
+        files.fail(Error::InvalidFieldDelimiter);
     const haChar code = static_cast<const haChar*>(haGetData(delimiter))[0];
     settings.fieldDelimiter = static_cast<char>(static_cast<unsigned char>(code & 0xFFu));
 
-    read_long_text(inArgs[11], buffer, files, kIdInvalidEntryDelimiter, kMsgInvalidEntryDelimiter,
-                   settings.entryDelimiter);
+    read_long_text(inArgs[11], buffer, files, Error::InvalidEntryDelimiter, settings.entryDelimiter);
     // It must fit the header, and "flat" cannot progress without one.
     if (settings.entryDelimiter.size() > kMaxEntryDelimiter ||
         (type.needsEntryDelimiter && settings.entryDelimiter.empty()))
-        files.fail(kIdInvalidEntryDelimiter, kMsgInvalidEntryDelimiter);
+        files.fail(Error::InvalidEntryDelimiter);
 }
 
 } // namespace flatmark

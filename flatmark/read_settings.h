@@ -1,16 +1,18 @@
-// Decoding of inputs 4 to 12, steps 7 to 10 of an indexing call, after both files are open.
+// Decoding of inputs 4 to 12, once both files are open: the flags and the key field count, then
+// the key token, the comment prefix, the header prefix, the field delimiter and the entry
+// delimiter, checked in that order (before anything is written to the index file).
 #pragma once
 
 #include "hx.h"
 #include "index_files.h"
-#include "indexer_types.h"
+#include "contract.h"
 #include "settings.h"
 
 namespace flatmark {
 
 // Fills settings from the twelve inputs for the given type. An invalid key token, comment or
-// header prefix, field delimiter or entry delimiter closes both files and raises its error;
-// nothing has been written to the index file then.
+// header prefix, field delimiter or entry delimiter closes both files and raises its error
+// (kCallErrors in contract.h); the index file is then left empty.
 void read_settings(const haArray* inArgs[], const IndexerType& type, IndexFiles& files,
                    Settings& settings);
 

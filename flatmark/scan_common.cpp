@@ -1,10 +1,8 @@
 #include "scan_common.h"
 
-#include "errors.h"
 #include "hx.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -65,22 +63,16 @@ inline std::size_t word_end(const char* text, std::size_t at, std::size_t limit)
 } // namespace
 
 void fail_read(ScanCore& core) {
-    char message[96];
-    std::snprintf(message, sizeof message, "Cannot read input file at byte %llu.",
-                  static_cast<unsigned long long>(core.reader.position()));
-    core.files.fail(kIdCannotReadInFile, message);
+    core.files.fail(Error::CannotReadInput, core.reader.position());
 }
 
 void fail_interrupted(ScanCore& core) {
-    core.files.fail(kIdInterrupted, kMsgInterrupted);
+    core.files.fail(Error::Interrupted);
 }
 
 void fail_too_many_entries(ScanCore& core, std::uint64_t start) {
-    char message[96];
-    static_assert(kMaxEntries == 4294967295u, "the message names the limit");
-    std::snprintf(message, sizeof message, "More than 4294967295 entries at byte %llu.",
-                  static_cast<unsigned long long>(start));
-    core.files.fail(kIdTooManyEntries, message);
+    static_assert(kMaxEntries == 4294967295u, "the TooManyEntries message names the limit");
+    core.files.fail(Error::TooManyEntries, start);
 }
 
 void seek_input(ScanCore& core, std::uint64_t position) {
@@ -132,12 +124,9 @@ template <class Text> bool read_key(const Text& text, std::size_t from, bool com
             limit = static_cast<std::size_t>(static_cast<const char*>(comma) - word);
     }
     const std::size_t length = word_end(word, 0, limit);
-    if (length >= kKeyBuffer) {
-        char message[96];
-        std::snprintf(message, sizeof message, "Key longer than 255 characters at line %llu.",
-                      static_cast<unsigned long long>(core.lines) + 1);
-        core.files.fail(kIdKeyTooLong, message);
-    }
+    static_assert(kKeyBuffer == 256, "the KeyTooLong message names the limit");
+    if (length >= kKeyBuffer)
+        core.files.fail(Error::KeyTooLong, core.lines + 1);
     // Whole pieces, within the key buffer and the padding after the bytes held.
     for (std::size_t i = 0; i < length; i += kCopyPiece)
         std::memcpy(core.key + i, word + i, kCopyPiece);

@@ -3,7 +3,7 @@
 // (blanks, prefixes, blank lines, words, the key of a data line).
 #pragma once
 
-#include "errors.h"
+#include "contract.h"
 #include "hx.h"
 #include "index_files.h"
 #include "line_reader.h"
@@ -30,9 +30,10 @@ struct ScanCore {
     // read. Copied in whole 16-byte pieces, so no single byte is stored into it.
     char key[kKeyBuffer] = {};
     std::size_t keyLength = 0;
-    // N: the index file holds a 32-bit count, so the scan refuses the 2^32-th entry
-    // (count_entry) rather than let the count wrap. L has no such limit: no file stores it, and
-    // a file can hold more than 2^32 - 1 lines in fewer entries (a FASTQ of 1.1 billion reads).
+    // The number of entries: the index file's header holds it in 32 bits, so the scan refuses
+    // the 2^32-th entry (count_entry) rather than let the count wrap. The number of lines
+    // counted has no such limit: no file stores it, and a file can hold more than 2^32 - 1
+    // lines in fewer entries (a FASTQ of 1.1 billion reads).
     std::uint32_t entries = 0;
     std::uint64_t lines = 0;
 };
@@ -174,8 +175,9 @@ inline void write_key(ScanCore& core) {
     core.files.append_key_line(core.key, core.keyLength);
 }
 
-// The key rule for "mrtab" and "table", first part: skips K fields separated by the field
-// delimiter and returns where the key starts; a missing field raises KeyNotFound.
+// The key rule for "mrtab" and "table", first part: skips keyFieldCount fields (input 7),
+// separated by the field delimiter, and returns where the key starts; a missing field raises
+// KeyNotFound.
 template <class Text> inline std::size_t find_key_start(const Text& text) {
     ScanCore& core = text.core;
     const char delimiter = core.settings.fieldDelimiter;
@@ -183,12 +185,12 @@ template <class Text> inline std::size_t find_key_start(const Text& text) {
     for (unsigned field = 0; field < core.settings.keyFieldCount; ++field) {
         for (;; ++i) {
             if (!text.has(i))
-                core.files.fail(kIdKeyNotFound, kMsgKeyNotFound);
+                core.files.fail(Error::KeyNotFound);
             const char c = text.at(i);
             if (c == delimiter)
                 break;
             if (c == '\n')
-                core.files.fail(kIdKeyNotFound, kMsgKeyNotFound);
+                core.files.fail(Error::KeyNotFound);
         }
         ++i;
         if (delimiter == ' ')

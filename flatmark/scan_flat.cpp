@@ -101,7 +101,7 @@ void close_entry(ScanCore& core, OffsetTable<Offset>& table, std::uint64_t start
     table.add_end(end);
     if (core.settings.writeKeys) {
         if (search != KeySearch::Found)
-            core.files.fail(kIdKeyNotFound, kMsgKeyNotFound);
+            core.files.fail(Error::KeyNotFound);
         write_key(core);
     }
 }

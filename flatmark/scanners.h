@@ -1,16 +1,15 @@
-// The five scanners, one per indexer type, each in its own file and instantiated for both
-// offset widths. A scanner reads the input from its first line to its end, streams the keys
+// The five scanners, one per indexer type (bound to their names in contract.cpp), each in its
+// own file and instantiated for both offset widths. A scanner reads the input from its first line to its end, streams the keys
 // into the index file, counts entries and lines in core and fills the offset table.
 #pragma once
 
+#include "contract.h"
 #include "offset_table.h"
 #include "scan_common.h"
 
 #include <cstdint>
 
 namespace flatmark {
-
-template <class Offset> using ScanFunction = void (*)(ScanCore&, OffsetTable<Offset>&);
 
 template <class Offset> void scan_mrtab(ScanCore& core, OffsetTable<Offset>& table);
 template <class Offset> void scan_table(ScanCore& core, OffsetTable<Offset>& table);

@@ -1,20 +1,12 @@
 #include "call_files.h"
 
+#include "contract.h"
 #include "file_owner.h"
-#include "hxutil.h"
 
 #include <sys/types.h>
 #include <unistd.h>
 
 namespace traitmark {
-
-void fail(const char* name, const char* message) {
-    hxb::raise(std::string("helixo:traitmark:") + name, message);
-}
-
-void fail(const char* name, const std::string& message) {
-    hxb::raise(std::string("helixo:traitmark:") + name, message);
-}
 
 CallFiles::~CallFiles() {
     if (appending_)
@@ -31,27 +23,29 @@ bool CallFiles::open_input(const char* path) {
 }
 
 void CallFiles::open_index(const char* path) {
+    if (!open_index_for_appending(path)) {
+        close_input();
+        raise_error(Error::CannotOpenIndex);
+    }
+}
+
+bool CallFiles::open_index_for_appending(const char* path) {
     index_path_ = path;
     hxb::FilePtr existing(std::fopen(path, "rb"));
-    if (!existing) {
-        close_input();
-        fail("CannotOpenIdxFile", "Could not open output index file.");
-    }
+    if (!existing)
+        return false;
     off_t size = -1;
     if (fseeko(existing.get(), 0, SEEK_END) == 0)
         size = ftello(existing.get());
     existing.reset();
-    if (size < 0) {
-        close_input();
-        fail("CannotOpenIdxFile", "Could not open output index file.");
-    }
+    if (size < 0)
+        return false;
     starting_size_ = static_cast<std::uint64_t>(size);
     index_ = std::fopen(path, "a+b");
-    if (index_ == nullptr) {
-        close_input();
-        fail("CannotOpenIdxFile", "Could not open output index file.");
-    }
+    if (index_ == nullptr)
+        return false;
     appending_ = true;
+    return true;
 }
 
 void CallFiles::close_input() {

@@ -1,6 +1,7 @@
-// The two files of a call and the index file's starting size: closed in the system's order
-// (input file, then index file) on every path, and the index file cut back to its starting
-// size when a call ends without a complete feature block.
+// The two files of a call and the index file's starting size. Every path out of a call, an
+// error included, closes the input file first and then the index file, as callers rely on;
+// the index file is cut back to its starting size when a call ends without a complete block
+// of feature values.
 #pragma once
 
 #include <cstdint>
@@ -8,10 +9,6 @@
 #include <string>
 
 namespace traitmark {
-
-// Raises "helixo:traitmark:NAME" with message. Does not return.
-[[noreturn]] void fail(const char* name, const char* message);
-[[noreturn]] void fail(const char* name, const std::string& message);
 
 class CallFiles {
 public:
@@ -24,8 +21,8 @@ public:
 
     // Opens the input file for reading ("rb"); false when it cannot be opened.
     bool open_input(const char* path);
-    // Records the size of the existing index file and opens it for appending ("a+b"); fails
-    // with "Could not open output index file." (input file closed first). Never creates it.
+    // Records the size of the existing index file and opens it for appending ("a+b"); raises
+    // CannotOpenIndex (the input file closed first) when either fails. Never creates it.
     void open_index(const char* path);
 
     std::FILE* input() const { return input_; }
@@ -44,6 +41,10 @@ public:
     bool finish();
 
 private:
+    // open_index's work; false when the file cannot be opened for reading, sized, or opened
+    // for appending.
+    bool open_index_for_appending(const char* path);
+
     std::FILE* input_ = nullptr;
     std::FILE* index_ = nullptr;
     std::string index_path_;

@@ -1,39 +1,12 @@
-// The entry of traitmark: counts, the offset width, then the validation of the nine inputs in
-// the system's order (extractfeature, one instance per offset width).
+// The entry of traitmark: the counts, the offset width, then the checks of the nine inputs in
+// the order contract.h lists them (kErrorsBeforeFeature, the indexer type's unknown feature,
+// kErrorsAfterFeature), and the extraction (extractfeature, one instance per offset width).
+#include "contract.h"
 #include "extract.h"
 #include "hxutil.h"
 
-#include <cstring>
-
 namespace traitmark {
 namespace {
-
-constexpr std::size_t kTypeBuffer = 128;
-constexpr std::size_t kFileNameBuffer = 256;
-
-const IndexerTypeRow* find_indexer_type(const char* name) {
-    for (const IndexerTypeRow& row : kIndexerTypes) {
-        if (std::strcmp(row.name, name) == 0)
-            return &row;
-    }
-    return nullptr;
-}
-
-const FeatureRow* find_feature(const IndexerTypeRow& type, const char* name) {
-    for (const FeatureRow& row : kFeatures) {
-        if (std::strcmp(row.indexer_type, type.name) == 0 && std::strcmp(row.name, name) == 0)
-            return &row;
-    }
-    return nullptr;
-}
-
-bool is_feature_type(const char* name) {
-    for (const char* type : kFeatureTypes) {
-        if (std::strcmp(type, name) == 0)
-            return true;
-    }
-    return false;
-}
 
 // A real vector (one row or one column) of the class; an empty array of the class counts.
 bool is_offsets_vector(const haArray* array, haClassID cls) {
@@ -50,35 +23,35 @@ DecodedCall decode_inputs(const haArray* inArgs[], bool wide_offsets, CallFiles&
     DecodedCall call;
     char indexer_type[kTypeBuffer];
     if (!hxb::read_text(inArgs[0], indexer_type, sizeof indexer_type))
-        fail("InvalidIndexerType", "Invalid indexer type.");
+        raise_error(Error::InvalidIndexerType);
     const IndexerTypeRow* type = find_indexer_type(indexer_type);
     if (type == nullptr)
-        fail("UnknownIndexerType", "Unknown indexer type.");
+        raise_error(Error::UnknownIndexerType);
 
     char feature_name[kTypeBuffer];
     if (!hxb::read_text(inArgs[1], feature_name, sizeof feature_name))
-        fail("InvalidFeatureName", "Invalid feature name.");
+        raise_error(Error::InvalidFeatureName);
     call.row = find_feature(*type, feature_name);
     if (call.row == nullptr)
-        fail(type->unknown_feature_error, type->unknown_feature_message);
+        raise_error(type->unknown_feature);
 
     char feature_type[kTypeBuffer];
     if (!hxb::read_text(inArgs[2], feature_type, sizeof feature_type))
-        fail("InvalidFeatureType", "Invalid feature type.");
+        raise_error(Error::InvalidFeatureType);
     if (!is_feature_type(feature_type))
-        fail("UnknownFeatureType", "Unknown feature type.");
+        raise_error(Error::UnknownFeatureType);
 
     char input_name[kFileNameBuffer];
     if (!hxb::read_text(inArgs[3], input_name, sizeof input_name))
-        fail("InvalidFileName", "Invalid input file name.");
+        raise_error(Error::InvalidInputName);
     if (!files.open_input(input_name))
-        fail("CannotOpenInFile", "Could not open input file.");
+        raise_error(Error::CannotOpenInput);
 
     // Kept apart from the other texts: the index file is opened again after an interrupt.
     char index_name[kFileNameBuffer];
     if (!hxb::read_text(inArgs[4], index_name, sizeof index_name)) {
         files.close_input();
-        fail("InvalidFileName", "Invalid index file name.");
+        raise_error(Error::InvalidIndexName);
     }
     files.open_index(index_name);
 
@@ -86,7 +59,7 @@ DecodedCall decode_inputs(const haArray* inArgs[], bool wide_offsets, CallFiles&
     const haArray* count = inArgs[6];
     if (haGetClassID(count) != haUINT32_CLASS || haGetNumberOfElements(count) != 1) {
         files.close_both();
-        fail("InvalidNumEntries", "Invalid number of entries.");
+        raise_error(Error::InvalidEntryCount);
     }
     call.count = *static_cast<const std::uint32_t*>(haGetData(count));
 
@@ -100,7 +73,7 @@ DecodedCall decode_inputs(const haArray* inArgs[], bool wide_offsets, CallFiles&
         !is_offsets_vector(offsets, wide ? haUINT64_CLASS : haUINT32_CLASS) ||
         haGetNumberOfElements(offsets) < needed) {
         files.close_both();
-        fail("InvalidOffset", "Invalid ofsets.");
+        raise_error(Error::InvalidOffsets);
     }
     call.offsets = haGetData(offsets);
     return call;
@@ -111,10 +84,11 @@ DecodedCall decode_inputs(const haArray* inArgs[], bool wide_offsets, CallFiles&
 extern "C" void hxFunction(int outCount, haArray* outSlots[], int inCount,
                            const haArray* inArgs[]) {
     hxb::firewall("traitmark", [&] {
-        if (inCount != 9)
-            traitmark::fail("InvalidNumInputArg", "Nine input arguments required.");
-        if (outCount > 0)
-            traitmark::fail("InvalidNumOutputArg", "Too many output arguments.");
+        using traitmark::Error;
+        if (inCount != traitmark::kInputCount)
+            traitmark::raise_error(Error::InputCount);
+        if (outCount > traitmark::kMaxOutputs)
+            traitmark::raise_error(Error::OutputCount);
         if (hxb::read_flag_low8(inArgs[7]) != 0)
             traitmark::extractfeature<std::uint64_t>(outCount, outSlots, inCount, inArgs);
         else

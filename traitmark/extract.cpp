@@ -1,7 +1,7 @@
 // How an extraction ends: the error paths close both files (input file first) before raising.
 #include "extract.h"
 
-#include <string>
+#include "contract.h"
 
 namespace traitmark {
 
@@ -9,31 +9,28 @@ void stop_interrupted(CallFiles& files) {
     // Raised even when the index file could not be reopened to be cut back: nothing is ever
     // written through a file that is not open.
     files.cut_back();
-    fail("IterruptedByUser", "Operation terminated by user.");
+    raise_error(Error::Interrupted);
 }
 
 void stop_field_too_long(CallFiles& files, std::uint64_t entry_number) {
     files.cut_back();
-    fail("InvalidEntry", "Field too long in entry " + std::to_string(entry_number) + ".");
+    raise_error(Error::FieldTooLong, {entry_number});
 }
 
 void stop_value_out_of_range(CallFiles& files, std::uint64_t value, std::uint64_t entry_number,
                              unsigned width) {
     files.cut_back();
-    fail("ValueOutOfRange", "Value " + std::to_string(value) + " of entry " +
-                                std::to_string(entry_number) + " does not fit " +
-                                std::to_string(width) + " bytes.");
+    raise_error(Error::ValueOutOfRange, {value, entry_number, width});
 }
 
 void stop_unreadable_input(CallFiles& files, std::uint64_t entry_number) {
     files.cut_back();
-    fail("CannotReadInFile",
-         "Could not read input file at entry " + std::to_string(entry_number) + ".");
+    raise_error(Error::CannotReadInput, {entry_number});
 }
 
 void stop_write_failed(CallFiles& files) {
     files.cut_back();
-    fail("CannotWriteIdxFile", "Cannot write into output index file.");
+    raise_error(Error::CannotWriteIndex);
 }
 
 void stop_invalid_cigar(CallFiles& files, FeatureWriter& writer) {
@@ -41,7 +38,7 @@ void stop_invalid_cigar(CallFiles& files, FeatureWriter& writer) {
     // lost data is what the caller must hear about.
     if (!writer.drain() || !files.finish())
         stop_write_failed(files);
-    fail("InvalidCIGAR", "Invalid CIGAR string.");
+    raise_error(Error::InvalidCigar);
 }
 
 void finish_call(CallFiles& files, FeatureWriter& writer) {

@@ -4,9 +4,9 @@
 #pragma once
 
 #include "call_files.h"
+#include "contract.h"
 #include "fasta_fastq.h"
 #include "feature_writer.h"
-#include "features.h"
 #include "hx.h"
 #include "input_window.h"
 #include "mate_index.h"
@@ -21,12 +21,14 @@ namespace traitmark {
 // The validated call: what the inputs asked for, with both files open in files.
 struct DecodedCall {
     const FeatureRow* row = nullptr;
-    std::uint32_t count = 0;       // N
-    const void* offsets = nullptr; // N offsets (N + 1 for the FASTA length), of the width
+    std::uint32_t count = 0;       // the number of entries (input 7)
+    const void* offsets = nullptr; // count offsets (count + 1 for the FASTA length), of the
+                                   // offset width
 };
 
-// Checks inputs 1 to 9 in the system's order, opens the input file and the index file into
-// files and records the index file's starting size; raises the first failing check's error.
+// Checks inputs 1 to 9 in the order contract.h lists their errors, opens the input file and
+// the index file into files and records the index file's starting size; raises the first
+// failing check's error.
 DecodedCall decode_inputs(const haArray* inArgs[], bool wide_offsets, CallFiles& files);
 
 // Ends the call with its error; each closes both files first and, except where the values

@@ -49,11 +49,11 @@ struct SamColumns {
     CigarWalk cigar;              // the column walked as a CIGAR
 };
 
-// Reads the columns of pattern from the current position, one character per column:
-// 's' skips a token, 'u' skips a number, 'N' reads a number, 'S' reads a token into buffer
-// (kMaxToken + 1 bytes, left without a terminating zero), 'C' walks a token as a CIGAR as it
-// streams by (no length limit). A pattern holds at most one 'N', one 'S' and one 'C'.
-// TokenTooLong: an 'S' column of more than kMaxToken characters, never stored whole.
+// Reads the columns of pattern from the current position, one letter per column, as the
+// column language beside FeatureRow (contract.h) defines it: 'S' stores its token in buffer
+// (kMaxToken + 1 bytes, left without a terminating zero), 'C' walks its token as a CIGAR as it
+// streams by (no length limit). TokenTooLong: an 'S' column of more than kMaxToken characters,
+// never stored whole.
 ReadOutcome read_sam_columns(InputWindow& in, const char* pattern, char* buffer,
                              SamColumns& columns);
 
