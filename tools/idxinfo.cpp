@@ -34,7 +34,7 @@ struct Header {
 std::uint64_t unsigned_at(const unsigned char* image, std::size_t at, std::size_t size) {
     std::uint64_t value = 0;
     for (std::size_t i = size; i-- > 0;)
-        value = value << 8 | image[at + i];
+        value = (value << 8) | image[at + i];
     return value;
 }
 
