@@ -4,8 +4,8 @@
 // index_format is the index file's layout, for the Python reader of those files.
 #include "host_call.h"
 
-#include "features.h"
 #include "index_format.h"
+#include "traitmark/features.h"
 
 #include <map>
 #include <memory>

@@ -87,7 +87,7 @@ TEST_P(IdxinfoOnFlatmarkIndex, NamesTheHeaderFieldsAndCopiesTheTable) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, IdxinfoOnFlatmarkIndex, ::testing::ValuesIn(kIndexCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& param_info) { return std::string(param_info.param.name); });
 
 struct Damage {
     const char* name;
@@ -135,6 +135,6 @@ TEST_P(IdxinfoOnDamagedIndex, RefusesWithTheFieldAndNoOutput) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, IdxinfoOnDamagedIndex, ::testing::ValuesIn(kDamages),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& param_info) { return std::string(param_info.param.name); });
 
 } // namespace
