@@ -5,7 +5,7 @@
 #include "host_call.h"
 
 #include "index_format.h"
-#include "traitmark/features.h"
+#include "traitmark/contract.h"
 
 #include <map>
 #include <memory>
