@@ -20,6 +20,10 @@ The keys section (one key and a line feed per entry) runs from byte 512 to the o
 the table holds N + 1 offsets (consecutive) or N (start, end) pairs (paired); every column
 that traitmark appended follows it, N values each of its feature's fixed width.
 
+The positions, sizes and texts, and the width of each feature, are those the C++ code writes
+with: the extension exports them as ``helixo._host.index_format``, and this module reads them
+from there (``HEADER_SIZE``, ``MAGIC``, ``VERSION`` and ``FEATURE_WIDTHS`` among its names).
+
 Everything here checks a file against this layout and raises ``InvalidIndexFile`` naming the
 field and its byte position; nothing here keeps state.
 """
@@ -28,7 +32,7 @@ from __future__ import annotations
 
 import codecs
 from dataclasses import dataclass
-from typing import Any, Dict, List, Optional, Tuple
+from typing import Any, List, Optional, Tuple
 
 import numpy as np
 
@@ -36,32 +40,24 @@ from .errors import HelixoError
 
 INVALID_INDEX_FILE = "helixo:python:InvalidIndexFile"
 
-HEADER_SIZE = 512
-MAGIC = b"QZRidx\x01"
-VERSION = b" 2.0"
-_RESERVED_AT = 11
-_ENTRIES_AT = 12
-_KEYS_POSITION_AT = 16
-_TABLE_POSITION_AT = 24
-_LAYOUT_AT = 32
-_WIDTH_AT = 33
-_DELIMITER_AT = 34
 
-# The bytes every value of a feature takes, whatever feature type traitmark was given.
-FEATURE_WIDTHS: Dict[str, Dict[str, int]] = {
-    "sam": {
-        "Flag": 2,
-        "Position": 4,
-        "MappingQuality": 1,
-        "MatePosition": 4,
-        "MateIndex": 4,
-        "QueryLength": 2,
-        "EndPosition": 4,
-        "Reference": 1,
-    },
-    "fasta": {"Length": 4},
-    "fastq": {"Length": 2},
-}
+def _format() -> Any:
+    """The extension's ``index_format``. Imported at first use, as the plug-in calls import the
+    extension, so that ``import helixo`` works in a tree where it is not built yet."""
+    from . import _host  # pylint: disable=import-outside-toplevel
+    return _host.index_format
+
+
+# The format's names that this module offers: the header size, the magic and version texts,
+# and {indexer type: {feature name: bytes every value takes, whatever feature type traitmark
+# was given}}.
+_EXPORTED = ("HEADER_SIZE", "MAGIC", "VERSION", "FEATURE_WIDTHS")
+
+
+def __getattr__(name: str) -> Any:
+    if name in _EXPORTED:
+        return getattr(_format(), name)
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
 
 
 def _byte_as_its_code(error: UnicodeError) -> Tuple[str, int]:
@@ -113,64 +109,69 @@ class Header:
         return np.dtype("<u4" if self.offset_size == 4 else "<u8")
 
 
-def _u64(data: bytes, at: int) -> int:
-    return int.from_bytes(data[at:at + 8], "little")
+def _unsigned(data: bytes, at: int, size: int) -> int:
+    return int.from_bytes(data[at:at + size], "little")
 
 
 def parse_header(path: str, data: bytes, file_size: int) -> Header:
     """Checks the first 512 bytes of an index file of ``file_size`` bytes and the positions
     and counts they give against that size. Raises ``InvalidIndexFile`` for the first field
     that does not fit."""
-    if file_size < HEADER_SIZE:
+    form = _format()
+    size, magic, version = form.HEADER_SIZE, form.MAGIC, form.VERSION
+    if file_size < size:
         raise invalid(path, f"The file has {file_size} bytes, fewer than the "
-                            f"{HEADER_SIZE}-byte header of an index file.")
-    if data[:len(MAGIC)] != MAGIC:
-        raise invalid(path, f"Magic at byte 0 is {bytes(data[:len(MAGIC)])!r}, not an index "
-                            f"file's {MAGIC!r}.")
-    if data[7:11] != VERSION:
-        raise invalid(path, f"Version at byte 7 is {bytes(data[7:11])!r}; only {VERSION!r} "
+                            f"{size}-byte header of an index file.")
+    found = bytes(data[form.MAGIC_AT:form.MAGIC_AT + len(magic)])
+    if found != magic:
+        raise invalid(path, f"Magic at byte {form.MAGIC_AT} is {found!r}, not an index "
+                            f"file's {magic!r}.")
+    found = bytes(data[form.VERSION_AT:form.VERSION_AT + len(version)])
+    if found != version:
+        raise invalid(path, f"Version at byte {form.VERSION_AT} is {found!r}; only {version!r} "
                             f"is read.")
-    if data[_RESERVED_AT] != 0:
-        raise invalid(path, f"Reserved byte at byte {_RESERVED_AT} is {data[_RESERVED_AT]}, "
-                            f"not 0.")
-    layout = data[_LAYOUT_AT]
-    if layout not in (0, 1):
-        raise invalid(path, f"Layout at byte {_LAYOUT_AT} is {layout}, neither 1 "
-                            f"(consecutive) nor 0 (paired).")
+    reserved = data[form.RESERVED_AT]
+    if reserved != 0:
+        raise invalid(path, f"Reserved byte at byte {form.RESERVED_AT} is {reserved}, not 0.")
+    layout = data[form.LAYOUT_AT]
+    if layout not in (form.LAYOUT_CONSECUTIVE, form.LAYOUT_PAIRED):
+        raise invalid(path, f"Layout at byte {form.LAYOUT_AT} is {layout}, neither "
+                            f"{form.LAYOUT_CONSECUTIVE} (consecutive) nor {form.LAYOUT_PAIRED} "
+                            f"(paired).")
     # The delimiter holds no zero byte (it is a C text), so its end is the first zero.
-    zero = data.find(b"\x00", _DELIMITER_AT, HEADER_SIZE)
-    if zero <= _DELIMITER_AT or data[zero - 1] != 0x09:
-        raise invalid(path, f"Entry delimiter at byte {_DELIMITER_AT} does not end with a "
+    zero = data.find(b"\x00", form.DELIMITER_AT, size)
+    if zero <= form.DELIMITER_AT or data[zero - 1] != 0x09:
+        raise invalid(path, f"Entry delimiter at byte {form.DELIMITER_AT} does not end with a "
                             f"TAB and a zero byte within the header.")
-    padding = data[zero + 1:HEADER_SIZE]
+    padding = data[zero + 1:size]
     if padding.count(0) != len(padding):
         first = zero + 1 + next(k for k, b in enumerate(padding) if b != 0)
         raise invalid(path, f"Header padding at byte {first} is not zero.")
 
-    entries = int.from_bytes(data[_ENTRIES_AT:_ENTRIES_AT + 4], "little")
-    keys_position = _u64(data, _KEYS_POSITION_AT)
-    table_position = _u64(data, _TABLE_POSITION_AT)
-    if keys_position not in (0, HEADER_SIZE):
-        raise invalid(path, f"Keys position at byte {_KEYS_POSITION_AT} is {keys_position}; "
-                            f"it is {HEADER_SIZE} with keys and 0 without.")
-    if keys_position == 0 and table_position != HEADER_SIZE:
-        raise invalid(path, f"Offset table position at byte {_TABLE_POSITION_AT} is "
+    entries = _unsigned(data, form.ENTRIES_AT, form.ENTRIES_SIZE)
+    keys_position = _unsigned(data, form.KEYS_POSITION_AT, form.POSITION_SIZE)
+    table_position = _unsigned(data, form.TABLE_POSITION_AT, form.POSITION_SIZE)
+    if keys_position not in (0, size):
+        raise invalid(path, f"Keys position at byte {form.KEYS_POSITION_AT} is {keys_position}; "
+                            f"it is {size} with keys and 0 without.")
+    if keys_position == 0 and table_position != size:
+        raise invalid(path, f"Offset table position at byte {form.TABLE_POSITION_AT} is "
                             f"{table_position}; without keys the table begins at byte "
-                            f"{HEADER_SIZE}.")
-    if table_position < HEADER_SIZE:
-        raise invalid(path, f"Offset table position at byte {_TABLE_POSITION_AT} is "
-                            f"{table_position}, inside the {HEADER_SIZE}-byte header.")
+                            f"{size}.")
+    if table_position < size:
+        raise invalid(path, f"Offset table position at byte {form.TABLE_POSITION_AT} is "
+                            f"{table_position}, inside the {size}-byte header.")
     if table_position > file_size:
-        raise invalid(path, f"Offset table position at byte {_TABLE_POSITION_AT} is "
+        raise invalid(path, f"Offset table position at byte {form.TABLE_POSITION_AT} is "
                             f"{table_position}, past the end of the file ({file_size} bytes).")
     header = Header(entries=entries, keys_position=keys_position,
-                    table_position=table_position, consecutive=layout == 1,
-                    offset_size=4 if data[_WIDTH_AT] == 0 else 8,
-                    entry_delimiter=bytes(data[_DELIMITER_AT:zero - 1]))
+                    table_position=table_position, consecutive=layout == form.LAYOUT_CONSECUTIVE,
+                    offset_size=form.offset_size(data[form.WIDTH_AT]),
+                    entry_delimiter=bytes(data[form.DELIMITER_AT:zero - 1]))
     if header.table_end > file_size:
         raise invalid(path, f"Offset table at byte {table_position} with "
                             f"{header.table_values} offsets of {header.offset_size} bytes "
-                            f"(entry count {entries} at byte {_ENTRIES_AT}) runs past the end "
+                            f"(entry count {entries} at byte {form.ENTRIES_AT}) runs past the end "
                             f"of the file ({file_size} bytes).")
     return header
 
@@ -186,8 +187,9 @@ def check_keys_section(path: str, buffer: Any, header: Header) -> None:
     if feeds != header.entries or not ended:
         lines = f"{feeds} lines" if ended else f"{feeds + 1} lines, the last without a line feed,"
         raise invalid(path, f"Keys section at byte {begin} holds {lines} before the offset "
-                            f"table at byte {end}: the entry count at byte {_ENTRIES_AT} asks "
-                            f"for {header.entries}, each ended by a line feed.")
+                            f"table at byte {end}: the entry count at byte "
+                            f"{_format().ENTRIES_AT} asks for {header.entries}, each ended by a "
+                            f"line feed.")
 
 
 def _first_decrease(buffer: Any, header: Header) -> Optional[int]:
@@ -220,10 +222,11 @@ def check_offsets(path: str, buffer: Any, header: Header) -> None:
 def column_widths(kind: str, names: List[str]) -> List[int]:
     """The byte width of each named feature of indexer type ``kind``; ``ValueError`` for an
     unknown type or feature name."""
-    features = FEATURE_WIDTHS.get(kind)
+    feature_widths = _format().FEATURE_WIDTHS
+    features = feature_widths.get(kind)
     if features is None:
         raise ValueError(f"unknown indexer type {kind!r}: columns are read for "
-                         f"{', '.join(map(repr, FEATURE_WIDTHS))}")
+                         f"{', '.join(map(repr, feature_widths))}")
     widths = []
     for name in names:
         if name not in features:
