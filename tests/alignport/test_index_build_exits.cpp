@@ -108,7 +108,8 @@ const RefusedOrder kRefusedOrders[] = {
 };
 
 // Every order the builder refuses raises CannotBuildIndex, and the call leaves the folder as it
-// found it: no index, no part file. samtools' indexer refuses the same orders but one.
+// found it: no index, no part file. samtools' indexer refuses them too, all but the one with
+// references out of order.
 TEST(RefusedIndexOrder, GivesCannotBuildIndexAndLeavesTheFolderAsItWas) {
     TempDir dir;
     std::vector<ErrorRow> rows;
