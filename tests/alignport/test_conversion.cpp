@@ -7,8 +7,8 @@
 
 #include <cstdint>
 #include <fstream>
-#include <tuple>
 #include <string>
+#include <tuple>
 #include <vector>
 
 using namespace testkit;
@@ -255,21 +255,20 @@ TEST_F(Conversion, SelectionShapesAreCheckedBeforeAnyFileIsOpened) {
         {}, [&](const hxhost::CallResult&) { EXPECT_FALSE(file_exists(out)); }};
     expect_errors_in_order(
         "alignport",
-        error_rows(
-            error_row("Double", 0, in(haDOUBLE_CLASS, {1, 2}, false),
-                      "helixo:alignport:InvalidType", kNotUint32),
-            error_row("Int32", 0, in(haINT32_CLASS, {2, 1}, false),
-                      "helixo:alignport:InvalidType", kNotUint32),
-            error_row("Logical", 0, in(haLOGICAL_CLASS, {1, 1}, false),
-                      "helixo:alignport:InvalidType", kNotUint32),
-            error_row("ComplexUint32", 0, in(haUINT32_CLASS, {1, 2}, true),
-                      "helixo:alignport:InvalidType", kNotUint32),
-            error_row("TwoByTwo", 0, in(haUINT32_CLASS, {2, 2}, false),
-                      "helixo:alignport:InvalidSize", kNotVector),
-            error_row("OneByOneByTwo", 0, in(haUINT32_CLASS, {1, 1, 2}, false),
-                      "helixo:alignport:InvalidSize", kNotVector),
-            error_row("DoubleTwoByTwoIsAShapeError", 0, in(haDOUBLE_CLASS, {2, 2}, false),
-                      "helixo:alignport:InvalidSize", kNotVector)),
+        error_rows(error_row("Double", 0, in(haDOUBLE_CLASS, {1, 2}, false),
+                             "helixo:alignport:InvalidType", kNotUint32),
+                   error_row("Int32", 0, in(haINT32_CLASS, {2, 1}, false),
+                             "helixo:alignport:InvalidType", kNotUint32),
+                   error_row("Logical", 0, in(haLOGICAL_CLASS, {1, 1}, false),
+                             "helixo:alignport:InvalidType", kNotUint32),
+                   error_row("ComplexUint32", 0, in(haUINT32_CLASS, {1, 2}, true),
+                             "helixo:alignport:InvalidType", kNotUint32),
+                   error_row("TwoByTwo", 0, in(haUINT32_CLASS, {2, 2}, false),
+                             "helixo:alignport:InvalidSize", kNotVector),
+                   error_row("OneByOneByTwo", 0, in(haUINT32_CLASS, {1, 1, 2}, false),
+                             "helixo:alignport:InvalidSize", kNotVector),
+                   error_row("DoubleTwoByTwoIsAShapeError", 0, in(haDOUBLE_CLASS, {2, 2}, false),
+                             "helixo:alignport:InvalidSize", kNotVector)),
         no_output);
 }
 
@@ -331,13 +330,13 @@ TEST_F(Conversion, Bam2bamErrorsComeInTheOrderOfTheChecksAndCreateNoOutput) {
                       "helixo:alignport:CannotOpenInFile", "Could not open SAM file."),
             error_row("SamTextReadAsBam", 0, args("bam2bam", sam, "bam", out, "sam", u32({})),
                       "helixo:alignport:CannotOpenInFile", "Could not open SAM file."),
-            error_row("SamWithoutSQLines", 0,
-                      args("bam2bam",
-                           dir.write_text("nosq.sam",
-                                          "@HD\tVN:1.0\nr\t4\t*\t0\t0\t*\t*\t0\t0\tA\tI\n"),
-                           "sam", out, "sam", u32({})),
-                      "helixo:alignport:CorruptedHeaderSAMFile",
-                      "BAM file has a missing or corrupted header."),
+            error_row(
+                "SamWithoutSQLines", 0,
+                args("bam2bam",
+                     dir.write_text("nosq.sam", "@HD\tVN:1.0\nr\t4\t*\t0\t0\t*\t*\t0\t0\tA\tI\n"),
+                     "sam", out, "sam", u32({})),
+                "helixo:alignport:CorruptedHeaderSAMFile",
+                "BAM file has a missing or corrupted header."),
             error_row("SamWithoutSQLinesNamingAReference", 0,
                       args("bam2bam",
                            dir.write_text("nosq2.sam", "r\t0\tchr1\t5\t30\t1M\t*\t0\t0\tA\tI\n"),
@@ -355,16 +354,16 @@ TEST_F(Conversion, Bam2bamErrorsComeInTheOrderOfTheChecksAndCreateNoOutput) {
             error_row("BamWithoutRecords", 0,
                       args("bam2bam", header_only_bam, "bam", out, "sam", u32({})),
                       "helixo:alignport:CorruptedSAMFile", "BAM file is corrupted."),
-            error_row("MalformedFirstRecord", 0,
-                      args("bam2bam",
-                           dir.write_text("bad.sam",
-                                          kHeader + "r\t0\tchr1\t5\t30\t2M\t*\t0\t0\tA\tI\n"),
-                           "sam", out, "sam", u32({})),
-                      "helixo:alignport:CorruptedSAMFile",
+            error_row(
+                "MalformedFirstRecord", 0,
+                args("bam2bam",
+                     dir.write_text("bad.sam", kHeader + "r\t0\tchr1\t5\t30\t2M\t*\t0\t0\tA\tI\n"),
+                     "sam", out, "sam", u32({})),
+                "helixo:alignport:CorruptedSAMFile",
 #if HELIXO_ALIGNPORT_WRAPS
-                      "SAM line 4: CIGAR and SEQ lengths differ."),
+                "SAM line 4: CIGAR and SEQ lengths differ."),
 #else
-                      "BAM file is corrupted."),
+                "BAM file is corrupted."),
 #endif
             error_row("OutputInAMissingFolder", 0,
                       args("bam2bam", bam, "bam", dir.file("no/such/out.sam"), "sam", u32({})),
@@ -408,11 +407,13 @@ TEST_F(Conversion, Sam2bamErrorsComeInTheOrderOfTheChecksAndCreateNoOutput) {
                       "helixo:alignport:CannotOpenInFile", "Could not open SAM file."),
             error_row("SamWithoutSQLines", 0,
                       args("sam2bam",
-                           dir.write_text("nosq.sam", "@HD\tVN:1.0\nr\t0\tchr1\t5\t30\t1M\t*\t0\t0\tA\tI\n"),
+                           dir.write_text("nosq.sam",
+                                          "@HD\tVN:1.0\nr\t0\tchr1\t5\t30\t1M\t*\t0\t0\tA\tI\n"),
                            out),
                       "helixo:alignport:CorruptedHeaderSAMFile",
                       "SAM file has a missing or corrupted header."),
-            error_row("SamWithoutRecords", 0, args("sam2bam", dir.write_text("h.sam", kHeader), out),
+            error_row("SamWithoutRecords", 0,
+                      args("sam2bam", dir.write_text("h.sam", kHeader), out),
                       "helixo:alignport:CorruptedSAMFile", "SAM file is corrupted."),
             error_row("BamGivenAsSam", 0, args("sam2bam", bam, out),
                       "helixo:alignport:CorruptedHeaderSAMFile",

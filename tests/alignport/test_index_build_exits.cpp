@@ -53,7 +53,8 @@ std::string sam_of(const std::vector<Placement>& records) {
 // Whether samtools' own indexer takes the BAM file (its index written to the given path).
 bool samtools_indexes(const std::string& bam, const std::string& index) {
     int status = 0;
-    run_command("samtools index " + peers::quoted(bam) + " " + peers::quoted(index) + " 2>/dev/null",
+    run_command("samtools index " + peers::quoted(bam) + " " + peers::quoted(index) +
+                    " 2>/dev/null",
                 &status);
     return status == 0;
 }

@@ -132,12 +132,11 @@ TEST_F(IndexAndSort, IndexErrorsComeInTheOrderOfTheChecksAndCreateNoIndex) {
     const std::string bai = dir.file("x.bai");
     const std::string no_bam = dir.file("no.bam");
     std::set<std::string> before_call;
-    const RowChecks folder_unchanged = {
-        [&] { before_call = entries_of(dir.path()); },
-        [&](const hxhost::CallResult&) {
-            EXPECT_EQ(entries_of(dir.path()), before_call);
-            EXPECT_FALSE(file_exists(bai));
-        }};
+    const RowChecks folder_unchanged = {[&] { before_call = entries_of(dir.path()); },
+                                        [&](const hxhost::CallResult&) {
+                                            EXPECT_EQ(entries_of(dir.path()), before_call);
+                                            EXPECT_FALSE(file_exists(bai));
+                                        }};
     expect_errors_in_order(
         "alignport",
         error_rows(
@@ -251,8 +250,8 @@ TEST_F(IndexAndSort, SortErrorsComeInTheOrderOfTheChecksAndWriteNoOutput) {
             error_row("MissingBamBeforeABadPrefix", 0, args("bamsort", dir.file("no.bam"), 2.0),
                       "helixo:alignport:CannotOpenInFile", "Could not open BAM file."),
             error_row("BamWithoutRecordsBeforeABadPrefix", 0,
-                      args("bamsort", header_only_bam(), 2.0),
-                      "helixo:alignport:CorruptedSAMFile", "BAM file is corrupted."),
+                      args("bamsort", header_only_bam(), 2.0), "helixo:alignport:CorruptedSAMFile",
+                      "BAM file is corrupted."),
             error_row("TruncatedBam", 0, args("bamsort", truncated_bam(), prefix),
                       "helixo:alignport:CorruptedSAMFile", "BAM file is corrupted."),
             error_row("NumericPrefix", 0, args("bamsort", unsorted, 2.0),

@@ -41,8 +41,9 @@ struct ErrorRow {
 // "helixo:alignport:getheader:InvalidNumInputArg", "getheader: ...").
 inline ErrorRow error_row(std::string label, int out_count, Inputs inputs, std::string identifier,
                           std::string message, hxhost::CallOptions options = {}) {
-    return ErrorRow{std::move(label),   out_count, std::move(inputs), std::move(identifier),
-                    std::move(message), options,   {}};
+    return ErrorRow{
+        std::move(label), out_count, std::move(inputs), std::move(identifier), std::move(message),
+        options,          {}};
 }
 
 // A table from its rows, in check order. Rows own their inputs, so they move into the list (a
@@ -76,7 +77,6 @@ void expect_errors_in_order(const std::string& plugin, const std::vector<ErrorRo
 
 // As above, with every_row's checks around each row's call.
 void expect_errors_in_order(const std::string& plugin, const std::vector<ErrorRow>& rows,
-                            const RowChecks& every_row,
-                            const std::vector<std::string>& order = {});
+                            const RowChecks& every_row, const std::vector<std::string>& order = {});
 
 } // namespace testkit

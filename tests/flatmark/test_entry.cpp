@@ -120,24 +120,25 @@ TEST_F(Entry, ValidationErrorsComeInTheOrderOfTheChecksLeavingTheIndexFileAsTheT
     const std::string index = dir.file("out.idx");
     std::vector<testkit::ErrorRow> rows = testkit::error_rows(
         testkit::also(testkit::error_row("ElevenInputs", 3, inputs_counted(request(), 11),
-                                "helixo:flatmark:InvalidNumInputArg",
-                                "Twelve input arguments required."),
-             index_left(index, Left::Untouched)),
+                                         "helixo:flatmark:InvalidNumInputArg",
+                                         "Twelve input arguments required."),
+                      index_left(index, Left::Untouched)),
         testkit::also(testkit::error_row("ThirteenInputs", 3, inputs_counted(request(), 13),
-                                "helixo:flatmark:InvalidNumInputArg",
-                                "Twelve input arguments required."),
-             index_left(index, Left::Untouched)),
+                                         "helixo:flatmark:InvalidNumInputArg",
+                                         "Twelve input arguments required."),
+                      index_left(index, Left::Untouched)),
         testkit::also(testkit::error_row("ThreeOutputs", 3, request().inputs(),
-                                "helixo:flatmark:InvalidNumOutputArg", "Too many output arguments."),
-             index_left(index, Left::Untouched)));
+                                         "helixo:flatmark:InvalidNumOutputArg",
+                                         "Too many output arguments."),
+                      index_left(index, Left::Untouched)));
     for (const ValidationCase& c : kValidation) {
         Request r = request();
         c.spoil(r, dir);
-        rows.push_back(testkit::also(testkit::error_row(c.name, 2, r.inputs(), c.identifier, c.message),
-                            index_left(index, c.index)));
+        rows.push_back(
+            testkit::also(testkit::error_row(c.name, 2, r.inputs(), c.identifier, c.message),
+                          index_left(index, c.index)));
     }
-    const testkit::RowChecks index_rewritten = {
-        [&] { dir.write_text("out.idx", kOldIndex); }, {}};
+    const testkit::RowChecks index_rewritten = {[&] { dir.write_text("out.idx", kOldIndex); }, {}};
     testkit::expect_errors_in_order("flatmark", rows, index_rewritten);
 }
 
@@ -184,8 +185,7 @@ TEST_F(Entry, EachErrorIsRaisedBeforeEveryLaterOne) {
         rows.push_back(testkit::error_row(steps[first].label, 2, r.inputs(),
                                           steps[first].identifier, steps[first].message));
     }
-    const testkit::RowChecks index_rewritten = {
-        [&] { dir.write_text("out.idx", kOldIndex); }, {}};
+    const testkit::RowChecks index_rewritten = {[&] { dir.write_text("out.idx", kOldIndex); }, {}};
     testkit::expect_errors_in_order("flatmark", rows, index_rewritten);
 }
 
