@@ -2,13 +2,13 @@
 // bad-index rule, the error tables in order, malformed and damaged inputs (the host survives and
 // the output keeps what was written), failed writes, interrupts. samtools 1.16 is the peer.
 #include "bamkit.h"
+#include "error_order.h"
 #include "peers.h"
 
 #include <cstdint>
 #include <fstream>
-#include <functional>
-#include <tuple>
 #include <string>
+#include <tuple>
 #include <vector>
 
 using namespace testkit;
@@ -242,42 +242,35 @@ TEST_F(Conversion, GzipCompressedSamIsReadLikePlainText) {
 
 // --- selection class and shape ---
 
-struct SelectionShapeCase {
-    const char* label;
-    haClassID cls;
-    std::vector<haSize> dims;
-    bool complex;
-    const char* identifier;
-    const char* message;
-};
-
 const char* const kNotVector = "Third input argument must be a real vector.";
 const char* const kNotUint32 = "Third input argument must be uint32.";
 
-const SelectionShapeCase kShapes[] = {
-    {"Double", haDOUBLE_CLASS, {1, 2}, false, "helixo:alignport:InvalidType", kNotUint32},
-    {"Int32", haINT32_CLASS, {2, 1}, false, "helixo:alignport:InvalidType", kNotUint32},
-    {"Logical", haLOGICAL_CLASS, {1, 1}, false, "helixo:alignport:InvalidType", kNotUint32},
-    {"ComplexUint32", haUINT32_CLASS, {1, 2}, true, "helixo:alignport:InvalidType", kNotUint32},
-    {"TwoByTwo", haUINT32_CLASS, {2, 2}, false, "helixo:alignport:InvalidSize", kNotVector},
-    {"OneByOneByTwo", haUINT32_CLASS, {1, 1, 2}, false, "helixo:alignport:InvalidSize", kNotVector},
-    {"DoubleTwoByTwoIsAShapeError", haDOUBLE_CLASS, {2, 2}, false, "helixo:alignport:InvalidSize",
-     kNotVector},
-};
-
-class SelectionShapes : public Conversion, public ::testing::WithParamInterface<SelectionShapeCase> {};
-
-TEST_P(SelectionShapes, AreCheckedBeforeAnyFileIsOpened) {
-    const SelectionShapeCase& c = GetParam();
+TEST_F(Conversion, SelectionShapesAreCheckedBeforeAnyFileIsOpened) {
     const std::string out = dir.file("never.sam");
-    EXPECT_HX_ERROR(bam2bam(dir.file("missing.bam"), "bam", out, "sam",
-                            hxhost::make_array(c.cls, c.dims, c.complex)),
-                    c.identifier, c.message);
-    EXPECT_FALSE(file_exists(out));
+    const auto in = [&](haClassID cls, const std::vector<haSize>& dims, bool complex) {
+        return args("bam2bam", dir.file("missing.bam"), "bam", out, "sam",
+                    hxhost::make_array(cls, dims, complex));
+    };
+    const RowChecks no_output = {
+        {}, [&](const hxhost::CallResult&) { EXPECT_FALSE(file_exists(out)); }};
+    expect_errors_in_order(
+        "alignport",
+        error_rows(error_row("Double", 0, in(haDOUBLE_CLASS, {1, 2}, false),
+                             "helixo:alignport:InvalidType", kNotUint32),
+                   error_row("Int32", 0, in(haINT32_CLASS, {2, 1}, false),
+                             "helixo:alignport:InvalidType", kNotUint32),
+                   error_row("Logical", 0, in(haLOGICAL_CLASS, {1, 1}, false),
+                             "helixo:alignport:InvalidType", kNotUint32),
+                   error_row("ComplexUint32", 0, in(haUINT32_CLASS, {1, 2}, true),
+                             "helixo:alignport:InvalidType", kNotUint32),
+                   error_row("TwoByTwo", 0, in(haUINT32_CLASS, {2, 2}, false),
+                             "helixo:alignport:InvalidSize", kNotVector),
+                   error_row("OneByOneByTwo", 0, in(haUINT32_CLASS, {1, 1, 2}, false),
+                             "helixo:alignport:InvalidSize", kNotVector),
+                   error_row("DoubleTwoByTwoIsAShapeError", 0, in(haDOUBLE_CLASS, {2, 2}, false),
+                             "helixo:alignport:InvalidSize", kNotVector)),
+        no_output);
 }
-
-INSTANTIATE_TEST_SUITE_P(Table, SelectionShapes, ::testing::ValuesIn(kShapes),
-                         label_of<SelectionShapeCase>);
 
 TEST_F(Conversion, RowSelectionAndScalarSelectionAreVectors) {
     const std::string out = dir.file("row.sam");
@@ -289,115 +282,94 @@ TEST_F(Conversion, RowSelectionAndScalarSelectionAreVectors) {
 
 // --- the error tables, in the order of the tests ---
 
-struct ErrorCase {
-    const char* label;
-    std::function<Inputs(Conversion&)> inputs;
-    int outCount;
-    const char* identifier;
-    const char* message;
-};
-
-class Bam2bamErrors : public Conversion, public ::testing::WithParamInterface<ErrorCase> {};
-
-TEST_P(Bam2bamErrors, ReportTheFirstFailingTest) {
-    const ErrorCase& c = GetParam();
-    EXPECT_HX_ERROR(call("alignport", c.outCount, c.inputs(*this)), c.identifier, c.message);
-    EXPECT_FALSE(file_exists(dir.file("out.sam")));
-}
-
 const std::string kLong512(512, 'a');
 const std::string kLong64(64, 's');
 
-const ErrorCase kBam2bamErrors[] = {
-    {"FourInputs", [](Conversion& t) { return args("bam2bam", t.bam, "bam", t.dir.file("out.sam"), "sam"); },
-     0, "helixo:alignport:bam2bam:InvalidNumInputArg",
-     "bam2bam: Invalid number of input arguments required."},
-    {"SixInputs",
-     [](Conversion& t) { return args("bam2bam", t.bam, "bam", t.dir.file("out.sam"), "sam", u32({1}), 1.0); },
-     1, "helixo:alignport:bam2bam:InvalidNumInputArg",
-     "bam2bam: Invalid number of input arguments required."},
-    {"AnOutput",
-     [](Conversion& t) { return args("bam2bam", t.bam, "bam", t.dir.file("out.sam"), "sam", u32({1})); },
-     1, "helixo:alignport:bam2bam:InvalidNumOutputArg", "bam2bam: Too many output arguments."},
-    {"NumericInputName", [](Conversion& t) { return args("bam2bam", 3.0, "BAM", t.dir.file("out.sam"), "x", 1.0); },
-     0, "helixo:alignport:InvalidFileName", "Invalid input file name."},
-    {"InputNameOf512", [](Conversion& t) { return args("bam2bam", kLong512, "bam", t.dir.file("out.sam"), "sam", u32({})); },
-     0, "helixo:alignport:InvalidFileName", "Invalid input file name."},
-    {"UpperCaseInputFormat",
-     [](Conversion& t) { return args("bam2bam", t.bam, "BAM", 2.0, "x", 1.0); }, 0,
-     "helixo:alignport:InvalidFormatName", "Invalid input format."},
-    {"FastqAsInputFormat",
-     [](Conversion& t) { return args("bam2bam", t.bam, "fastq", t.dir.file("out.sam"), "sam", u32({})); }, 0,
-     "helixo:alignport:InvalidFormatName", "Invalid input format."},
-    {"InputFormatOf64",
-     [](Conversion& t) { return args("bam2bam", t.bam, kLong64, t.dir.file("out.sam"), "sam", u32({})); }, 0,
-     "helixo:alignport:InvalidFormatName", "Invalid input format."},
-    {"InputFormatWithBlank",
-     [](Conversion& t) { return args("bam2bam", t.bam, "sam ", t.dir.file("out.sam"), "sam", u32({})); }, 0,
-     "helixo:alignport:InvalidFormatName", "Invalid input format."},
-    {"NumericOutputName", [](Conversion& t) { return args("bam2bam", t.bam, "bam", 2.0, "x", 1.0); }, 0,
-     "helixo:alignport:InvalidFileName", "Invalid output file name."},
-    {"OutputNameOf512", [](Conversion& t) { return args("bam2bam", t.bam, "bam", kLong512, "sam", u32({})); }, 0,
-     "helixo:alignport:InvalidFileName", "Invalid output file name."},
-    {"UpperCaseOutputFormat",
-     [](Conversion& t) { return args("bam2bam", t.bam, "bam", t.dir.file("out.sam"), "SAM", 1.0); }, 0,
-     "helixo:alignport:InvalidFormatName", "Invalid output format."},
-    {"NumericOutputFormat",
-     [](Conversion& t) { return args("bam2bam", t.bam, "bam", t.dir.file("out.sam"), 4.0, 1.0); }, 0,
-     "helixo:alignport:InvalidFormatName", "Invalid output format."},
-    {"MissingInput",
-     [](Conversion& t) { return args("bam2bam", t.dir.file("nope.bam"), "bam", t.dir.file("out.sam"), "sam", u32({})); },
-     0, "helixo:alignport:CannotOpenInFile", "Could not open SAM file."},
-    {"SamTextReadAsBam",
-     [](Conversion& t) { return args("bam2bam", t.sam, "bam", t.dir.file("out.sam"), "sam", u32({})); }, 0,
-     "helixo:alignport:CannotOpenInFile", "Could not open SAM file."},
-    {"SamWithoutSQLines",
-     [](Conversion& t) {
-         return args("bam2bam", t.dir.write_text("nosq.sam", "@HD\tVN:1.0\nr\t4\t*\t0\t0\t*\t*\t0\t0\tA\tI\n"),
-                     "sam", t.dir.file("out.sam"), "sam", u32({}));
-     },
-     0, "helixo:alignport:CorruptedHeaderSAMFile", "BAM file has a missing or corrupted header."},
-    {"SamWithoutSQLinesNamingAReference",
-     [](Conversion& t) {
-         return args("bam2bam", t.dir.write_text("nosq2.sam", "r\t0\tchr1\t5\t30\t1M\t*\t0\t0\tA\tI\n"),
-                     "sam", t.dir.file("out.sam"), "sam", u32({}));
-     },
-     0, "helixo:alignport:CorruptedHeaderSAMFile", "BAM file has a missing or corrupted header."},
-    {"BamWithoutReferences",
-     [](Conversion& t) {
-         return args("bam2bam", bamkit::make_header_only_bam(t.dir, "noref", "@HD\tVN:1.0\n"), "bam",
-                     t.dir.file("out.sam"), "sam", u32({}));
-     },
-     0, "helixo:alignport:CorruptedHeaderSAMFile", "BAM file has a missing or corrupted header."},
-    {"SamWithoutRecords",
-     [](Conversion& t) { return args("bam2bam", t.dir.write_text("h.sam", kHeader), "sam", t.dir.file("out.sam"), "sam", u32({})); },
-     0, "helixo:alignport:CorruptedSAMFile", "BAM file is corrupted."},
-    {"BamWithoutRecords",
-     [](Conversion& t) {
-         const std::string samText = t.dir.write_text("h.sam", kHeader);
-         const std::string headerOnly = t.dir.file("h.bam");
-         peers::run("samtools view -b -o " + peers::quoted(headerOnly) + " " + peers::quoted(samText));
-         return args("bam2bam", headerOnly, "bam", t.dir.file("out.sam"), "sam", u32({}));
-     },
-     0, "helixo:alignport:CorruptedSAMFile", "BAM file is corrupted."},
-    {"MalformedFirstRecord",
-     [](Conversion& t) {
-         return args("bam2bam", t.dir.write_text("bad.sam", kHeader + "r\t0\tchr1\t5\t30\t2M\t*\t0\t0\tA\tI\n"), "sam",
-                     t.dir.file("out.sam"), "sam", u32({}));
-     },
-     0, "helixo:alignport:CorruptedSAMFile",
+TEST_F(Conversion, Bam2bamErrorsComeInTheOrderOfTheChecksAndCreateNoOutput) {
+    const std::string out = dir.file("out.sam");
+    const RowChecks no_output = {
+        {}, [&](const hxhost::CallResult&) { EXPECT_FALSE(file_exists(out)); }};
+    const std::string header_only_sam = dir.write_text("h.sam", kHeader);
+    const std::string header_only_bam = dir.file("h.bam");
+    peers::run("samtools view -b -o " + peers::quoted(header_only_bam) + " " +
+               peers::quoted(header_only_sam));
+    expect_errors_in_order(
+        "alignport",
+        error_rows(
+            error_row("FourInputs", 0, args("bam2bam", bam, "bam", out, "sam"),
+                      "helixo:alignport:bam2bam:InvalidNumInputArg",
+                      "bam2bam: Invalid number of input arguments required."),
+            error_row("SixInputs", 1, args("bam2bam", bam, "bam", out, "sam", u32({1}), 1.0),
+                      "helixo:alignport:bam2bam:InvalidNumInputArg",
+                      "bam2bam: Invalid number of input arguments required."),
+            error_row("AnOutput", 1, args("bam2bam", bam, "bam", out, "sam", u32({1})),
+                      "helixo:alignport:bam2bam:InvalidNumOutputArg",
+                      "bam2bam: Too many output arguments."),
+            error_row("NumericInputName", 0, args("bam2bam", 3.0, "BAM", out, "x", 1.0),
+                      "helixo:alignport:InvalidFileName", "Invalid input file name."),
+            error_row("InputNameOf512", 0, args("bam2bam", kLong512, "bam", out, "sam", u32({})),
+                      "helixo:alignport:InvalidFileName", "Invalid input file name."),
+            error_row("UpperCaseInputFormat", 0, args("bam2bam", bam, "BAM", 2.0, "x", 1.0),
+                      "helixo:alignport:InvalidFormatName", "Invalid input format."),
+            error_row("FastqAsInputFormat", 0, args("bam2bam", bam, "fastq", out, "sam", u32({})),
+                      "helixo:alignport:InvalidFormatName", "Invalid input format."),
+            error_row("InputFormatOf64", 0, args("bam2bam", bam, kLong64, out, "sam", u32({})),
+                      "helixo:alignport:InvalidFormatName", "Invalid input format."),
+            error_row("InputFormatWithBlank", 0, args("bam2bam", bam, "sam ", out, "sam", u32({})),
+                      "helixo:alignport:InvalidFormatName", "Invalid input format."),
+            error_row("NumericOutputName", 0, args("bam2bam", bam, "bam", 2.0, "x", 1.0),
+                      "helixo:alignport:InvalidFileName", "Invalid output file name."),
+            error_row("OutputNameOf512", 0, args("bam2bam", bam, "bam", kLong512, "sam", u32({})),
+                      "helixo:alignport:InvalidFileName", "Invalid output file name."),
+            error_row("UpperCaseOutputFormat", 0, args("bam2bam", bam, "bam", out, "SAM", 1.0),
+                      "helixo:alignport:InvalidFormatName", "Invalid output format."),
+            error_row("NumericOutputFormat", 0, args("bam2bam", bam, "bam", out, 4.0, 1.0),
+                      "helixo:alignport:InvalidFormatName", "Invalid output format."),
+            error_row("MissingInput", 0,
+                      args("bam2bam", dir.file("nope.bam"), "bam", out, "sam", u32({})),
+                      "helixo:alignport:CannotOpenInFile", "Could not open SAM file."),
+            error_row("SamTextReadAsBam", 0, args("bam2bam", sam, "bam", out, "sam", u32({})),
+                      "helixo:alignport:CannotOpenInFile", "Could not open SAM file."),
+            error_row(
+                "SamWithoutSQLines", 0,
+                args("bam2bam",
+                     dir.write_text("nosq.sam", "@HD\tVN:1.0\nr\t4\t*\t0\t0\t*\t*\t0\t0\tA\tI\n"),
+                     "sam", out, "sam", u32({})),
+                "helixo:alignport:CorruptedHeaderSAMFile",
+                "BAM file has a missing or corrupted header."),
+            error_row("SamWithoutSQLinesNamingAReference", 0,
+                      args("bam2bam",
+                           dir.write_text("nosq2.sam", "r\t0\tchr1\t5\t30\t1M\t*\t0\t0\tA\tI\n"),
+                           "sam", out, "sam", u32({})),
+                      "helixo:alignport:CorruptedHeaderSAMFile",
+                      "BAM file has a missing or corrupted header."),
+            error_row("BamWithoutReferences", 0,
+                      args("bam2bam", bamkit::make_header_only_bam(dir, "noref", "@HD\tVN:1.0\n"),
+                           "bam", out, "sam", u32({})),
+                      "helixo:alignport:CorruptedHeaderSAMFile",
+                      "BAM file has a missing or corrupted header."),
+            error_row("SamWithoutRecords", 0,
+                      args("bam2bam", header_only_sam, "sam", out, "sam", u32({})),
+                      "helixo:alignport:CorruptedSAMFile", "BAM file is corrupted."),
+            error_row("BamWithoutRecords", 0,
+                      args("bam2bam", header_only_bam, "bam", out, "sam", u32({})),
+                      "helixo:alignport:CorruptedSAMFile", "BAM file is corrupted."),
+            error_row(
+                "MalformedFirstRecord", 0,
+                args("bam2bam",
+                     dir.write_text("bad.sam", kHeader + "r\t0\tchr1\t5\t30\t2M\t*\t0\t0\tA\tI\n"),
+                     "sam", out, "sam", u32({})),
+                "helixo:alignport:CorruptedSAMFile",
 #if HELIXO_ALIGNPORT_WRAPS
-     "SAM line 4: CIGAR and SEQ lengths differ."},
+                "SAM line 4: CIGAR and SEQ lengths differ."),
 #else
-     "BAM file is corrupted."},
+                "BAM file is corrupted."),
 #endif
-    {"OutputInAMissingFolder",
-     [](Conversion& t) { return args("bam2bam", t.bam, "bam", t.dir.file("no/such/out.sam"), "sam", u32({})); }, 0,
-     "helixo:alignport:CannotOpenOutFile", "Could not create output file."},
-};
-
-INSTANTIATE_TEST_SUITE_P(Table, Bam2bamErrors, ::testing::ValuesIn(kBam2bamErrors),
-                         label_of<ErrorCase>);
+            error_row("OutputInAMissingFolder", 0,
+                      args("bam2bam", bam, "bam", dir.file("no/such/out.sam"), "sam", u32({})),
+                      "helixo:alignport:CannotOpenOutFile", "Could not create output file.")),
+        no_output);
+}
 
 TEST_F(Conversion, OutputThatCannotBeCreatedIsReportedInEveryFormat) {
     for (const char* format : kFormats) {
@@ -407,49 +379,49 @@ TEST_F(Conversion, OutputThatCannotBeCreatedIsReportedInEveryFormat) {
     }
 }
 
-class Sam2bamErrors : public Conversion, public ::testing::WithParamInterface<ErrorCase> {};
-
-TEST_P(Sam2bamErrors, ReportTheFirstFailingTest) {
-    const ErrorCase& c = GetParam();
-    EXPECT_HX_ERROR(call("alignport", c.outCount, c.inputs(*this)), c.identifier, c.message);
-    EXPECT_FALSE(file_exists(dir.file("out.bam")));
+TEST_F(Conversion, Sam2bamErrorsComeInTheOrderOfTheChecksAndCreateNoOutput) {
+    const std::string out = dir.file("out.bam");
+    const RowChecks no_output = {
+        {}, [&](const hxhost::CallResult&) { EXPECT_FALSE(file_exists(out)); }};
+    expect_errors_in_order(
+        "alignport",
+        error_rows(
+            error_row("OneInput", 0, args("sam2bam", sam),
+                      "helixo:alignport:sam2bam:InvalidNumInputArg",
+                      "sam2bam: Invalid number of input arguments required."),
+            error_row("ThreeInputs", 1, args("sam2bam", sam, out, "x"),
+                      "helixo:alignport:sam2bam:InvalidNumInputArg",
+                      "sam2bam: Invalid number of input arguments required."),
+            error_row("AnOutput", 1, args("sam2bam", sam, out),
+                      "helixo:alignport:sam2bam:InvalidNumOutputArg",
+                      "sam2bam: Too many output arguments."),
+            error_row("NumericSamName", 0, args("sam2bam", 1.0, 2.0),
+                      "helixo:alignport:InvalidFileName", "Invalid SAM file name."),
+            error_row("SamNameOf512", 0, args("sam2bam", kLong512, 2.0),
+                      "helixo:alignport:InvalidFileName", "Invalid SAM file name."),
+            error_row("NumericBamName", 0, args("sam2bam", sam, 2.0),
+                      "helixo:alignport:InvalidFileName", "Invalid BAM file name."),
+            error_row("BamNameOf512", 0, args("sam2bam", sam, kLong512),
+                      "helixo:alignport:InvalidFileName", "Invalid BAM file name."),
+            error_row("MissingSam", 0, args("sam2bam", dir.file("nope.sam"), out),
+                      "helixo:alignport:CannotOpenInFile", "Could not open SAM file."),
+            error_row("SamWithoutSQLines", 0,
+                      args("sam2bam",
+                           dir.write_text("nosq.sam",
+                                          "@HD\tVN:1.0\nr\t0\tchr1\t5\t30\t1M\t*\t0\t0\tA\tI\n"),
+                           out),
+                      "helixo:alignport:CorruptedHeaderSAMFile",
+                      "SAM file has a missing or corrupted header."),
+            error_row("SamWithoutRecords", 0,
+                      args("sam2bam", dir.write_text("h.sam", kHeader), out),
+                      "helixo:alignport:CorruptedSAMFile", "SAM file is corrupted."),
+            error_row("BamGivenAsSam", 0, args("sam2bam", bam, out),
+                      "helixo:alignport:CorruptedHeaderSAMFile",
+                      "SAM file has a missing or corrupted header."),
+            error_row("OutputInAMissingFolder", 0, args("sam2bam", sam, dir.file("no/out.bam")),
+                      "helixo:alignport:CannotOpenOutFile", "Could not create new BAM file.")),
+        no_output);
 }
-
-const ErrorCase kSam2bamErrors[] = {
-    {"OneInput", [](Conversion& t) { return args("sam2bam", t.sam); }, 0,
-     "helixo:alignport:sam2bam:InvalidNumInputArg", "sam2bam: Invalid number of input arguments required."},
-    {"ThreeInputs", [](Conversion& t) { return args("sam2bam", t.sam, t.dir.file("out.bam"), "x"); }, 1,
-     "helixo:alignport:sam2bam:InvalidNumInputArg", "sam2bam: Invalid number of input arguments required."},
-    {"AnOutput", [](Conversion& t) { return args("sam2bam", t.sam, t.dir.file("out.bam")); }, 1,
-     "helixo:alignport:sam2bam:InvalidNumOutputArg", "sam2bam: Too many output arguments."},
-    {"NumericSamName", [](Conversion&) { return args("sam2bam", 1.0, 2.0); }, 0,
-     "helixo:alignport:InvalidFileName", "Invalid SAM file name."},
-    {"SamNameOf512", [](Conversion&) { return args("sam2bam", kLong512, 2.0); }, 0,
-     "helixo:alignport:InvalidFileName", "Invalid SAM file name."},
-    {"NumericBamName", [](Conversion& t) { return args("sam2bam", t.sam, 2.0); }, 0,
-     "helixo:alignport:InvalidFileName", "Invalid BAM file name."},
-    {"BamNameOf512", [](Conversion& t) { return args("sam2bam", t.sam, kLong512); }, 0,
-     "helixo:alignport:InvalidFileName", "Invalid BAM file name."},
-    {"MissingSam", [](Conversion& t) { return args("sam2bam", t.dir.file("nope.sam"), t.dir.file("out.bam")); }, 0,
-     "helixo:alignport:CannotOpenInFile", "Could not open SAM file."},
-    {"SamWithoutSQLines",
-     [](Conversion& t) {
-         return args("sam2bam", t.dir.write_text("nosq.sam", "@HD\tVN:1.0\nr\t0\tchr1\t5\t30\t1M\t*\t0\t0\tA\tI\n"),
-                     t.dir.file("out.bam"));
-     },
-     0, "helixo:alignport:CorruptedHeaderSAMFile", "SAM file has a missing or corrupted header."},
-    {"SamWithoutRecords",
-     [](Conversion& t) { return args("sam2bam", t.dir.write_text("h.sam", kHeader), t.dir.file("out.bam")); }, 0,
-     "helixo:alignport:CorruptedSAMFile", "SAM file is corrupted."},
-    {"BamGivenAsSam",
-     [](Conversion& t) { return args("sam2bam", t.bam, t.dir.file("out.bam")); }, 0,
-     "helixo:alignport:CorruptedHeaderSAMFile", "SAM file has a missing or corrupted header."},
-    {"OutputInAMissingFolder", [](Conversion& t) { return args("sam2bam", t.sam, t.dir.file("no/out.bam")); }, 0,
-     "helixo:alignport:CannotOpenOutFile", "Could not create new BAM file."},
-};
-
-INSTANTIATE_TEST_SUITE_P(Table, Sam2bamErrors, ::testing::ValuesIn(kSam2bamErrors),
-                         label_of<ErrorCase>);
 
 // --- malformed SAM lines: a read error, never the end of the process ---
 

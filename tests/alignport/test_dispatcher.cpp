@@ -1,8 +1,10 @@
 // The dispatcher: its error table in order, what it consumes per service kind, and that every
 // call leaves no descriptor or array behind (checked by testkit::call).
 #include "bamkit.h"
+#include "error_order.h"
 
 #include <filesystem>
+#include <utility>
 
 using namespace testkit;
 
@@ -28,54 +30,52 @@ protected:
     std::string bai = bam + ".bai";
 };
 
-class EveryService : public Dispatcher, public ::testing::WithParamInterface<const char*> {};
-
-TEST_P(EveryService, RejectsACallWithOnlyTheServiceName) {
-    EXPECT_HX_ERROR(call("alignport", 0, args(GetParam())), "helixo:alignport:InvalidNumInputArg",
-                    "Invalid number of input arguments required.");
-}
-
-INSTANTIATE_TEST_SUITE_P(AllNineteen, EveryService, ::testing::ValuesIn(kServices));
-
-TEST_F(Dispatcher, RejectsNoInputAtAll) {
-    EXPECT_HX_ERROR(call("alignport", 0, Inputs()), "helixo:alignport:InvalidNumInputArg",
-                    "Invalid number of input arguments required.");
-}
-
-struct NameCase {
-    const char* label;
-    std::string name;
-    const char* identifier;
-    const char* message;
-};
-
-class ServiceNames : public Dispatcher, public ::testing::WithParamInterface<NameCase> {};
-
-TEST_P(ServiceNames, MatchOnlyWholeExactNames) {
-    const NameCase& c = GetParam();
-    EXPECT_HX_ERROR(call("alignport", 0, args(c.name, bam)), c.identifier, c.message);
-}
-
 const char* const kUnknown = "helixo:alignport:UnknownServiceType";
 const char* const kInvalid = "helixo:alignport:InvalidServiceType";
-INSTANTIATE_TEST_SUITE_P(
-    Variants, ServiceNames,
-    ::testing::Values(
-        NameCase{"UpperCase", "GetHeader", kUnknown, "Unknown service type."},
-        NameCase{"TrailingBlank", "getheader ", kUnknown, "Unknown service type."},
-        NameCase{"LeadingBlank", " getheader", kUnknown, "Unknown service type."},
-        NameCase{"ExtraLetter", "getheaders", kUnknown, "Unknown service type."},
-        NameCase{"Prefix", "getheade", kUnknown, "Unknown service type."},
-        NameCase{"Empty", "", kUnknown, "Unknown service type."},
-        NameCase{"LongestThatFits", std::string(255, 'x'), kUnknown, "Unknown service type."},
-        NameCase{"ExactlyBufferSize", std::string(256, 'x'), kInvalid, "Invalid service type."},
-        NameCase{"ThreeHundred", std::string(300, 'g'), kInvalid, "Invalid service type."}),
-    [](const auto& p) { return std::string(p.param.label); });
+const char* const kInputCount = "helixo:alignport:InvalidNumInputArg";
+const char* const kInputCountText = "Invalid number of input arguments required.";
 
-TEST_F(Dispatcher, RejectsANumericServiceName) {
-    EXPECT_HX_ERROR(call("alignport", 0, args(3.0, bam)), kInvalid, "Invalid service type.");
-    EXPECT_HX_ERROR(call("alignport", 0, args(cell_of({"getheader"}), bam)), kInvalid,
-                    "Invalid service type.");
+// The checks made before any service runs, in their order: the input count, the service name
+// (a text shorter than its buffer, then a service of exactly that name), the BAM file's name and
+// the file itself. Service names match only whole and exactly.
+TEST_F(Dispatcher, ErrorsComeInTheOrderOfTheChecks) {
+    std::vector<ErrorRow> rows;
+    rows.push_back(error_row("NoInputAtAll", 0, Inputs(), kInputCount, kInputCountText));
+    for (const char* service : kServices)
+        rows.push_back(error_row(std::string(service) + " with only its name", 0, args(service),
+                                 kInputCount, kInputCountText));
+    for (ErrorRow& row : error_rows(
+             error_row("NumericName", 0, args(3.0, bam), kInvalid, "Invalid service type."),
+             error_row("NameInACell", 0, args(cell_of({"getheader"}), bam), kInvalid,
+                       "Invalid service type."),
+             error_row("ExactlyBufferSize", 0, args(std::string(256, 'x'), bam), kInvalid,
+                       "Invalid service type."),
+             error_row("ThreeHundred", 0, args(std::string(300, 'g'), bam), kInvalid,
+                       "Invalid service type."),
+             error_row("UpperCase", 0, args("GetHeader", bam), kUnknown, "Unknown service type."),
+             error_row("TrailingBlank", 0, args("getheader ", bam), kUnknown,
+                       "Unknown service type."),
+             error_row("LeadingBlank", 0, args(" getheader", bam), kUnknown,
+                       "Unknown service type."),
+             error_row("ExtraLetter", 0, args("getheaders", bam), kUnknown,
+                       "Unknown service type."),
+             error_row("Prefix", 0, args("getheade", bam), kUnknown, "Unknown service type."),
+             error_row("Empty", 0, args("", bam), kUnknown, "Unknown service type."),
+             error_row("LongestThatFits", 0, args(std::string(255, 'x'), bam), kUnknown,
+                       "Unknown service type."),
+             error_row("NumericBamName", 1, args("getnumberofreferences", 1.0),
+                       "helixo:alignport:InvalidFileName", "Invalid BAM file name."),
+             error_row("MissingBam", 1, args("getnumberofreferences", dir.file("none.bam")),
+                       "helixo:alignport:CannotOpenInFile", "Could not open BAM file."),
+             // SAM text is not BAM: the library hands back a handle without a header.
+             error_row("SamTextAsBam", 1, args("getnumberofreferences", dir.file("d.sam")),
+                       "helixo:alignport:CannotOpenInFile", "Could not open BAM file."),
+             error_row("TruncatedBam", 1,
+                       args("getnumberofreferences",
+                            dir.write_text("t.bam", read_file(bam).substr(0, 20))),
+                       "helixo:alignport:CannotOpenInFile", "Could not open BAM file.")))
+        rows.push_back(std::move(row));
+    expect_errors_in_order("alignport", rows);
 }
 
 TEST_F(Dispatcher, LeavesInputTwoOfSelfOpeningServicesToTheService) {
@@ -95,19 +95,6 @@ TEST_F(Dispatcher, LeavesInputTwoOfSelfOpeningServicesToTheService) {
     // A numeric input 2 reaches the self-opening service too.
     EXPECT_HX_ERROR(call("alignport", 0, args("getheader", 5.0)), "helixo:alignport:InvalidFileName",
                     "Invalid BAM file name.");
-}
-
-TEST_F(Dispatcher, RejectsBadBamNamesAndUnopenableFiles) {
-    EXPECT_HX_ERROR(call("alignport", 1, args("getnumberofreferences", 1.0)),
-                    "helixo:alignport:InvalidFileName", "Invalid BAM file name.");
-    EXPECT_HX_ERROR(call("alignport", 1, args("getnumberofreferences", dir.file("none.bam"))),
-                    "helixo:alignport:CannotOpenInFile", "Could not open BAM file.");
-    // SAM text is not BAM: the library hands back a handle without a header.
-    EXPECT_HX_ERROR(call("alignport", 1, args("getnumberofreferences", dir.file("d.sam"))),
-                    "helixo:alignport:CannotOpenInFile", "Could not open BAM file.");
-    const std::string truncated = dir.write_text("t.bam", read_file(bam).substr(0, 20));
-    EXPECT_HX_ERROR(call("alignport", 1, args("getnumberofreferences", truncated)),
-                    "helixo:alignport:CannotOpenInFile", "Could not open BAM file.");
 }
 
 class IndexedService : public Dispatcher, public ::testing::WithParamInterface<const char*> {};

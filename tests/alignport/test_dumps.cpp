@@ -1,9 +1,11 @@
 // dumpinfobyregion, dumpinfobyindex and dumpinfoinrefbyindex: the printed text, exactly.
 #include "bamkit.h"
+#include "error_order.h"
 #include "peers.h"
 
 #include <cmath>
 #include <filesystem>
+#include <utility>
 
 using namespace testkit;
 
@@ -109,57 +111,52 @@ TEST_F(Dumps, DumpsNeverPoll) {
 
 // --- ranges that name no reference ---
 
-struct RangeCase {
-    const char* label;
-    double first;
-    double last;
-    const char* message;
-};
+// A range error prints nothing: not even the heading of the dump.
+const RowChecks kNothingPrinted = {
+    {}, [](const hxhost::CallResult&) { EXPECT_EQ(hxhost::take_console(), ""); }};
 
-std::ostream& operator<<(std::ostream& os, const RangeCase& c) { return os << c.label; }
-
-class IndexDumpRanges : public Dumps, public ::testing::WithParamInterface<RangeCase> {};
-
-TEST_P(IndexDumpRanges, AreRejectedWithNothingPrinted) {
-    hxhost::CallResult r;
-    const std::string printed = dump(&r, "dumpinfobyindex", GetParam().first, GetParam().last);
-    EXPECT_HX_ERROR(r, "helixo:alignport:dumpinfobyindex:InvalidIndices", GetParam().message);
-    EXPECT_EQ(printed, "");
+TEST_F(Dumps, IndexDumpRangesThatNameNoReferenceAreRejectedWithNothingPrinted) {
+    const auto in = [&](double first, double last) {
+        return args("dumpinfobyindex", bam, bam + ".bai", first, last);
+    };
+    const char* const kInvalid = "helixo:alignport:dumpinfobyindex:InvalidIndices";
+    expect_errors_in_order(
+        "alignport",
+        error_rows(error_row("first after last", 0, in(5, 3), kInvalid,
+                             "dumpinfobyindex: Invalid indices."),
+                   error_row("first 0", 0, in(0, 1), kInvalid, "dumpinfobyindex: Invalid indices."),
+                   error_row("first and last 0", 0, in(0, 0), kInvalid,
+                             "dumpinfobyindex: Invalid indices."),
+                   error_row("NaN first", 0, in(std::nan(""), 2), kInvalid,
+                             "dumpinfobyindex: Invalid indices."),
+                   error_row("last beyond the records", 0, in(13, 15), kInvalid,
+                             "dumpinfobyindex: Invalid indices."),
+                   error_row("last record of one reference and first of the next", 0, in(10, 11),
+                             kInvalid, "dumpinfobyindex: Indices span multiple references."),
+                   error_row("range reaching the unplaced records", 0, in(12, 13), kInvalid,
+                             "dumpinfobyindex: Indices span multiple references."),
+                   error_row("range within the unplaced records", 0, in(13, 14), kInvalid,
+                             "dumpinfobyindex: Indices do not name a reference.")),
+        kNothingPrinted);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, IndexDumpRanges,
-    ::testing::Values(
-        RangeCase{"first after last", 5, 3, "dumpinfobyindex: Invalid indices."},
-        RangeCase{"first 0", 0, 1, "dumpinfobyindex: Invalid indices."},
-        RangeCase{"first and last 0", 0, 0, "dumpinfobyindex: Invalid indices."},
-        RangeCase{"NaN first", std::nan(""), 2, "dumpinfobyindex: Invalid indices."},
-        RangeCase{"last beyond the records", 13, 15, "dumpinfobyindex: Invalid indices."},
-        RangeCase{"last record of one reference and first of the next", 10, 11,
-                  "dumpinfobyindex: Indices span multiple references."},
-        RangeCase{"range reaching the unplaced records", 12, 13,
-                  "dumpinfobyindex: Indices span multiple references."},
-        RangeCase{"range within the unplaced records", 13, 14,
-                  "dumpinfobyindex: Indices do not name a reference."}));
-
-class InReferenceRanges : public Dumps, public ::testing::WithParamInterface<RangeCase> {};
-
-TEST_P(InReferenceRanges, AreRejectedWithNothingPrinted) {
-    hxhost::CallResult r;
-    const std::string printed =
-        dump(&r, "dumpinfoinrefbyindex", 0, GetParam().first, GetParam().last);
-    EXPECT_HX_ERROR(r, "helixo:alignport:dumpinfoinrefbyindex:InvalidIndices", GetParam().message);
-    EXPECT_EQ(printed, "");
+TEST_F(Dumps, InReferenceRangesOutsideTheAlignmentsAreRejectedWithNothingPrinted) {
+    const auto in = [&](double first, double last) {
+        return args("dumpinfoinrefbyindex", bam, bam + ".bai", 0, first, last);
+    };
+    const char* const kInvalid = "helixo:alignport:dumpinfoinrefbyindex:InvalidIndices";
+    expect_errors_in_order(
+        "alignport",
+        error_rows(
+            error_row("first after last", 0, in(5, 3), kInvalid,
+                      "dumpinfoinrefbyindex: Invalid indices."),
+            error_row("first 0", 0, in(0, 1), kInvalid, "dumpinfoinrefbyindex: Invalid indices."),
+            error_row("last beyond the alignments", 0, in(9, 11), kInvalid,
+                      "dumpinfoinrefbyindex: Invalid indices."),
+            error_row("most negative first", 0, in(-2147483648.0, 1), kInvalid,
+                      "dumpinfoinrefbyindex: Invalid indices.")),
+        kNothingPrinted);
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, InReferenceRanges,
-    ::testing::Values(
-        RangeCase{"first after last", 5, 3, "dumpinfoinrefbyindex: Invalid indices."},
-        RangeCase{"first 0", 0, 1, "dumpinfoinrefbyindex: Invalid indices."},
-        RangeCase{"last beyond the alignments", 9, 11, "dumpinfoinrefbyindex: Invalid indices."},
-        RangeCase{"most negative first", -2147483648.0, 1,
-                  "dumpinfoinrefbyindex: Invalid indices."}));
 
 TEST_F(Dumps, InReferenceDumpRejectsReferenceNumbersOutsideTheHeader) {
     for (double ref : {-1.0, 3.0, std::nan("")}) {
@@ -306,57 +303,52 @@ TEST(DumpDamage, TruncatedBamIsReportedAsCorrupted) {
 
 // --- error tables, in the order the services test them ---
 
-struct DumpError {
-    const char* label;
-    const char* service;
-    int outCount;
-    std::vector<std::string> inputs; // "#" is the number 1
-    const char* identifier;
-    const char* message;
-};
-
-std::ostream& operator<<(std::ostream& os, const DumpError& c) { return os << c.label; }
-
-class DumpErrors : public Dumps, public ::testing::WithParamInterface<DumpError> {};
-
-TEST_P(DumpErrors, RaiseTheTableError) {
-    const DumpError& c = GetParam();
-    Inputs in = args(c.service, bam, bam + ".bai");
-    for (const std::string& s : c.inputs)
-        in.push_back(s == "#" ? num(1) : text(s));
-    auto r = call("alignport", c.outCount, in);
-    EXPECT_HX_ERROR(r, c.identifier, c.message);
-    EXPECT_EQ(hxhost::take_console(), "");
+// The three services' tables one after the other: each service's rows in its check order.
+TEST_F(Dumps, ErrorsComeInTheOrderOfTheChecksWithNothingPrinted) {
+    const auto in = [&](const char* service, auto&&... a) {
+        return args(service, bam, bam + ".bai", std::forward<decltype(a)>(a)...);
+    };
+    expect_errors_in_order(
+        "alignport",
+        error_rows(
+            error_row("dumpinfobyregion without inputs", 0, in("dumpinfobyregion"),
+                      "helixo:alignport:dumpinfobyregion:InvalidNumInputArg",
+                      "dumpinfobyregion: Invalid number of input arguments required."),
+            error_row("dumpinfobyregion with one input too many", 0,
+                      in("dumpinfobyregion", "chr1", 1),
+                      "helixo:alignport:dumpinfobyregion:InvalidNumInputArg",
+                      "dumpinfobyregion: Invalid number of input arguments required."),
+            error_row("dumpinfobyregion with one output", 1, in("dumpinfobyregion", 1),
+                      "helixo:alignport:dumpinfobyregion:InvalidNumOutputArg",
+                      "dumpinfobyregion: Too many output arguments."),
+            error_row("dumpinfobyregion numeric region", 0, in("dumpinfobyregion", 1),
+                      "helixo:alignport:InvalidRefName", "Invalid reference name."),
+            error_row("dumpinfobyregion 256-character region", 0,
+                      in("dumpinfobyregion", std::string(256, 'c')),
+                      "helixo:alignport:InvalidRefName", "Invalid reference name."),
+            error_row("dumpinfobyregion unknown reference", 0, in("dumpinfobyregion", "chrX:1-5"),
+                      "helixo:alignport:InvalidRegion", "Invalid region."),
+            error_row("dumpinfobyindex without inputs", 0, in("dumpinfobyindex"),
+                      "helixo:alignport:dumpinfobyindex:InvalidNumInputArg",
+                      "dumpinfobyindex: Invalid number of input arguments required."),
+            error_row("dumpinfobyindex with one input too many", 0, in("dumpinfobyindex", 1, 1, 1),
+                      "helixo:alignport:dumpinfobyindex:InvalidNumInputArg",
+                      "dumpinfobyindex: Invalid number of input arguments required."),
+            error_row("dumpinfobyindex with one output", 1, in("dumpinfobyindex", 1, 1),
+                      "helixo:alignport:dumpinfobyindex:InvalidNumOutputArg",
+                      "dumpinfobyindex: Too many output arguments."),
+            error_row("dumpinfoinrefbyindex without inputs", 0, in("dumpinfoinrefbyindex"),
+                      "helixo:alignport:dumpinfoinrefbyindex:InvalidNumInputArg",
+                      "dumpinfoinrefbyindex: Invalid number of input arguments required."),
+            error_row("dumpinfoinrefbyindex with one input too many", 0,
+                      in("dumpinfoinrefbyindex", 1, 1, 1, 1),
+                      "helixo:alignport:dumpinfoinrefbyindex:InvalidNumInputArg",
+                      "dumpinfoinrefbyindex: Invalid number of input arguments required."),
+            error_row("dumpinfoinrefbyindex with one output", 1,
+                      in("dumpinfoinrefbyindex", 1, 1, 1),
+                      "helixo:alignport:dumpinfoinrefbyindex:InvalidNumOutputArg",
+                      "dumpinfoinrefbyindex: Too many output arguments.")),
+        kNothingPrinted);
 }
-
-#define DUMP_COUNTS(service, inputs)                                                            \
-    DumpError{service " without inputs", service, 0, {}, "helixo:alignport:" service            \
-              ":InvalidNumInputArg", service ": Invalid number of input arguments required."},   \
-        DumpError{service " with one input too many", service, 0, inputs,                        \
-                  "helixo:alignport:" service ":InvalidNumInputArg",                            \
-                  service ": Invalid number of input arguments required."}
-
-INSTANTIATE_TEST_SUITE_P(
-    InTableOrder, DumpErrors,
-    ::testing::Values(
-        DUMP_COUNTS("dumpinfobyregion", (std::vector<std::string>{"chr1", "#"})),
-        DumpError{"dumpinfobyregion with one output", "dumpinfobyregion", 1, {"#"},
-                  "helixo:alignport:dumpinfobyregion:InvalidNumOutputArg",
-                  "dumpinfobyregion: Too many output arguments."},
-        DumpError{"dumpinfobyregion numeric region", "dumpinfobyregion", 0, {"#"},
-                  "helixo:alignport:InvalidRefName", "Invalid reference name."},
-        DumpError{"dumpinfobyregion 256-character region", "dumpinfobyregion", 0,
-                  {std::string(256, 'c')}, "helixo:alignport:InvalidRefName",
-                  "Invalid reference name."},
-        DumpError{"dumpinfobyregion unknown reference", "dumpinfobyregion", 0, {"chrX:1-5"},
-                  "helixo:alignport:InvalidRegion", "Invalid region."},
-        DUMP_COUNTS("dumpinfobyindex", (std::vector<std::string>{"#", "#", "#"})),
-        DumpError{"dumpinfobyindex with one output", "dumpinfobyindex", 1, {"#", "#"},
-                  "helixo:alignport:dumpinfobyindex:InvalidNumOutputArg",
-                  "dumpinfobyindex: Too many output arguments."},
-        DUMP_COUNTS("dumpinfoinrefbyindex", (std::vector<std::string>{"#", "#", "#", "#"})),
-        DumpError{"dumpinfoinrefbyindex with one output", "dumpinfoinrefbyindex", 1,
-                  {"#", "#", "#"}, "helixo:alignport:dumpinfoinrefbyindex:InvalidNumOutputArg",
-                  "dumpinfoinrefbyindex: Too many output arguments."}));
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "bamkit.h"
+#include "error_order.h"
 
-#include <functional>
+#include <utility>
 
 using namespace testkit;
 
@@ -23,20 +24,7 @@ hxhost::ArrayPtr complex_u32() {
     return a;
 }
 
-// The service inputs of one call, built afresh (arrays are owned by the list).
-using ServiceInputs = std::function<Inputs()>;
-
-struct ErrorCase {
-    const char* label;
-    int nout;
-    ServiceInputs serviceInputs;
-    const char* identifier;
-    const char* message;
-};
-
-void PrintTo(const ErrorCase& c, std::ostream* os) { *os << c.label; }
-
-class FeatureErrors : public ::testing::TestWithParam<ErrorCase> {
+class FeatureErrors : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         dir_ = new TempDir();
@@ -46,35 +34,19 @@ protected:
         delete dir_;
         dir_ = nullptr;
     }
+    // The service's call on the table's BAM file and its index, then the service inputs.
+    template <class... A> static Inputs service_call(const char* service, A&&... a) {
+        return args(service, bam_, bam_ + ".bai", std::forward<A>(a)...);
+    }
     static TempDir* dir_;
     static std::string bam_;
 };
 TempDir* FeatureErrors::dir_ = nullptr;
 std::string FeatureErrors::bam_;
 
-class SingleFeatureErrors : public FeatureErrors {};
-class MultiFeatureErrors : public FeatureErrors {};
-
-hxhost::CallResult run(const char* service, const std::string& bam, const ErrorCase& c) {
-    Inputs in = args(service, bam, bam + ".bai");
-    for (auto& a : c.serviceInputs())
-        in.push_back(std::move(a));
-    return call("alignport", c.nout, in);
-}
-
-// Each row also breaks every later test of the table, so it shows which test comes first;
-// no row fetches anything.
-TEST_P(SingleFeatureErrors, RaiseInTheOrderOfTheTests) {
-    auto r = run("getfeatureinrefbyindex", bam_, GetParam());
-    EXPECT_HX_ERROR(r, GetParam().identifier, GetParam().message);
-    EXPECT_EQ(r.polls.is_pending + r.polls.handle, 0);
-}
-
-TEST_P(MultiFeatureErrors, RaiseInTheOrderOfTheTests) {
-    auto r = run("getfeaturesinrefbyindex", bam_, GetParam());
-    EXPECT_HX_ERROR(r, GetParam().identifier, GetParam().message);
-    EXPECT_EQ(r.polls.is_pending + r.polls.handle, 0);
-}
+// No row fetches anything: the checks come before the first poll.
+const RowChecks kNothingFetched = {
+    {}, [](const hxhost::CallResult& r) { EXPECT_EQ(r.polls.is_pending + r.polls.handle, 0); }};
 
 const std::string k255(255, 'F');
 const std::string k256(256, 'F');
@@ -82,56 +54,71 @@ const std::string k256(256, 'F');
 #define SINGLE_ID(name) "helixo:alignport:getfeatureinrefbyindex:" name
 #define MULTI_ID(name) "helixo:alignport:getfeaturesinrefbyindex:" name
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, SingleFeatureErrors,
-    ::testing::Values(
-        ErrorCase{"ThreeInputs", 2, [] { return args(5, -1, u32({})); },
-                  SINGLE_ID("InvalidNumInputArg"),
-                  "getfeatureinrefbyindex: Invalid number of input arguments required."},
-        ErrorCase{"FiveInputs", 2, [] { return args("Flag", 0, u32({1}), i32(kStarts), 0); },
-                  SINGLE_ID("InvalidNumInputArg"),
-                  "getfeatureinrefbyindex: Invalid number of input arguments required."},
-        ErrorCase{"TwoOutputs", 2, [] { return args(5, -1, u32({}), dbl({1})); },
-                  SINGLE_ID("InvalidNumOutputArg"), "getfeatureinrefbyindex: Too many output arguments."},
-        ErrorCase{"NumericFeature", 1, [] { return args(5, -1, u32({}), dbl({1})); },
-                  SINGLE_ID("InvalidFeatureType"), "getfeatureinrefbyindex:Invalid feature type."},
-        ErrorCase{"FeatureOfBufferSize", 1, [] { return args(k256, -1, u32({}), dbl({1})); },
-                  SINGLE_ID("InvalidFeatureType"), "getfeatureinrefbyindex:Invalid feature type."},
-        ErrorCase{"FeatureOneBelowBufferSize", 1, [] { return args(k255, -1, u32({}), dbl({1})); },
-                  SINGLE_ID("UnknownFeatureType"), "getfeatureinrefbyindex:Unknown feature type."},
-        ErrorCase{"FeatureInOtherCase", 1, [] { return args("flag", -1, u32({}), dbl({1})); },
-                  SINGLE_ID("UnknownFeatureType"), "getfeatureinrefbyindex:Unknown feature type."},
-        ErrorCase{"NegativeReference", 1, [] { return args("Flag", -1, u32({}), dbl({1})); },
-                  SINGLE_ID("InvalidReference"), "getfeatureinrefbyindex: Invalid reference number."},
-        ErrorCase{"ReferencePastTheLast", 0, [] { return args("Flag", 2, u32({}), dbl({1})); },
-                  SINGLE_ID("InvalidReference"), "getfeatureinrefbyindex: Invalid reference number."},
-        ErrorCase{"EmptyIndex", 1, [] { return args("Flag", 1.5, u32({}), dbl({1})); },
-                  SINGLE_ID("InvalidIndexing"), "getfeatureinrefbyindex: Index should not be empty."},
-        ErrorCase{"DoubleIndex", 1, [] { return args("Flag", 0, dbl({1}), dbl({1})); },
-                  SINGLE_ID("InvalidIndexing"), "getfeatureinrefbyindex: Index must be a uint32 vector."},
-        ErrorCase{"Int32Index", 1, [] { return args("Flag", 0, i32({1}), dbl({1})); },
-                  SINGLE_ID("InvalidIndexing"), "getfeatureinrefbyindex: Index must be a uint32 vector."},
-        ErrorCase{"ComplexIndex", 1, [] { return args("Flag", 0, complex_u32(), dbl({1})); },
-                  SINGLE_ID("InvalidIndexing"), "getfeatureinrefbyindex: Index must be a uint32 vector."},
-        ErrorCase{"DoubleStarts", 1, [] { return args("Flag", 0, u32({0}), dbl({10, 20})); },
-                  SINGLE_ID("InvalidIndexing"),
-                  "getfeatureinrefbyindex: Starts must be an int32 or uint32 vector."},
-        ErrorCase{"Uint64Starts", 1, [] { return args("Flag", 0, u32({0}), u64({10, 20})); },
-                  SINGLE_ID("InvalidIndexing"),
-                  "getfeatureinrefbyindex: Starts must be an int32 or uint32 vector."},
-        ErrorCase{"IndexZero", 1, [] { return args("Flag", 0, u32({0}), i32(kStarts)); },
-                  SINGLE_ID("InvalidIndexing"),
-                  "getfeatureinrefbyindex: Index out of range of the starts vector."},
-        ErrorCase{"IndexPastTheStarts", 1, [] { return args("Flag", 0, u32({2, 9}), i32(kStarts)); },
-                  SINGLE_ID("InvalidIndexing"),
-                  "getfeatureinrefbyindex: Index out of range of the starts vector."},
-        ErrorCase{"ZeroInsideTheIndex", 1, [] { return args("Flag", 0, u32({2, 0, 5}), i32(kStarts)); },
-                  SINGLE_ID("InvalidIndexing"),
-                  "getfeatureinrefbyindex: Index out of range of the starts vector."},
-        ErrorCase{"OutOfRangeWithoutOutput", 0, [] { return args("Flag", 0, u32({9}), i32(kStarts)); },
-                  SINGLE_ID("InvalidIndexing"),
-                  "getfeatureinrefbyindex: Index out of range of the starts vector."}),
-    [](const auto& row) { return std::string(row.param.label); });
+// Each row also breaks every later check of the table, so it shows which check comes first.
+TEST_F(FeatureErrors, SingleFeatureErrorsComeInTheOrderOfTheChecks) {
+    const auto in = [](auto&&... a) {
+        return service_call("getfeatureinrefbyindex", std::forward<decltype(a)>(a)...);
+    };
+    expect_errors_in_order(
+        "alignport",
+        error_rows(error_row("ThreeInputs", 2, in(5, -1, u32({})), SINGLE_ID("InvalidNumInputArg"),
+                             "getfeatureinrefbyindex: Invalid number of input arguments required."),
+                   error_row("FiveInputs", 2, in("Flag", 0, u32({1}), i32(kStarts), 0),
+                             SINGLE_ID("InvalidNumInputArg"),
+                             "getfeatureinrefbyindex: Invalid number of input arguments required."),
+                   error_row("TwoOutputs", 2, in(5, -1, u32({}), dbl({1})),
+                             SINGLE_ID("InvalidNumOutputArg"),
+                             "getfeatureinrefbyindex: Too many output arguments."),
+                   error_row("NumericFeature", 1, in(5, -1, u32({}), dbl({1})),
+                             SINGLE_ID("InvalidFeatureType"),
+                             "getfeatureinrefbyindex:Invalid feature type."),
+                   error_row("FeatureOfBufferSize", 1, in(k256, -1, u32({}), dbl({1})),
+                             SINGLE_ID("InvalidFeatureType"),
+                             "getfeatureinrefbyindex:Invalid feature type."),
+                   error_row("FeatureOneBelowBufferSize", 1, in(k255, -1, u32({}), dbl({1})),
+                             SINGLE_ID("UnknownFeatureType"),
+                             "getfeatureinrefbyindex:Unknown feature type."),
+                   error_row("FeatureInOtherCase", 1, in("flag", -1, u32({}), dbl({1})),
+                             SINGLE_ID("UnknownFeatureType"),
+                             "getfeatureinrefbyindex:Unknown feature type."),
+                   error_row("NegativeReference", 1, in("Flag", -1, u32({}), dbl({1})),
+                             SINGLE_ID("InvalidReference"),
+                             "getfeatureinrefbyindex: Invalid reference number."),
+                   error_row("ReferencePastTheLast", 0, in("Flag", 2, u32({}), dbl({1})),
+                             SINGLE_ID("InvalidReference"),
+                             "getfeatureinrefbyindex: Invalid reference number."),
+                   error_row("EmptyIndex", 1, in("Flag", 1.5, u32({}), dbl({1})),
+                             SINGLE_ID("InvalidIndexing"),
+                             "getfeatureinrefbyindex: Index should not be empty."),
+                   error_row("DoubleIndex", 1, in("Flag", 0, dbl({1}), dbl({1})),
+                             SINGLE_ID("InvalidIndexing"),
+                             "getfeatureinrefbyindex: Index must be a uint32 vector."),
+                   error_row("Int32Index", 1, in("Flag", 0, i32({1}), dbl({1})),
+                             SINGLE_ID("InvalidIndexing"),
+                             "getfeatureinrefbyindex: Index must be a uint32 vector."),
+                   error_row("ComplexIndex", 1, in("Flag", 0, complex_u32(), dbl({1})),
+                             SINGLE_ID("InvalidIndexing"),
+                             "getfeatureinrefbyindex: Index must be a uint32 vector."),
+                   error_row("DoubleStarts", 1, in("Flag", 0, u32({0}), dbl({10, 20})),
+                             SINGLE_ID("InvalidIndexing"),
+                             "getfeatureinrefbyindex: Starts must be an int32 or uint32 vector."),
+                   error_row("Uint64Starts", 1, in("Flag", 0, u32({0}), u64({10, 20})),
+                             SINGLE_ID("InvalidIndexing"),
+                             "getfeatureinrefbyindex: Starts must be an int32 or uint32 vector."),
+                   error_row("IndexZero", 1, in("Flag", 0, u32({0}), i32(kStarts)),
+                             SINGLE_ID("InvalidIndexing"),
+                             "getfeatureinrefbyindex: Index out of range of the starts vector."),
+                   error_row("IndexPastTheStarts", 1, in("Flag", 0, u32({2, 9}), i32(kStarts)),
+                             SINGLE_ID("InvalidIndexing"),
+                             "getfeatureinrefbyindex: Index out of range of the starts vector."),
+                   error_row("ZeroInsideTheIndex", 1, in("Flag", 0, u32({2, 0, 5}), i32(kStarts)),
+                             SINGLE_ID("InvalidIndexing"),
+                             "getfeatureinrefbyindex: Index out of range of the starts vector."),
+                   error_row("OutOfRangeWithoutOutput", 0, in("Flag", 0, u32({9}), i32(kStarts)),
+                             SINGLE_ID("InvalidIndexing"),
+                             "getfeatureinrefbyindex: Index out of range of the starts vector.")),
+        kNothingFetched);
+}
 
 hxhost::ArrayPtr cell_with_number() {
     std::vector<hxhost::ArrayPtr> e;
@@ -142,64 +129,68 @@ hxhost::ArrayPtr cell_with_number() {
 
 hxhost::ArrayPtr cell_with_hole() { return hxhost::make_cell_shaped({1, 2}); }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, MultiFeatureErrors,
-    ::testing::Values(
-        ErrorCase{"ThreeInputs", 3, [] { return args(5, -1, u32({})); },
-                  MULTI_ID("InvalidNumInputArg"),
-                  "getfeaturesinrefbyindex: Invalid number of input arguments required."},
-        ErrorCase{"TextFeatures", 3, [] { return args("Flag", -1, u32({}), dbl({1})); },
-                  MULTI_ID("InvalidFeatureType"),
-                  "getfeaturesinrefbyindex:Features must be given in a cell string."},
-        // Every element is tested before any is read: "Nope" is never looked up.
-        ErrorCase{"NumberInTheCell", 3, [] { return args(cell_with_number(), -1, u32({}), dbl({1})); },
-                  MULTI_ID("InvalidFeatureType"),
-                  "getfeaturesinrefbyindex:Features must be given in a cell string."},
-        ErrorCase{"UnsetCells", 3, [] { return args(cell_with_hole(), -1, u32({}), dbl({1})); },
-                  MULTI_ID("InvalidFeatureType"),
-                  "getfeaturesinrefbyindex:Features must be given in a cell string."},
-        ErrorCase{"NameOfBufferSize", 3,
-                  [] { return args(cell_of({"Flag", k256, "Nope"}), -1, u32({}), dbl({1})); },
-                  MULTI_ID("InvalidFeatureType"), "getfeaturesinrefbyindex:Invalid feature type."},
-        ErrorCase{"UnknownBeforeDuplicated", 4,
-                  [] { return args(cell_of({"Flag", "Nope", "Flag"}), -1, u32({}), dbl({1})); },
-                  MULTI_ID("UnknownFeatureType"), "getfeaturesinrefbyindex:Unknown feature type."},
-        ErrorCase{"DuplicatedWithTheRightOutputs", 2,
-                  [] { return args(cell_of({"Flag", "Flag"}), 0, u32({1}), i32(kStarts)); },
-                  MULTI_ID("DuplicatedFeatureType"), "getfeaturesinrefbyindex:Duplicated feature type."},
-        ErrorCase{"DuplicatedBeforeOutputCount", 5,
-                  [] { return args(cell_of({"Quality", "Flag", "Quality"}), -1, u32({}), dbl({1})); },
-                  MULTI_ID("DuplicatedFeatureType"), "getfeaturesinrefbyindex:Duplicated feature type."},
-        ErrorCase{"OutputsFewerThanNames", 1,
-                  [] { return args(cell_of({"Flag", "Header"}), -1, u32({}), dbl({1})); },
-                  MULTI_ID("InvalidNumOutputArg"),
-                  "getfeaturesinrefbyindex: Invalid number of output arguments required, number of "
-                  "outpur arguments must be the same as the number of elements in {feat}."},
-        ErrorCase{"OutputsMoreThanNames", 2,
-                  [] { return args(cell_of({"Flag"}), -1, u32({}), dbl({1})); },
-                  MULTI_ID("InvalidNumOutputArg"),
-                  "getfeaturesinrefbyindex: Invalid number of output arguments required, number of "
-                  "outpur arguments must be the same as the number of elements in {feat}."},
-        ErrorCase{"ReferencePastTheLast", 1,
-                  [] { return args(cell_of({"Flag"}), 2, u32({}), dbl({1})); },
-                  MULTI_ID("InvalidReference"), "getfeaturesinrefbyindex: Invalid reference number."},
-        ErrorCase{"EmptyIndexNamesTheSingleService", 1,
-                  [] { return args(cell_of({"Flag"}), 0, u32({}), dbl({1})); },
-                  MULTI_ID("InvalidIndexing"), "getfeatureinrefbyindex: Index should not be empty."},
-        ErrorCase{"DoubleIndex", 1, [] { return args(cell_of({"Flag"}), 0, dbl({1}), dbl({1})); },
-                  MULTI_ID("InvalidIndexing"), "getfeaturesinrefbyindex: Index must be a uint32 vector."},
-        ErrorCase{"DoubleStarts", 1, [] { return args(cell_of({"Flag"}), 0, u32({0}), dbl({1})); },
-                  MULTI_ID("InvalidIndexing"),
-                  "getfeaturesinrefbyindex: Starts must be an int32 or uint32 vector."},
-        ErrorCase{"IndexPastTheStarts", 1,
-                  [] { return args(cell_of({"Flag"}), 0, u32({1, 9}), i32(kStarts)); },
-                  MULTI_ID("InvalidIndexing"),
-                  "getfeaturesinrefbyindex: Index out of range of the starts vector."},
-        ErrorCase{"IndexZeroWithoutOutputs", 0,
-                  [] { return args(cell_of({}), 0, u32({0}), i32(kStarts)); },
-                  MULTI_ID("InvalidIndexing"),
-                  "getfeaturesinrefbyindex: Index out of range of the starts vector."}),
-    [](const auto& row) { return std::string(row.param.label); });
+TEST_F(FeatureErrors, MultiFeatureErrorsComeInTheOrderOfTheChecks) {
+    const auto in = [](auto&&... a) {
+        return service_call("getfeaturesinrefbyindex", std::forward<decltype(a)>(a)...);
+    };
+    const char* const kOutputsNotFeatures =
+        "getfeaturesinrefbyindex: Invalid number of output arguments required, number of "
+        "outpur arguments must be the same as the number of elements in {feat}.";
+    expect_errors_in_order(
+        "alignport",
+        error_rows(
+            error_row("ThreeInputs", 3, in(5, -1, u32({})), MULTI_ID("InvalidNumInputArg"),
+                      "getfeaturesinrefbyindex: Invalid number of input arguments required."),
+            error_row("TextFeatures", 3, in("Flag", -1, u32({}), dbl({1})),
+                      MULTI_ID("InvalidFeatureType"),
+                      "getfeaturesinrefbyindex:Features must be given in a cell string."),
+            // Every element is tested before any is read: "Nope" is never looked up.
+            error_row("NumberInTheCell", 3, in(cell_with_number(), -1, u32({}), dbl({1})),
+                      MULTI_ID("InvalidFeatureType"),
+                      "getfeaturesinrefbyindex:Features must be given in a cell string."),
+            error_row("UnsetCells", 3, in(cell_with_hole(), -1, u32({}), dbl({1})),
+                      MULTI_ID("InvalidFeatureType"),
+                      "getfeaturesinrefbyindex:Features must be given in a cell string."),
+            error_row(
+                "NameOfBufferSize", 3, in(cell_of({"Flag", k256, "Nope"}), -1, u32({}), dbl({1})),
+                MULTI_ID("InvalidFeatureType"), "getfeaturesinrefbyindex:Invalid feature type."),
+            error_row("UnknownBeforeDuplicated", 4,
+                      in(cell_of({"Flag", "Nope", "Flag"}), -1, u32({}), dbl({1})),
+                      MULTI_ID("UnknownFeatureType"),
+                      "getfeaturesinrefbyindex:Unknown feature type."),
+            error_row("DuplicatedWithTheRightOutputs", 2,
+                      in(cell_of({"Flag", "Flag"}), 0, u32({1}), i32(kStarts)),
+                      MULTI_ID("DuplicatedFeatureType"),
+                      "getfeaturesinrefbyindex:Duplicated feature type."),
+            error_row("DuplicatedBeforeOutputCount", 5,
+                      in(cell_of({"Quality", "Flag", "Quality"}), -1, u32({}), dbl({1})),
+                      MULTI_ID("DuplicatedFeatureType"),
+                      "getfeaturesinrefbyindex:Duplicated feature type."),
+            error_row("OutputsFewerThanNames", 1,
+                      in(cell_of({"Flag", "Header"}), -1, u32({}), dbl({1})),
+                      MULTI_ID("InvalidNumOutputArg"), kOutputsNotFeatures),
+            error_row("OutputsMoreThanNames", 2, in(cell_of({"Flag"}), -1, u32({}), dbl({1})),
+                      MULTI_ID("InvalidNumOutputArg"), kOutputsNotFeatures),
+            error_row("ReferencePastTheLast", 1, in(cell_of({"Flag"}), 2, u32({}), dbl({1})),
+                      MULTI_ID("InvalidReference"),
+                      "getfeaturesinrefbyindex: Invalid reference number."),
+            error_row("EmptyIndexNamesTheSingleService", 1,
+                      in(cell_of({"Flag"}), 0, u32({}), dbl({1})), MULTI_ID("InvalidIndexing"),
+                      "getfeatureinrefbyindex: Index should not be empty."),
+            error_row("DoubleIndex", 1, in(cell_of({"Flag"}), 0, dbl({1}), dbl({1})),
+                      MULTI_ID("InvalidIndexing"),
+                      "getfeaturesinrefbyindex: Index must be a uint32 vector."),
+            error_row("DoubleStarts", 1, in(cell_of({"Flag"}), 0, u32({0}), dbl({1})),
+                      MULTI_ID("InvalidIndexing"),
+                      "getfeaturesinrefbyindex: Starts must be an int32 or uint32 vector."),
+            error_row("IndexPastTheStarts", 1, in(cell_of({"Flag"}), 0, u32({1, 9}), i32(kStarts)),
+                      MULTI_ID("InvalidIndexing"),
+                      "getfeaturesinrefbyindex: Index out of range of the starts vector."),
+            error_row("IndexZeroWithoutOutputs", 0, in(cell_of({}), 0, u32({0}), i32(kStarts)),
+                      MULTI_ID("InvalidIndexing"),
+                      "getfeaturesinrefbyindex: Index out of range of the starts vector.")),
+        kNothingFetched);
+}
 
 // The boundary rows pass: the same inputs one step inside the limits succeed.
 TEST_F(FeatureErrors, InputsJustInsideTheLimitsAreAccepted) {

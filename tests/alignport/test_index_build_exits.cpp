@@ -4,6 +4,7 @@
 // reference's records together, refuses all of them but references out of order);
 // and every way out of a call that created the part file beside the index removes it again.
 #include "bamkit.h"
+#include "error_order.h"
 #include "peers.h"
 
 #include <dirent.h>
@@ -24,11 +25,18 @@ struct Placement {
     int flag;
 };
 
+// An order the library's builder takes.
 struct OrderCase {
     const char* label;
     std::vector<Placement> records;
-    bool indexable;        // the library's builder takes this order
-    bool samtoolsIndexes;  // samtools' indexer takes it (it allows references out of order)
+};
+
+// An order the builder refuses, and whether samtools' indexer takes it (it allows references
+// out of order).
+struct RefusedOrder {
+    const char* label;
+    std::vector<Placement> records;
+    bool samtoolsIndexes;
 };
 
 std::string sam_of(const std::vector<Placement>& records) {
@@ -42,33 +50,31 @@ std::string sam_of(const std::vector<Placement>& records) {
     return text;
 }
 
+// Whether samtools' own indexer takes the BAM file (its index written to the given path).
+bool samtools_indexes(const std::string& bam, const std::string& index) {
+    int status = 0;
+    run_command("samtools index " + peers::quoted(bam) + " " + peers::quoted(index) +
+                    " 2>/dev/null",
+                &status);
+    return status == 0;
+}
+
 class IndexOrder : public ::testing::TestWithParam<OrderCase> {
 protected:
     TempDir dir;
 };
 
-TEST_P(IndexOrder, IsRefusedExactlyWhereSamtoolsRefusesAndLeavesOnlyTheIndex) {
+TEST_P(IndexOrder, IsIndexedAsSamtoolsIndexesItLeavingOnlyTheIndex) {
     const OrderCase& c = GetParam();
     const std::string bam = bamkit::make_bam(dir, "in", sam_of(c.records), false);
     const std::string theirs = dir.file("theirs.bai");
-    int status = 0;
-    run_command("samtools index " + peers::quoted(bam) + " " + peers::quoted(theirs) + " 2>/dev/null",
-                &status);
-    EXPECT_EQ(status == 0, c.samtoolsIndexes);
+    ASSERT_TRUE(samtools_indexes(bam, theirs));
 
     const auto before = entries_of(dir.path());
     const std::string ours = dir.file("ours.bai");
     const auto result = call("alignport", 0, args("indexbamfile", bam, ours));
-    auto after = entries_of(dir.path());
-    if (!c.indexable) {
-        EXPECT_HX_ERROR(result, "helixo:alignport:indexbamfile:CannotBuildIndex",
-                        "indexbamfile: Could not build the BAI index; is the BAM file sorted by "
-                        "coordinate?");
-        EXPECT_EQ(after, before);
-        return;
-    }
     ASSERT_TRUE(result.ok) << result.identifier << ": " << result.message;
-    ASSERT_TRUE(c.samtoolsIndexes);
+    auto after = entries_of(dir.path());
     after.erase("ours.bai");
     EXPECT_EQ(after, before);
     for (const char* region : {"chr1", "chr2", "chr3", "chr1:150-400"}) {
@@ -81,23 +87,49 @@ TEST_P(IndexOrder, IsRefusedExactlyWhereSamtoolsRefusesAndLeavesOnlyTheIndex) {
 }
 
 const OrderCase kOrders[] = {
-    {"AscendingWithTies", {{"chr1", 100, 0}, {"chr1", 100, 16}, {"chr1", 300, 0}, {"chr2", 5, 0}}, true, true},
-    {"ReferencesSkipped", {{"chr1", 100, 0}, {"chr3", 7, 0}, {"chr3", 9, 0}}, true, true},
-    {"UnplacedAtTheEnd", {{"chr1", 100, 0}, {"chr2", 50, 0}, {"*", 0, 4}, {"*", 0, 4}}, true, true},
-    {"OnlyUnplaced", {{"*", 0, 4}, {"*", 0, 4}}, true, true},
-    {"UnmappedMateAtItsMatesPosition", {{"chr1", 100, 0}, {"chr1", 100, 4}, {"chr1", 200, 0}}, true, true},
-    // baminfo's rule does not compare the first record of a reference with the second; the
-    // index builder does.
-    {"SecondBeforeFirstOfAReference", {{"chr1", 300, 0}, {"chr1", 100, 0}}, false, false},
-    {"ThirdBeforeSecond", {{"chr1", 100, 0}, {"chr1", 300, 0}, {"chr1", 200, 0}}, false, false},
-    {"BackInTheSecondReference", {{"chr1", 100, 0}, {"chr2", 500, 0}, {"chr2", 400, 0}}, false, false},
-    {"ReferenceGoesBack", {{"chr2", 100, 0}, {"chr1", 200, 0}}, false, true},
-    {"PlacedAfterUnplaced", {{"chr1", 100, 0}, {"*", 0, 4}, {"chr2", 5, 0}}, false, false},
-    {"UnplacedFirst", {{"*", 0, 4}, {"chr1", 5, 0}}, false, false},
+    {"AscendingWithTies", {{"chr1", 100, 0}, {"chr1", 100, 16}, {"chr1", 300, 0}, {"chr2", 5, 0}}},
+    {"ReferencesSkipped", {{"chr1", 100, 0}, {"chr3", 7, 0}, {"chr3", 9, 0}}},
+    {"UnplacedAtTheEnd", {{"chr1", 100, 0}, {"chr2", 50, 0}, {"*", 0, 4}, {"*", 0, 4}}},
+    {"OnlyUnplaced", {{"*", 0, 4}, {"*", 0, 4}}},
+    {"UnmappedMateAtItsMatesPosition", {{"chr1", 100, 0}, {"chr1", 100, 4}, {"chr1", 200, 0}}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Table, IndexOrder, ::testing::ValuesIn(kOrders),
                          [](const ::testing::TestParamInfo<OrderCase>& p) { return std::string(p.param.label); });
+
+const RefusedOrder kRefusedOrders[] = {
+    // baminfo's rule does not compare the first record of a reference with the second; the
+    // index builder does.
+    {"SecondBeforeFirstOfAReference", {{"chr1", 300, 0}, {"chr1", 100, 0}}, false},
+    {"ThirdBeforeSecond", {{"chr1", 100, 0}, {"chr1", 300, 0}, {"chr1", 200, 0}}, false},
+    {"BackInTheSecondReference", {{"chr1", 100, 0}, {"chr2", 500, 0}, {"chr2", 400, 0}}, false},
+    {"ReferenceGoesBack", {{"chr2", 100, 0}, {"chr1", 200, 0}}, true},
+    {"PlacedAfterUnplaced", {{"chr1", 100, 0}, {"*", 0, 4}, {"chr2", 5, 0}}, false},
+    {"UnplacedFirst", {{"*", 0, 4}, {"chr1", 5, 0}}, false},
+};
+
+// Every order the builder refuses raises CannotBuildIndex, and the call leaves the folder as it
+// found it: no index, no part file. samtools' indexer refuses them too, all but the one with
+// references out of order.
+TEST(RefusedIndexOrder, GivesCannotBuildIndexAndLeavesTheFolderAsItWas) {
+    TempDir dir;
+    std::vector<ErrorRow> rows;
+    for (const RefusedOrder& c : kRefusedOrders) {
+        const std::string bam = bamkit::make_bam(dir, c.label, sam_of(c.records), false);
+        EXPECT_EQ(samtools_indexes(bam, dir.file(std::string(c.label) + ".theirs.bai")),
+                  c.samtoolsIndexes)
+            << c.label;
+        rows.push_back(error_row(c.label, 0, args("indexbamfile", bam, dir.file("ours.bai")),
+                                 "helixo:alignport:indexbamfile:CannotBuildIndex",
+                                 "indexbamfile: Could not build the BAI index; is the BAM file "
+                                 "sorted by coordinate?"));
+    }
+    std::set<std::string> before_call;
+    const RowChecks folder_unchanged = {
+        [&] { before_call = entries_of(dir.path()); },
+        [&](const hxhost::CallResult&) { EXPECT_EQ(entries_of(dir.path()), before_call); }};
+    expect_errors_in_order("alignport", rows, folder_unchanged);
+}
 
 // --- the part file on every way out ---
 

@@ -2,11 +2,11 @@
 // matches samtools sort, and the error tables in order. A failed index build leaves no new file
 // and an existing index as it was; an output the sort cannot create is an error.
 #include "bamkit.h"
+#include "error_order.h"
 #include "peers.h"
 
 #include <algorithm>
 #include <dirent.h>
-#include <functional>
 #include <random>
 #include <set>
 #include <sstream>
@@ -125,67 +125,56 @@ TEST_F(IndexAndSort, FailedBuildLeavesAnExistingIndexUntouched) {
     EXPECT_EQ(read_file(dir.file("keep.bai")), kept);
 }
 
-struct ErrorCase {
-    const char* label;
-    std::function<Inputs(IndexAndSort&)> inputs;
-    int outCount;
-    const char* identifier;
-    const char* message;
-};
-
-template <class Case> std::string label_of(const ::testing::TestParamInfo<Case>& p) {
-    return p.param.label;
-}
-
 const std::string kLong512(512, 'b');
 
-class IndexErrors : public IndexAndSort, public ::testing::WithParamInterface<ErrorCase> {};
-
-TEST_P(IndexErrors, ReportTheFirstFailingTestAndCreateNoIndex) {
-    const ErrorCase& c = GetParam();
-    const auto before = entries_of(dir.path());
-    Inputs in = c.inputs(*this);
-    const auto afterInputs = entries_of(dir.path());
-    EXPECT_HX_ERROR(call("alignport", c.outCount, in), c.identifier, c.message);
-    EXPECT_EQ(entries_of(dir.path()), afterInputs);
-    EXPECT_FALSE(file_exists(dir.file("x.bai")));
+// Every row's call leaves the folder as it found it: no index, no part file.
+TEST_F(IndexAndSort, IndexErrorsComeInTheOrderOfTheChecksAndCreateNoIndex) {
+    const std::string bai = dir.file("x.bai");
+    const std::string no_bam = dir.file("no.bam");
+    std::set<std::string> before_call;
+    const RowChecks folder_unchanged = {[&] { before_call = entries_of(dir.path()); },
+                                        [&](const hxhost::CallResult&) {
+                                            EXPECT_EQ(entries_of(dir.path()), before_call);
+                                            EXPECT_FALSE(file_exists(bai));
+                                        }};
+    expect_errors_in_order(
+        "alignport",
+        error_rows(
+            error_row("OneInput", 0, args("indexbamfile", sorted),
+                      "helixo:alignport:indexbamfile:InvalidNumInputArg",
+                      "indexbamfile: Invalid number of input arguments required."),
+            error_row("ThreeInputs", 1, args("indexbamfile", sorted, bai, "z"),
+                      "helixo:alignport:indexbamfile:InvalidNumInputArg",
+                      "indexbamfile: Invalid number of input arguments required."),
+            error_row("AnOutput", 1, args("indexbamfile", sorted, bai),
+                      "helixo:alignport:indexbamfile:InvalidNumOutputArg",
+                      "indexbamfile: Too many output arguments."),
+            error_row("NumericBamName", 0, args("indexbamfile", 1.0, 2.0),
+                      "helixo:alignport:InvalidFileName", "Invalid BAM file name."),
+            error_row("BamNameOf512", 0, args("indexbamfile", kLong512, 2.0),
+                      "helixo:alignport:InvalidFileName", "Invalid BAM file name."),
+            error_row("NumericBaiNameBeforeAnyFile", 0, args("indexbamfile", no_bam, 2.0),
+                      "helixo:alignport:InvalidFileName", "Invalid BAI file name."),
+            error_row("BaiNameOf512", 0, args("indexbamfile", sorted, kLong512),
+                      "helixo:alignport:InvalidFileName", "Invalid BAI file name."),
+            error_row("MissingBam", 0, args("indexbamfile", no_bam, bai),
+                      "helixo:alignport:CannotOpenInFile", "Could not open BAM file."),
+            error_row("SamTextAsBam", 0, args("indexbamfile", sam, bai),
+                      "helixo:alignport:CannotOpenInFile", "Could not open BAM file."),
+            error_row("BamWithoutRecords", 0, args("indexbamfile", header_only_bam(), bai),
+                      "helixo:alignport:CorruptedBAMFile", "BAM file is corrupted."),
+            error_row("TruncatedBam", 0, args("indexbamfile", truncated_bam(), bai),
+                      "helixo:alignport:CorruptedBAMFile", "BAM file is corrupted."),
+            error_row("DamagedInTheMiddle", 0, args("indexbamfile", damaged_bam(), bai),
+                      "helixo:alignport:CorruptedBAMFile", "BAM file is corrupted."),
+            error_row("BaiInAMissingFolder", 0, args("indexbamfile", sorted, dir.file("no/x.bai")),
+                      "helixo:alignport:CannotOpenIdxFile", "Could not open output index file."),
+            error_row("Unsorted", 0, args("indexbamfile", unsorted, bai),
+                      "helixo:alignport:indexbamfile:CannotBuildIndex",
+                      "indexbamfile: Could not build the BAI index; is the BAM file sorted by "
+                      "coordinate?")),
+        folder_unchanged);
 }
-
-const ErrorCase kIndexErrors[] = {
-    {"OneInput", [](IndexAndSort& t) { return args("indexbamfile", t.sorted); }, 0,
-     "helixo:alignport:indexbamfile:InvalidNumInputArg",
-     "indexbamfile: Invalid number of input arguments required."},
-    {"ThreeInputs", [](IndexAndSort& t) { return args("indexbamfile", t.sorted, t.dir.file("x.bai"), "z"); }, 1,
-     "helixo:alignport:indexbamfile:InvalidNumInputArg",
-     "indexbamfile: Invalid number of input arguments required."},
-    {"AnOutput", [](IndexAndSort& t) { return args("indexbamfile", t.sorted, t.dir.file("x.bai")); }, 1,
-     "helixo:alignport:indexbamfile:InvalidNumOutputArg", "indexbamfile: Too many output arguments."},
-    {"NumericBamName", [](IndexAndSort&) { return args("indexbamfile", 1.0, 2.0); }, 0,
-     "helixo:alignport:InvalidFileName", "Invalid BAM file name."},
-    {"BamNameOf512", [](IndexAndSort&) { return args("indexbamfile", kLong512, 2.0); }, 0,
-     "helixo:alignport:InvalidFileName", "Invalid BAM file name."},
-    {"NumericBaiNameBeforeAnyFile", [](IndexAndSort& t) { return args("indexbamfile", t.dir.file("no.bam"), 2.0); }, 0,
-     "helixo:alignport:InvalidFileName", "Invalid BAI file name."},
-    {"BaiNameOf512", [](IndexAndSort& t) { return args("indexbamfile", t.sorted, kLong512); }, 0,
-     "helixo:alignport:InvalidFileName", "Invalid BAI file name."},
-    {"MissingBam", [](IndexAndSort& t) { return args("indexbamfile", t.dir.file("no.bam"), t.dir.file("x.bai")); }, 0,
-     "helixo:alignport:CannotOpenInFile", "Could not open BAM file."},
-    {"SamTextAsBam", [](IndexAndSort& t) { return args("indexbamfile", t.sam, t.dir.file("x.bai")); }, 0,
-     "helixo:alignport:CannotOpenInFile", "Could not open BAM file."},
-    {"BamWithoutRecords", [](IndexAndSort& t) { return args("indexbamfile", t.header_only_bam(), t.dir.file("x.bai")); },
-     0, "helixo:alignport:CorruptedBAMFile", "BAM file is corrupted."},
-    {"TruncatedBam", [](IndexAndSort& t) { return args("indexbamfile", t.truncated_bam(), t.dir.file("x.bai")); }, 0,
-     "helixo:alignport:CorruptedBAMFile", "BAM file is corrupted."},
-    {"DamagedInTheMiddle", [](IndexAndSort& t) { return args("indexbamfile", t.damaged_bam(), t.dir.file("x.bai")); },
-     0, "helixo:alignport:CorruptedBAMFile", "BAM file is corrupted."},
-    {"BaiInAMissingFolder", [](IndexAndSort& t) { return args("indexbamfile", t.sorted, t.dir.file("no/x.bai")); }, 0,
-     "helixo:alignport:CannotOpenIdxFile", "Could not open output index file."},
-    {"Unsorted", [](IndexAndSort& t) { return args("indexbamfile", t.unsorted, t.dir.file("x.bai")); }, 0,
-     "helixo:alignport:indexbamfile:CannotBuildIndex",
-     "indexbamfile: Could not build the BAI index; is the BAM file sorted by coordinate?"},
-};
-
-INSTANTIATE_TEST_SUITE_P(Table, IndexErrors, ::testing::ValuesIn(kIndexErrors), label_of<ErrorCase>);
 
 // --- bamsort ---
 
@@ -238,40 +227,43 @@ TEST_F(IndexAndSort, SortOverwritesAnExistingOutput) {
     EXPECT_EQ(peers::lines_of(peers::view(prefix + ".bam")).size(), 1200u);
 }
 
-class SortErrors : public IndexAndSort, public ::testing::WithParamInterface<ErrorCase> {};
-
-TEST_P(SortErrors, ReportTheFirstFailingTest) {
-    const ErrorCase& c = GetParam();
-    EXPECT_HX_ERROR(call("alignport", c.outCount, c.inputs(*this)), c.identifier, c.message);
-    EXPECT_FALSE(file_exists(dir.file("p.bam")));
+TEST_F(IndexAndSort, SortErrorsComeInTheOrderOfTheChecksAndWriteNoOutput) {
+    const std::string prefix = dir.file("p");
+    const RowChecks no_output = {
+        {}, [&](const hxhost::CallResult&) { EXPECT_FALSE(file_exists(prefix + ".bam")); }};
+    expect_errors_in_order(
+        "alignport",
+        error_rows(
+            error_row("OneInput", 0, args("bamsort", unsorted),
+                      "helixo:alignport:bamsort:InvalidNumInputArg",
+                      "bamsort: Invalid number of input arguments required."),
+            error_row("ThreeInputs", 1, args("bamsort", unsorted, prefix, "z"),
+                      "helixo:alignport:bamsort:InvalidNumInputArg",
+                      "bamsort: Invalid number of input arguments required."),
+            error_row("AnOutput", 1, args("bamsort", unsorted, prefix),
+                      "helixo:alignport:bamsort:InvalidNumOutputArg",
+                      "bamsort: Too many output arguments."),
+            error_row("NumericBamName", 0, args("bamsort", 1.0, 2.0),
+                      "helixo:alignport:InvalidFileName", "Invalid BAM file name."),
+            error_row("BamNameOf512", 0, args("bamsort", kLong512, 2.0),
+                      "helixo:alignport:InvalidFileName", "Invalid BAM file name."),
+            error_row("MissingBamBeforeABadPrefix", 0, args("bamsort", dir.file("no.bam"), 2.0),
+                      "helixo:alignport:CannotOpenInFile", "Could not open BAM file."),
+            error_row("BamWithoutRecordsBeforeABadPrefix", 0,
+                      args("bamsort", header_only_bam(), 2.0), "helixo:alignport:CorruptedSAMFile",
+                      "BAM file is corrupted."),
+            error_row("TruncatedBam", 0, args("bamsort", truncated_bam(), prefix),
+                      "helixo:alignport:CorruptedSAMFile", "BAM file is corrupted."),
+            error_row("NumericPrefix", 0, args("bamsort", unsorted, 2.0),
+                      "helixo:alignport:InvalidPrefix",
+                      "Invalid prefix for output and temporal BAM file name."),
+            error_row("PrefixOf512", 0, args("bamsort", unsorted, kLong512),
+                      "helixo:alignport:InvalidPrefix",
+                      "Invalid prefix for output and temporal BAM file name."),
+            error_row("PrefixInAMissingFolder", 0, args("bamsort", unsorted, dir.file("none/p")),
+                      "helixo:alignport:CannotOpenOutFile", "Could not create output file.")),
+        no_output);
 }
-
-const ErrorCase kSortErrors[] = {
-    {"OneInput", [](IndexAndSort& t) { return args("bamsort", t.unsorted); }, 0,
-     "helixo:alignport:bamsort:InvalidNumInputArg", "bamsort: Invalid number of input arguments required."},
-    {"ThreeInputs", [](IndexAndSort& t) { return args("bamsort", t.unsorted, t.dir.file("p"), "z"); }, 1,
-     "helixo:alignport:bamsort:InvalidNumInputArg", "bamsort: Invalid number of input arguments required."},
-    {"AnOutput", [](IndexAndSort& t) { return args("bamsort", t.unsorted, t.dir.file("p")); }, 1,
-     "helixo:alignport:bamsort:InvalidNumOutputArg", "bamsort: Too many output arguments."},
-    {"NumericBamName", [](IndexAndSort&) { return args("bamsort", 1.0, 2.0); }, 0,
-     "helixo:alignport:InvalidFileName", "Invalid BAM file name."},
-    {"BamNameOf512", [](IndexAndSort&) { return args("bamsort", kLong512, 2.0); }, 0,
-     "helixo:alignport:InvalidFileName", "Invalid BAM file name."},
-    {"MissingBamBeforeABadPrefix", [](IndexAndSort& t) { return args("bamsort", t.dir.file("no.bam"), 2.0); }, 0,
-     "helixo:alignport:CannotOpenInFile", "Could not open BAM file."},
-    {"BamWithoutRecordsBeforeABadPrefix", [](IndexAndSort& t) { return args("bamsort", t.header_only_bam(), 2.0); }, 0,
-     "helixo:alignport:CorruptedSAMFile", "BAM file is corrupted."},
-    {"TruncatedBam", [](IndexAndSort& t) { return args("bamsort", t.truncated_bam(), t.dir.file("p")); }, 0,
-     "helixo:alignport:CorruptedSAMFile", "BAM file is corrupted."},
-    {"NumericPrefix", [](IndexAndSort& t) { return args("bamsort", t.unsorted, 2.0); }, 0,
-     "helixo:alignport:InvalidPrefix", "Invalid prefix for output and temporal BAM file name."},
-    {"PrefixOf512", [](IndexAndSort& t) { return args("bamsort", t.unsorted, kLong512); }, 0,
-     "helixo:alignport:InvalidPrefix", "Invalid prefix for output and temporal BAM file name."},
-    {"PrefixInAMissingFolder", [](IndexAndSort& t) { return args("bamsort", t.unsorted, t.dir.file("none/p")); }, 0,
-     "helixo:alignport:CannotOpenOutFile", "Could not create output file."},
-};
-
-INSTANTIATE_TEST_SUITE_P(Table, SortErrors, ::testing::ValuesIn(kSortErrors), label_of<ErrorCase>);
 
 } // namespace
 

@@ -1,8 +1,8 @@
 // Reference and header queries: names to numbers and back, and getheader's three outputs.
 #include "bamkit.h"
+#include "error_order.h"
 
 #include <cmath>
-#include <functional>
 #include <filesystem>
 #include <limits>
 
@@ -122,82 +122,60 @@ INSTANTIATE_TEST_SUITE_P(
                       NumberCase{4294967296.0, nullptr},
                       NumberCase{std::numeric_limits<double>::infinity(), nullptr}));
 
-struct ErrorCase {
-    const char* label;
-    int outCount;
-    std::function<Inputs(const std::string&)> inputs;
-    const char* identifier;
-    const char* message;
-};
-
-class ReferenceErrors : public References, public ::testing::WithParamInterface<ErrorCase> {};
-
-TEST_P(ReferenceErrors, AreRaisedInOrder) {
-    const ErrorCase& c = GetParam();
-    EXPECT_HX_ERROR(call("alignport", c.outCount, c.inputs(bam)), c.identifier, c.message);
-}
-
 #define SVC(s) "helixo:alignport:" s
-INSTANTIATE_TEST_SUITE_P(
-    Table, ReferenceErrors,
-    ::testing::Values(
-        ErrorCase{"ValidateNoInput", 1, [](const std::string& b) { return args("validatereferencestring", b); },
-                  SVC("validatereferencestring:InvalidNumInputArg"),
-                  "validatereferencestring: Invalid number of input arguments required."},
-        ErrorCase{"ValidateTwoInputsBeforeOutputs", 2,
-                  [](const std::string& b) { return args("validatereferencestring", b, "a", "b"); },
-                  SVC("validatereferencestring:InvalidNumInputArg"),
-                  "validatereferencestring: Invalid number of input arguments required."},
-        ErrorCase{"ValidateTwoOutputs", 2,
-                  [](const std::string& b) { return args("validatereferencestring", b, 7.0); },
-                  SVC("validatereferencestring:InvalidNumOutputArg"),
-                  "validatereferencestring: Too many output arguments."},
-        ErrorCase{"ValidateNumericName", 1,
-                  [](const std::string& b) { return args("validatereferencestring", b, 7.0); },
-                  SVC("InvalidRefName"), "Invalid reference name."},
-        ErrorCase{"ValidateNameOfBufferSize", 1,
-                  [](const std::string& b) {
-                      return args("validatereferencestring", b, std::string(256, 'c'));
-                  },
-                  SVC("InvalidRefName"), "Invalid reference name."},
-        ErrorCase{"CountWithInput", 1,
-                  [](const std::string& b) { return args("getnumberofreferences", b, 1.0); },
-                  SVC("getnumberofreferences:InvalidNumInputArg"),
-                  "getnumberofreferences: Invalid number of input arguments required."},
-        ErrorCase{"CountTwoOutputs", 2,
-                  [](const std::string& b) { return args("getnumberofreferences", b); },
-                  SVC("getnumberofreferences:InvalidNumOutputArg"),
-                  "getnumberofreferences: Too many output arguments."},
-        ErrorCase{"NameNoInput", 1, [](const std::string& b) { return args("getreferencestring", b); },
-                  SVC("getreferencestring:InvalidNumInputArg"),
-                  "getreferencestring: Invalid number of input arguments required."},
-        ErrorCase{"NameTwoOutputs", 2,
-                  [](const std::string& b) { return args("getreferencestring", b, 99.0); },
-                  SVC("getreferencestring:InvalidNumOutputArg"),
-                  "getreferencestring: Too many output arguments."},
-        ErrorCase{"NameNumberCheckedWithoutOutputs", 0,
-                  [](const std::string& b) { return args("getreferencestring", b, 99.0); },
-                  SVC("getreferencestring:InvalidReference"),
-                  "getreferencestring: Invalid reference number."},
-        ErrorCase{"HeaderNoInput", 1, [](const std::string&) { return args("getheader"); },
-                  SVC("InvalidNumInputArg"), "Invalid number of input arguments required."},
-        ErrorCase{"HeaderTwoInputs", 1, [](const std::string& b) { return args("getheader", b, b); },
-                  SVC("getheader:InvalidNumInputArg"),
-                  "getheader: Invalid number of input arguments required."},
-        ErrorCase{"HeaderFourOutputs", 4, [](const std::string& b) { return args("getheader", b); },
-                  SVC("getheader:InvalidNumOutputArg"), "getheader: Too many output arguments."},
-        ErrorCase{"HeaderNameOfBufferSize", 1,
-                  [](const std::string&) { return args("getheader", std::string(512, 'n')); },
-                  SVC("InvalidFileName"), "Invalid BAM file name."},
-        ErrorCase{"HeaderMissingFile", 0,
-                  [](const std::string& b) { return args("getheader", b + ".missing"); },
-                  SVC("CannotOpenInFile"), "Could not open BAM file."},
-        ErrorCase{"HeaderOfSamText", 1,
-                  [](const std::string& b) {
-                      return args("getheader", b.substr(0, b.size() - 4) + ".sam");
-                  },
-                  SVC("CannotOpenInFile"), "Could not open BAM file."}),
-    [](const auto& p) { return std::string(p.param.label); });
+
+// validatereferencestring's rows, getnumberofreferences', getreferencestring's and getheader's:
+// each service's rows come in its check order.
+TEST_F(References, ErrorsComeInTheOrderOfTheChecks) {
+    const std::string sam_text = bam.substr(0, bam.size() - 4) + ".sam";
+    expect_errors_in_order(
+        "alignport",
+        error_rows(
+            error_row("ValidateNoInput", 1, args("validatereferencestring", bam),
+                      SVC("validatereferencestring:InvalidNumInputArg"),
+                      "validatereferencestring: Invalid number of input arguments required."),
+            error_row("ValidateTwoInputsBeforeOutputs", 2,
+                      args("validatereferencestring", bam, "a", "b"),
+                      SVC("validatereferencestring:InvalidNumInputArg"),
+                      "validatereferencestring: Invalid number of input arguments required."),
+            error_row("ValidateTwoOutputs", 2, args("validatereferencestring", bam, 7.0),
+                      SVC("validatereferencestring:InvalidNumOutputArg"),
+                      "validatereferencestring: Too many output arguments."),
+            error_row("ValidateNumericName", 1, args("validatereferencestring", bam, 7.0),
+                      SVC("InvalidRefName"), "Invalid reference name."),
+            error_row("ValidateNameOfBufferSize", 1,
+                      args("validatereferencestring", bam, std::string(256, 'c')),
+                      SVC("InvalidRefName"), "Invalid reference name."),
+            error_row("CountWithInput", 1, args("getnumberofreferences", bam, 1.0),
+                      SVC("getnumberofreferences:InvalidNumInputArg"),
+                      "getnumberofreferences: Invalid number of input arguments required."),
+            error_row("CountTwoOutputs", 2, args("getnumberofreferences", bam),
+                      SVC("getnumberofreferences:InvalidNumOutputArg"),
+                      "getnumberofreferences: Too many output arguments."),
+            error_row("NameNoInput", 1, args("getreferencestring", bam),
+                      SVC("getreferencestring:InvalidNumInputArg"),
+                      "getreferencestring: Invalid number of input arguments required."),
+            error_row("NameTwoOutputs", 2, args("getreferencestring", bam, 99.0),
+                      SVC("getreferencestring:InvalidNumOutputArg"),
+                      "getreferencestring: Too many output arguments."),
+            error_row("NameNumberCheckedWithoutOutputs", 0, args("getreferencestring", bam, 99.0),
+                      SVC("getreferencestring:InvalidReference"),
+                      "getreferencestring: Invalid reference number."),
+            error_row("HeaderNoInput", 1, args("getheader"), SVC("InvalidNumInputArg"),
+                      "Invalid number of input arguments required."),
+            error_row("HeaderTwoInputs", 1, args("getheader", bam, bam),
+                      SVC("getheader:InvalidNumInputArg"),
+                      "getheader: Invalid number of input arguments required."),
+            error_row("HeaderFourOutputs", 4, args("getheader", bam),
+                      SVC("getheader:InvalidNumOutputArg"),
+                      "getheader: Too many output arguments."),
+            error_row("HeaderNameOfBufferSize", 1, args("getheader", std::string(512, 'n')),
+                      SVC("InvalidFileName"), "Invalid BAM file name."),
+            error_row("HeaderMissingFile", 0, args("getheader", bam + ".missing"),
+                      SVC("CannotOpenInFile"), "Could not open BAM file."),
+            error_row("HeaderOfSamText", 1, args("getheader", sam_text), SVC("CannotOpenInFile"),
+                      "Could not open BAM file.")));
+}
 
 TEST_F(References, ZeroOutputsStillRunTheChecks) {
     for (const char* service : {"validatereferencestring", "getreferencestring"}) {

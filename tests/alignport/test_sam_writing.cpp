@@ -1,6 +1,7 @@
 // writesambyregion and writesamunaligned: lines checked against samtools view of the same
 // region, with the containment and trimming rules applied independently from the text.
 #include "bamkit.h"
+#include "error_order.h"
 #include "peers.h"
 
 #include <cmath>
@@ -244,103 +245,75 @@ TEST(SamWritingDamagedFiles, ReadErrorsAreReportedAsACorruptedFileNotAnInterrupt
 
 // --- error tables, in the order the services test them ---
 
-struct ErrorCase {
-    const char* label;
-    int outCount;
-    std::vector<std::string> inputs; // after the service name, BAM and BAI; "#" is a number
-    const char* identifier;
-    const char* message;
-};
-
-std::ostream& operator<<(std::ostream& os, const ErrorCase& c) { return os << c.label; }
-
-Inputs build(const std::vector<std::string>& head, const std::vector<std::string>& rest) {
-    Inputs in;
-    for (const std::string& s : head)
-        in.push_back(text(s));
-    for (const std::string& s : rest)
-        in.push_back(s == "#" ? num(1) : s == "#0" ? num(0) : text(s));
-    return in;
-}
-
 const std::string kLong512(512, 'a');
 const std::string kLong511 = "/nonexistent-folder/" + std::string(491, 'a');
 const std::string kLong256(256, 'c');
 
-class RegionWriterErrors : public ::testing::TestWithParam<ErrorCase> {};
-
-TEST_P(RegionWriterErrors, RaisesTheTableError) {
+TEST(SamWritingErrors, RegionWriterErrorsComeInTheOrderOfTheChecks) {
     TempDir dir;
     const std::string bam = bamkit::make_bam(dir, "e", kRegionSam);
-    const ErrorCase& c = GetParam();
-    std::vector<std::string> rest = c.inputs;
-    for (std::string& s : rest) {
-        if (s == "OUT")
-            s = dir.file("out.sam");
-    }
-    auto r = call("alignport", c.outCount,
-                  build({"writesambyregion", bam, bam + ".bai"}, rest));
-    EXPECT_HX_ERROR(r, c.identifier, c.message);
+    const std::string out = dir.file("out.sam");
+    const auto in = [&](auto&&... a) {
+        return args("writesambyregion", bam, bam + ".bai", std::forward<decltype(a)>(a)...);
+    };
+    expect_errors_in_order(
+        "alignport",
+        error_rows(error_row("three inputs", 0, in(out, "chr1", 1),
+                             "helixo:alignport:writesambyregion:InvalidNumInputArg",
+                             "writesambyregion: Invalid number of input arguments required."),
+                   error_row("five inputs", 0, in(out, "chr1", 1, 1, 1),
+                             "helixo:alignport:writesambyregion:InvalidNumInputArg",
+                             "writesambyregion: Invalid number of input arguments required."),
+                   error_row("one output before a bad name", 1, in(1, "chr1", 1, 1),
+                             "helixo:alignport:writesambyregion:InvalidNumOutputArg",
+                             "writesambyregion: Too many output arguments."),
+                   error_row("numeric file name", 0, in(1, "chr1", 1, 1),
+                             "helixo:alignport:writesambyregion:InvalidFileName",
+                             "Invalid SAM file name."),
+                   error_row("512-character file name", 0, in(kLong512, "chr1", 1, 1),
+                             "helixo:alignport:writesambyregion:InvalidFileName",
+                             "Invalid SAM file name."),
+                   error_row("511 characters pass the name check", 0, in(kLong511, "chr1", 1, 1),
+                             "helixo:alignport:writesambyregion:CannotOpenFile",
+                             "Could not open SAM file."),
+                   error_row("numeric region", 0, in(out, 1, 1, 1),
+                             "helixo:alignport:writesambyregion:InvalidRefName",
+                             "Invalid reference name."),
+                   error_row("256-character region", 0, in(out, kLong256, 1, 1),
+                             "helixo:alignport:writesambyregion:InvalidRefName",
+                             "Invalid reference name."),
+                   error_row("malformed region", 0, in(out, "chr1:abc", 1, 1),
+                             "helixo:alignport:writesambyregion:InvalidRegion",
+                             "Invalid region.")));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    InTableOrder, RegionWriterErrors,
-    ::testing::Values(
-        ErrorCase{"three inputs", 0, {"OUT", "chr1", "#"},
-                  "helixo:alignport:writesambyregion:InvalidNumInputArg",
-                  "writesambyregion: Invalid number of input arguments required."},
-        ErrorCase{"five inputs", 0, {"OUT", "chr1", "#", "#", "#"},
-                  "helixo:alignport:writesambyregion:InvalidNumInputArg",
-                  "writesambyregion: Invalid number of input arguments required."},
-        ErrorCase{"one output before a bad name", 1, {"#", "chr1", "#", "#"},
-                  "helixo:alignport:writesambyregion:InvalidNumOutputArg",
-                  "writesambyregion: Too many output arguments."},
-        ErrorCase{"numeric file name", 0, {"#", "chr1", "#", "#"},
-                  "helixo:alignport:writesambyregion:InvalidFileName", "Invalid SAM file name."},
-        ErrorCase{"512-character file name", 0, {kLong512, "chr1", "#", "#"},
-                  "helixo:alignport:writesambyregion:InvalidFileName", "Invalid SAM file name."},
-        ErrorCase{"511 characters pass the name check", 0, {kLong511, "chr1", "#", "#"},
-                  "helixo:alignport:writesambyregion:CannotOpenFile", "Could not open SAM file."},
-        ErrorCase{"numeric region", 0, {"OUT", "#", "#", "#"},
-                  "helixo:alignport:writesambyregion:InvalidRefName", "Invalid reference name."},
-        ErrorCase{"256-character region", 0, {"OUT", kLong256, "#", "#"},
-                  "helixo:alignport:writesambyregion:InvalidRefName", "Invalid reference name."},
-        ErrorCase{"malformed region", 0, {"OUT", "chr1:abc", "#", "#"},
-                  "helixo:alignport:writesambyregion:InvalidRegion", "Invalid region."}));
-
-class UnplacedWriterErrors : public ::testing::TestWithParam<ErrorCase> {};
-
-TEST_P(UnplacedWriterErrors, RaisesTheTableError) {
+TEST(SamWritingErrors, UnplacedWriterErrorsComeInTheOrderOfTheChecks) {
     TempDir dir;
     const std::string bam = bamkit::make_bam(dir, "e", kRegionSam, false);
-    const ErrorCase& c = GetParam();
-    std::vector<std::string> rest = c.inputs;
-    for (std::string& s : rest) {
-        if (s == "OUT")
-            s = dir.file("out.sam");
-    }
-    auto r = call("alignport", c.outCount, build({"writesamunaligned", bam}, rest));
-    EXPECT_HX_ERROR(r, c.identifier, c.message);
+    const std::string out = dir.file("out.sam");
+    const auto in = [&](auto&&... a) {
+        return args("writesamunaligned", bam, std::forward<decltype(a)>(a)...);
+    };
+    expect_errors_in_order(
+        "alignport",
+        error_rows(error_row("one input", 0, in(out),
+                             "helixo:alignport:writesamunaligned:InvalidNumInputArg",
+                             "writesamunaligned: Invalid number of input arguments required."),
+                   error_row("three inputs", 0, in(out, 1, 1),
+                             "helixo:alignport:writesamunaligned:InvalidNumInputArg",
+                             "writesamunaligned: Invalid number of input arguments required."),
+                   error_row("one output", 1, in(1, 1),
+                             "helixo:alignport:writesamunaligned:InvalidNumOutputArg",
+                             "writesamunaligned: Too many output arguments."),
+                   error_row("numeric file name", 0, in(1, 1),
+                             "helixo:alignport:writesamunaligned:InvalidFileName",
+                             "Invalid SAM file name."),
+                   error_row("512-character file name", 0, in(kLong512, 1),
+                             "helixo:alignport:writesamunaligned:InvalidFileName",
+                             "Invalid SAM file name."),
+                   error_row("folder that does not exist", 0, in("/nonexistent-folder/out.sam", 1),
+                             "helixo:alignport:writesamunaligned:CannotOpenFile",
+                             "Could not open SAM file.")));
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    InTableOrder, UnplacedWriterErrors,
-    ::testing::Values(
-        ErrorCase{"one input", 0, {"OUT"},
-                  "helixo:alignport:writesamunaligned:InvalidNumInputArg",
-                  "writesamunaligned: Invalid number of input arguments required."},
-        ErrorCase{"three inputs", 0, {"OUT", "#", "#"},
-                  "helixo:alignport:writesamunaligned:InvalidNumInputArg",
-                  "writesamunaligned: Invalid number of input arguments required."},
-        ErrorCase{"one output", 1, {"#", "#"},
-                  "helixo:alignport:writesamunaligned:InvalidNumOutputArg",
-                  "writesamunaligned: Too many output arguments."},
-        ErrorCase{"numeric file name", 0, {"#", "#"},
-                  "helixo:alignport:writesamunaligned:InvalidFileName", "Invalid SAM file name."},
-        ErrorCase{"512-character file name", 0, {kLong512, "#"},
-                  "helixo:alignport:writesamunaligned:InvalidFileName", "Invalid SAM file name."},
-        ErrorCase{"folder that does not exist", 0, {"/nonexistent-folder/out.sam", "#"},
-                  "helixo:alignport:writesamunaligned:CannotOpenFile",
-                  "Could not open SAM file."}));
 
 } // namespace

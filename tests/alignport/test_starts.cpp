@@ -1,5 +1,6 @@
 #include "bamkit.h"
 #include "damaged_bam.h"
+#include "error_order.h"
 #include "peers.h"
 #include "starts_cursor.h"
 
@@ -132,47 +133,35 @@ TEST_F(Starts, AStopRequestAfterTheLastPollIsNotSeen) {
     EXPECT_EQ(r.polls.is_pending, 4);
 }
 
-struct ErrorCase {
-    const char* label;
-    int nout;
-    std::vector<double> serviceInputs;
-    const char* identifier;
-    const char* message;
-};
-
-void PrintTo(const ErrorCase& c, std::ostream* os) { *os << c.label; }
-
-class StartsErrors : public Starts, public ::testing::WithParamInterface<ErrorCase> {};
-
-// Each row also breaks every later test, so it shows which test comes first.
-TEST_P(StartsErrors, RaisesInTheOrderOfTheTests) {
-    const ErrorCase& c = GetParam();
-    Inputs in = args("getstartsinref", bam, bam + ".bai");
-    for (double v : c.serviceInputs)
-        in.push_back(num(v));
-    auto r = call("alignport", c.nout, in);
-    EXPECT_HX_ERROR(r, c.identifier, c.message);
-    EXPECT_EQ(r.polls.is_pending, 0);
+// Each row also breaks every later check, so it shows which check comes first; none polls.
+TEST_F(Starts, ErrorsComeInTheOrderOfTheChecks) {
+    const auto in = [&](auto... reference) {
+        return args("getstartsinref", bam, bam + ".bai", static_cast<double>(reference)...);
+    };
+    const RowChecks no_poll = {
+        {}, [](const hxhost::CallResult& r) { EXPECT_EQ(r.polls.is_pending, 0); }};
+    expect_errors_in_order(
+        "alignport",
+        error_rows(error_row("NoInput", 4, in(),
+                             "helixo:alignport:getstartsinref:InvalidNumInputArg",
+                             "getstartsinref: Invalid number of input arguments required."),
+                   error_row("TwoInputs", 4, in(0, 0),
+                             "helixo:alignport:getstartsinref:InvalidNumInputArg",
+                             "getstartsinref: Invalid number of input arguments required."),
+                   error_row("FourOutputs", 4, in(-1),
+                             "helixo:alignport:getstartsinref:InvalidNumOutputArg",
+                             "getstartsinref: Too many output arguments."),
+                   error_row("NegativeReference", 3, in(-1),
+                             "helixo:alignport:getstartsinref:InvalidReference",
+                             "getstartsinref: Invalid reference number."),
+                   error_row("ReferencePastTheLast", 3, in(3),
+                             "helixo:alignport:getstartsinref:InvalidReference",
+                             "getstartsinref: Invalid reference number."),
+                   error_row("NaNReference", 0, in(std::nan("")),
+                             "helixo:alignport:getstartsinref:InvalidReference",
+                             "getstartsinref: Invalid reference number.")),
+        no_poll);
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, StartsErrors,
-    ::testing::Values(
-        ErrorCase{"NoInput", 4, {}, "helixo:alignport:getstartsinref:InvalidNumInputArg",
-                  "getstartsinref: Invalid number of input arguments required."},
-        ErrorCase{"TwoInputs", 4, {0, 0}, "helixo:alignport:getstartsinref:InvalidNumInputArg",
-                  "getstartsinref: Invalid number of input arguments required."},
-        ErrorCase{"FourOutputs", 4, {-1}, "helixo:alignport:getstartsinref:InvalidNumOutputArg",
-                  "getstartsinref: Too many output arguments."},
-        ErrorCase{"NegativeReference", 3, {-1}, "helixo:alignport:getstartsinref:InvalidReference",
-                  "getstartsinref: Invalid reference number."},
-        ErrorCase{"ReferencePastTheLast", 3, {3},
-                  "helixo:alignport:getstartsinref:InvalidReference",
-                  "getstartsinref: Invalid reference number."},
-        ErrorCase{"NaNReference", 0, {std::nan("")},
-                  "helixo:alignport:getstartsinref:InvalidReference",
-                  "getstartsinref: Invalid reference number."}),
-    [](const auto& row) { return std::string(row.param.label); });
 
 class StartsOfTruncatedFile : public ::testing::TestWithParam<damaged::Cut> {};
 

@@ -1,6 +1,7 @@
 // baminfo and saminfo: sortedness and counts per reference, checked against samtools idxstats
 // and against counts taken from the SAM text by the test itself.
 #include "bamkit.h"
+#include "error_order.h"
 #include "peers.h"
 
 #include <filesystem>
@@ -347,73 +348,51 @@ TEST(SamInfo, CountsUnsignedPositionsAndSignedFlagsAsTheScanFormatReadsThem) {
 
 // --- error tables ---
 
-struct InfoError {
-    const char* label;
-    const char* service;
-    int outCount;
-    std::vector<std::string> inputs; // "#" is a number; "DIR/" is the test folder
-    const char* identifier;
-    const char* message;
-};
+const std::string k512(512, 'f');
 
-std::ostream& operator<<(std::ostream& os, const InfoError& c) { return os << c.label; }
-
-class SummaryErrors : public ::testing::TestWithParam<InfoError> {};
-
-TEST_P(SummaryErrors, RaisesTheTableErrorWithNothingLeftOpen) {
-    const InfoError& c = GetParam();
+// baminfo's rows and saminfo's: each service's rows come in its check order.
+TEST(SummaryErrors, ComeInTheOrderOfTheChecksWithNothingLeftOpen) {
     TempDir dir;
     bamkit::make_bam(dir, "ok", kThreeRefs + placed("a", "chr1", 1), false);
     dir.write_text("short.sam", "@HD\tVN:1.0\n@SQ\n" + placed("a", "chr1", 1));
-    Inputs in;
-    in.push_back(text(c.service));
-    for (std::string s : c.inputs) {
-        if (s == "#")
-            in.push_back(num(3));
-        else
-            in.push_back(text(s.rfind("DIR/", 0) == 0 ? dir.file(s.substr(4)) : s));
-    }
-    auto r = call("alignport", c.outCount, in);
-    EXPECT_HX_ERROR(r, c.identifier, c.message);
+    const std::string ok_bam = dir.file("ok.bam");
+    const std::string ok_sam = dir.file("ok.sam");
+    const std::string folder = dir.file("");
+    expect_errors_in_order(
+        "alignport",
+        error_rows(error_row("baminfo with two inputs", 1, args("baminfo", ok_bam, 3),
+                             "helixo:alignport:baminfo:InvalidNumInputArg",
+                             "baminfo: Invalid number of input arguments required."),
+                   error_row("baminfo with three outputs", 3, args("baminfo", 3),
+                             "helixo:alignport:baminfo:InvalidNumOutputArg",
+                             "baminfo: Too many output arguments."),
+                   error_row("baminfo numeric name", 2, args("baminfo", 3),
+                             "helixo:alignport:InvalidFileName", "Invalid BAM file name."),
+                   error_row("baminfo 512-character name", 2, args("baminfo", k512),
+                             "helixo:alignport:InvalidFileName", "Invalid BAM file name."),
+                   error_row("baminfo missing file", 2, args("baminfo", dir.file("none.bam")),
+                             "helixo:alignport:CannotOpenInFile", "Could not open BAM file."),
+                   error_row("baminfo on SAM text", 2, args("baminfo", ok_sam),
+                             "helixo:alignport:CannotOpenInFile", "Could not open BAM file."),
+                   error_row("saminfo with two inputs", 1, args("saminfo", ok_sam, 3),
+                             "helixo:alignport:saminfo:InvalidNumInputArg",
+                             "saminfo: Invalid number of input arguments required."),
+                   error_row("saminfo with four outputs", 4, args("saminfo", 3),
+                             "helixo:alignport:saminfo:InvalidNumOutputArg",
+                             "saminfo: Too many output arguments."),
+                   error_row("saminfo numeric name", 3, args("saminfo", 3),
+                             "helixo:alignport:InvalidFileName", "Invalid SAM file name."),
+                   error_row("saminfo 512-character name", 3, args("saminfo", k512),
+                             "helixo:alignport:InvalidFileName", "Invalid SAM file name."),
+                   error_row("saminfo missing file", 3, args("saminfo", dir.file("none.sam")),
+                             "helixo:alignport:CannotOpenInFile", "Could not open SAM file."),
+                   error_row("saminfo on a folder", 3, args("saminfo", folder),
+                             "helixo:alignport:CannotOpenInFile", "Could not open SAM file."),
+                   error_row("baminfo on a folder", 2, args("baminfo", folder),
+                             "helixo:alignport:CannotOpenInFile", "Could not open BAM file."),
+                   error_row("saminfo short header line", 3, args("saminfo", dir.file("short.sam")),
+                             "helixo:alignport:CorruptedSAMFile", "SAM file is corrupted.")));
 }
-
-const std::string k512(512, 'f');
-
-INSTANTIATE_TEST_SUITE_P(
-    InTableOrder, SummaryErrors,
-    ::testing::Values(
-        InfoError{"baminfo with two inputs", "baminfo", 1, {"DIR/ok.bam", "#"},
-                  "helixo:alignport:baminfo:InvalidNumInputArg",
-                  "baminfo: Invalid number of input arguments required."},
-        InfoError{"baminfo with three outputs", "baminfo", 3, {"#"},
-                  "helixo:alignport:baminfo:InvalidNumOutputArg",
-                  "baminfo: Too many output arguments."},
-        InfoError{"baminfo numeric name", "baminfo", 2, {"#"}, "helixo:alignport:InvalidFileName",
-                  "Invalid BAM file name."},
-        InfoError{"baminfo 512-character name", "baminfo", 2, {k512},
-                  "helixo:alignport:InvalidFileName", "Invalid BAM file name."},
-        InfoError{"baminfo missing file", "baminfo", 2, {"DIR/none.bam"},
-                  "helixo:alignport:CannotOpenInFile", "Could not open BAM file."},
-        InfoError{"baminfo on SAM text", "baminfo", 2, {"DIR/ok.sam"},
-                  "helixo:alignport:CannotOpenInFile", "Could not open BAM file."},
-        InfoError{"saminfo with two inputs", "saminfo", 1, {"DIR/ok.sam", "#"},
-                  "helixo:alignport:saminfo:InvalidNumInputArg",
-                  "saminfo: Invalid number of input arguments required."},
-        InfoError{"saminfo with four outputs", "saminfo", 4, {"#"},
-                  "helixo:alignport:saminfo:InvalidNumOutputArg",
-                  "saminfo: Too many output arguments."},
-        InfoError{"saminfo numeric name", "saminfo", 3, {"#"}, "helixo:alignport:InvalidFileName",
-                  "Invalid SAM file name."},
-        InfoError{"saminfo 512-character name", "saminfo", 3, {k512},
-                  "helixo:alignport:InvalidFileName", "Invalid SAM file name."},
-        InfoError{"saminfo missing file", "saminfo", 3, {"DIR/none.sam"},
-                  "helixo:alignport:CannotOpenInFile", "Could not open SAM file."},
-        InfoError{"saminfo on a folder", "saminfo", 3, {"DIR/"},
-                  "helixo:alignport:CannotOpenInFile", "Could not open SAM file."},
-        InfoError{"baminfo on a folder", "baminfo", 2, {"DIR/"},
-                  "helixo:alignport:CannotOpenInFile", "Could not open BAM file."},
-        InfoError{"saminfo short header line", "saminfo", 3, {"DIR/short.sam"},
-                  "helixo:alignport:CorruptedSAMFile", "SAM file is corrupted."}));
 
 TEST(SummaryInterrupts, BothStopAtPollKWithTheFileClosed) {
     TempDir dir;

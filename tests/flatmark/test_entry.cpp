@@ -1,5 +1,6 @@
 // The entry: input and output counts, every validation error in its order with the state it
 // leaves the index file in, the decoding of the numeric inputs, and the outputs.
+#include "error_order.h"
 #include "indexkit.h"
 
 #include <cmath>
@@ -31,28 +32,6 @@ protected:
     }
 };
 
-TEST_F(Entry, ElevenOrThirteenInputsAreRejectedBeforeTheOutputCount) {
-    Request r = request();
-    for (std::size_t count : {11u, 13u}) {
-        testkit::Inputs in = r.inputs();
-        in.resize(count);
-        for (auto& a : in) {
-            if (!a)
-                a = testkit::text("");
-        }
-        auto result = testkit::call("flatmark", 3, in);
-        EXPECT_HX_ERROR(result, "helixo:flatmark:InvalidNumInputArg",
-                        "Twelve input arguments required.");
-    }
-    EXPECT_EQ(testkit::read_file(r.index), kOldIndex);
-}
-
-TEST_F(Entry, ThreeOutputsAreTooMany) {
-    Request r = request();
-    EXPECT_HX_ERROR(run(r, 3), "helixo:flatmark:InvalidNumOutputArg", "Too many output arguments.");
-    EXPECT_EQ(testkit::read_file(r.index), kOldIndex);
-}
-
 enum class Left { Untouched, Empty };
 
 struct ValidationCase {
@@ -62,24 +41,6 @@ struct ValidationCase {
     const char* message;
     Left index;
 };
-
-std::ostream& operator<<(std::ostream& os, const ValidationCase& c) {
-    return os << c.name;
-}
-
-class Validation : public ::testing::TestWithParam<ValidationCase> {};
-
-TEST_P(Validation, RaisesItsErrorAndLeavesTheIndexFileAsTheTableSays) {
-    TempDir dir;
-    Request r;
-    r.input = dir.write_text("in.fa", ">a\nAC\n");
-    r.index = dir.write_text("out.idx", kOldIndex);
-    GetParam().spoil(r, dir);
-    auto result = run(r);
-    EXPECT_HX_ERROR(result, GetParam().identifier, GetParam().message);
-    const std::string index = testkit::read_file(dir.file("out.idx"));
-    EXPECT_EQ(index, GetParam().index == Left::Untouched ? kOldIndex : "");
-}
 
 using R = Request;
 using D = const TempDir;
@@ -135,12 +96,56 @@ const ValidationCase kValidation[] = {
      "helixo:flatmark:InvalidEntryDelimiter", "Invalidentry delimiter.", Left::Empty},
 };
 
-INSTANTIATE_TEST_SUITE_P(Flatmark, Validation, ::testing::ValuesIn(kValidation),
-                         [](const auto& param) { return std::string(param.param.name); });
+// The index file each row leaves: what an earlier call wrote, or emptied by the call.
+testkit::ResultCheck index_left(const std::string& path, Left left) {
+    return [path, left](const hxhost::CallResult&) {
+        EXPECT_EQ(testkit::read_file(path), left == Left::Untouched ? kOldIndex : "");
+    };
+}
+
+// The call with `count` inputs: the request's first ones, or empty texts after them.
+testkit::Inputs inputs_counted(const Request& r, std::size_t count) {
+    testkit::Inputs in = r.inputs();
+    in.resize(count);
+    for (auto& a : in) {
+        if (!a)
+            a = testkit::text("");
+    }
+    return in;
+}
+
+// The counts first, then the table above; each row's call starts from an index file written
+// by an earlier call.
+TEST_F(Entry, ValidationErrorsComeInTheOrderOfTheChecksLeavingTheIndexFileAsTheTableSays) {
+    const std::string index = dir.file("out.idx");
+    std::vector<testkit::ErrorRow> rows = testkit::error_rows(
+        testkit::also(testkit::error_row("ElevenInputs", 3, inputs_counted(request(), 11),
+                                         "helixo:flatmark:InvalidNumInputArg",
+                                         "Twelve input arguments required."),
+                      index_left(index, Left::Untouched)),
+        testkit::also(testkit::error_row("ThirteenInputs", 3, inputs_counted(request(), 13),
+                                         "helixo:flatmark:InvalidNumInputArg",
+                                         "Twelve input arguments required."),
+                      index_left(index, Left::Untouched)),
+        testkit::also(testkit::error_row("ThreeOutputs", 3, request().inputs(),
+                                         "helixo:flatmark:InvalidNumOutputArg",
+                                         "Too many output arguments."),
+                      index_left(index, Left::Untouched)));
+    for (const ValidationCase& c : kValidation) {
+        Request r = request();
+        c.spoil(r, dir);
+        rows.push_back(
+            testkit::also(testkit::error_row(c.name, 2, r.inputs(), c.identifier, c.message),
+                          index_left(index, c.index)));
+    }
+    const testkit::RowChecks index_rewritten = {[&] { dir.write_text("out.idx", kOldIndex); }, {}};
+    testkit::expect_errors_in_order("flatmark", rows, index_rewritten);
+}
 
 // Each check in turn is made to fail together with every check after it: the earliest wins.
 TEST_F(Entry, EachErrorIsRaisedBeforeEveryLaterOne) {
     struct Step {
+        const char* label; // the check the step breaks
         std::function<void(Request&)> spoil;
         const char* identifier;
         const char* message;
@@ -148,38 +153,40 @@ TEST_F(Entry, EachErrorIsRaisedBeforeEveryLaterOne) {
     const std::string missing = dir.file("missing.fa");
     const std::string unwritable = dir.file("no/such/folder.idx");
     const std::vector<Step> steps = {
-        {[](Request& r) { r.set(1, number); }, "helixo:flatmark:InvalidIndexerType",
-         "Invalid indexer type."},
-        {[](Request& r) { r.type = "fastaa"; }, "helixo:flatmark:UnknownIndexerType",
-         "Unknown indexer type."},
-        {[](Request& r) { r.set(2, number); }, "helixo:flatmark:InvalidFileName",
-         "Invalid input file name."},
-        {[&](Request& r) { r.input = missing; }, "helixo:flatmark:CannotOpenInFile",
-         "Could not open input file."},
-        {[](Request& r) { r.set(3, number); }, "helixo:flatmark:InvalidFileName",
-         "Invalid index file name."},
-        {[&](Request& r) { r.index = unwritable; }, "helixo:flatmark:CannotOpenIdxFile",
-         "Could not open output index file."},
-        {[](Request& r) { r.set(8, number); }, "helixo:flatmark:InvalidCommentPrefix",
-         "Invalid comment prefix."},
-        {[](Request& r) { r.set(9, number); }, "helixo:flatmark:InvalidCommentPrefix",
-         "Invalid comment prefix."},
-        {[](Request& r) { r.set(10, number); }, "helixo:flatmark:InvalidHeaderPrefix",
-         "Invalid header prefix."},
-        {[](Request& r) { r.set(11, empty_text); }, "helixo:flatmark:InvalidFieldDelimiter",
-         "Invalid field delimiter."},
-        {[](Request& r) { r.set(12, number); }, "helixo:flatmark:InvalidEntryDelimiter",
-         "Invalidentry delimiter."},
+        {"numeric indexer type", [](Request& r) { r.set(1, number); },
+         "helixo:flatmark:InvalidIndexerType", "Invalid indexer type."},
+        {"unknown indexer type", [](Request& r) { r.type = "fastaa"; },
+         "helixo:flatmark:UnknownIndexerType", "Unknown indexer type."},
+        {"numeric input file name", [](Request& r) { r.set(2, number); },
+         "helixo:flatmark:InvalidFileName", "Invalid input file name."},
+        {"missing input file", [&](Request& r) { r.input = missing; },
+         "helixo:flatmark:CannotOpenInFile", "Could not open input file."},
+        {"numeric index file name", [](Request& r) { r.set(3, number); },
+         "helixo:flatmark:InvalidFileName", "Invalid index file name."},
+        {"index file in a missing folder", [&](Request& r) { r.index = unwritable; },
+         "helixo:flatmark:CannotOpenIdxFile", "Could not open output index file."},
+        {"numeric key token", [](Request& r) { r.set(8, number); },
+         "helixo:flatmark:InvalidCommentPrefix", "Invalid comment prefix."},
+        {"numeric comment prefix", [](Request& r) { r.set(9, number); },
+         "helixo:flatmark:InvalidCommentPrefix", "Invalid comment prefix."},
+        {"numeric header prefix", [](Request& r) { r.set(10, number); },
+         "helixo:flatmark:InvalidHeaderPrefix", "Invalid header prefix."},
+        {"empty field delimiter", [](Request& r) { r.set(11, empty_text); },
+         "helixo:flatmark:InvalidFieldDelimiter", "Invalid field delimiter."},
+        {"numeric entry delimiter", [](Request& r) { r.set(12, number); },
+         "helixo:flatmark:InvalidEntryDelimiter", "Invalidentry delimiter."},
     };
+    std::vector<testkit::ErrorRow> rows;
     for (std::size_t first = 0; first < steps.size(); ++first) {
         Request r = request();
         // Later spoilers are applied first so that an override of the same input is replaced.
         for (std::size_t k = steps.size(); k-- > first;)
             steps[k].spoil(r);
-        auto result = run(r);
-        SCOPED_TRACE("first failing check " + std::to_string(first));
-        EXPECT_HX_ERROR(result, steps[first].identifier, steps[first].message);
+        rows.push_back(testkit::error_row(steps[first].label, 2, r.inputs(),
+                                          steps[first].identifier, steps[first].message));
     }
+    const testkit::RowChecks index_rewritten = {[&] { dir.write_text("out.idx", kOldIndex); }, {}};
+    testkit::expect_errors_in_order("flatmark", rows, index_rewritten);
 }
 
 TEST_F(Entry, FastaStillRejectsInputsItDoesNotUse) {
