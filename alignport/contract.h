@@ -7,6 +7,7 @@
 // misspells one, the row says so, and the spelling must stay.
 #pragma once
 
+#include "contract_rows.h"
 #include "services.h"
 
 #include <cstddef>
@@ -14,15 +15,9 @@
 
 namespace alignport {
 
-// A fixed list of contract rows (a view of a constexpr array).
-template <class T> struct Rows {
-    const T* data = nullptr;
-    std::size_t size = 0;
-    constexpr const T* begin() const { return data; }
-    constexpr const T* end() const { return data + size; }
-};
+using hxb::Rows;
 template <class T, std::size_t N> constexpr Rows<T> rows_of(const T (&array)[N]) {
-    return {array, N};
+    return Rows<T>(array);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -226,13 +221,7 @@ constexpr const ErrorRow& error_row(Error error) {
     return kErrorRows[static_cast<std::size_t>(error)];
 }
 
-constexpr bool rows_follow_errors() {
-    for (std::size_t k = 0; k < sizeof kErrorRows / sizeof kErrorRows[0]; ++k)
-        if (static_cast<std::size_t>(kErrorRows[k].error) != k)
-            return false;
-    return true;
-}
-static_assert(rows_follow_errors(), "kErrorRows must list the errors in their declared order");
+static_assert(hxb::rows_in_enum_order(kErrorRows), "kErrorRows must list the errors in their declared order");
 
 // Raises the error's row: identifier and message in the row's form, SERVICE being the name of
 // the service called. text stands in for the row's text where the row's message is formatted
