@@ -3,6 +3,7 @@
 // return, 1 after a plug-in error, 2 for a usage error of hxrun itself, 130 when the call ended
 // by the user's interrupt (Ctrl-C, or --interrupt-at).
 #include "cli.h"
+#include "file_owner.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -171,10 +172,7 @@ std::string resolve_plugin(const std::string& word, const char* argv0) {
                      "/../lib/helixo");
 }
 
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+using hxb::FilePtr;
 
 void write_npy_outputs(const std::string& dir, const std::vector<hxhost::ArrayPtr>& outputs) {
     for (std::size_t k = 0; k < outputs.size(); ++k) {
