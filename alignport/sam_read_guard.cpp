@@ -58,9 +58,6 @@ struct TamFileState {
     int is_first;
 };
 
-// The library reads 16384 bytes at a time into a buffer of that size.
-constexpr std::size_t kLibraryBufferBytes = 16384;
-
 // Bytes the library's tab-separated tokenizer ends a token at (isspace except ' ').
 bool is_separator(unsigned char c) {
     return c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
@@ -151,6 +148,9 @@ SamTextScan scan_sam_text(const char* name) {
 namespace alignport {
 
 namespace {
+
+// The library reads 16384 bytes at a time into a buffer of that size.
+constexpr std::size_t kLibraryBufferBytes = 16384;
 
 // Records the refusal of the line numbered line.
 int refuse_line(std::uint64_t line, const SamLineProblem& problem) {
