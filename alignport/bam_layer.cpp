@@ -1,5 +1,6 @@
 #include "bam_layer.h"
 
+#include "bam_record_reader.h"
 #include "file_owner.h"
 #include "library_guard.h"
 
@@ -284,9 +285,6 @@ IndexPtr load_index(const char* text, const BamFacts& bam) {
 
 namespace {
 
-// Record reads inside the library that met the end of the file (see note_library_read).
-unsigned long g_endOfFileReads = 0;
-
 struct IterPtr {
     bam_iter_t iter;
     ~IterPtr() {
@@ -307,7 +305,7 @@ int walk(bamFile fp, const bam_index_t* idx, int tid, int beg, int end, void* da
     if (it.iter == nullptr)
         return 0;
     alignport::RecordPtr record = alignport::new_record();
-    const unsigned long endOfFileBefore = g_endOfFileReads;
+    const unsigned long endOfFileBefore = alignport::end_of_file_reads(fp);
     int ret;
     while ((ret = alignport::guarded_iter_read(fp, it.iter, record.get())) >= 0) {
         if (func(record.get(), data) < 0 && honourStop)
@@ -318,17 +316,13 @@ int walk(bamFile fp, const bam_index_t* idx, int tid, int beg, int end, void* da
     // The iterator reads to the end of the file only in the last chunk of the last reference.
     // A file cut at a block boundary ends there too, but without the end-of-file block that
     // every complete BAM ends with: without it the walk saw less than the index says is there.
-    if (g_endOfFileReads != endOfFileBefore && bgzf_check_EOF(fp) != 1)
+    // The checked reader counts those reads (none where the linker cannot wrap it).
+    if (alignport::end_of_file_reads(fp) != endOfFileBefore && bgzf_check_EOF(fp) != 1)
         return alignport::kWalkCorrupt;
     return 0;
 }
 
 } // namespace
-
-void alignport::note_library_read(int result) {
-    if (result == -1)
-        ++g_endOfFileReads;
-}
 
 int zrbam_fetch(bamFile fp, const bam_index_t* idx, int tid, int beg, int end, void* data,
                 bam_fetch_f func) {

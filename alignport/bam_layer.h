@@ -58,10 +58,6 @@ constexpr int kWholeReferenceEnd = 1 << 29;
 constexpr int kWalkStopped = -1; // the callback returned a negative value
 constexpr int kWalkCorrupt = -2; // the library reported a damaged file
 
-// Told of every record read the library makes (where the build can wrap bam_read1), so that a
-// walk that meets the end of the file inside the index's chunks is reported as damaged.
-void note_library_read(int result);
-
 } // namespace alignport
 
 // Region fetch with early stop: calls func once for each alignment record that bam_fetch

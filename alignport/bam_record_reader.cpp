@@ -1,12 +1,17 @@
-// The checked BAM reader beneath the library. The plug-in is linked with --wrap=bam_read1,
-// --wrap=bam_header_read and --wrap=bgzf_close, so every BAM header and record read made by the
-// code linked into it (the library's iterator, index builder, sorter and samread included)
-// lands here. The library's own readers allocate and write from the lengths they read before any
-// check could run; these read the same bytes, check them (bam_checks.h) and fill the same
-// structures, so a damaged file is a read error wherever it is read.
+// The checked BAM reader beneath the library, a link-time component (helixo_checked_reader).
+// It intercepts bam_read1, bam_header_read and bgzf_close: the plug-in is linked with
+// --wrap=bam_read1, --wrap=bam_header_read and --wrap=bgzf_close, so every BAM header and record
+// read made by the code linked into it (the library's iterator, index builder, sorter and
+// samread included) lands here. Why: the library's own readers allocate and write from the
+// lengths they read before any check could run; these read the same bytes, check them
+// (bam_checks.h) and fill the same structures, so a damaged file is a read error wherever it is
+// read. The reader also keeps, per open stream, what the region walk needs to tell a file cut
+// short from a complete one (end_of_file_reads).
+// Where the linker cannot wrap (HELIXO_CHECKED_READER 0) the library reads unchecked, and the
+// counts of bam_record_reader.h stay 0.
+#include "bam_record_reader.h"
+
 #include "bam_checks.h"
-#include "bam_layer.h"
-#include "library_guard.h"
 
 #include <samtools/bgzf.h>
 
@@ -36,27 +41,41 @@ constexpr int kInvalidRecord = -5;
 
 static_assert(sizeof(bam1_core_t) == 32, "the fixed part of a record is 32 bytes");
 
-// The number of references of every stream whose header was read, so that records naming a
-// reference the header lacks are refused. Entries go with bgzf_close; the last stream looked up
-// is kept at hand, since reads come in long runs from one stream.
-struct StreamReferences {
+// Per open stream: the number of references of its header, so that records naming a reference
+// the header lacks are refused (-1 while no header was read), and its record reads that met the
+// end of the file. Entries go with bgzf_close; the last stream looked up is kept at hand, since
+// reads come in long runs from one stream.
+struct StreamState {
     const BGZF* stream;
     std::int32_t nRef;
+    unsigned long endOfFileReads;
 };
-std::vector<StreamReferences> streams;
-StreamReferences lastStream{nullptr, -1};
+std::vector<StreamState> streams;
+constexpr std::size_t kNoStream = static_cast<std::size_t>(-1);
+std::size_t lastStream = kNoStream;
 
-void remember_stream(const BGZF* stream, std::int32_t nRef) {
-    for (StreamReferences& entry : streams) {
-        if (entry.stream == stream) {
-            entry.nRef = nRef;
-            lastStream = entry;
-            return;
+// The entry of stream, or null when it has none.
+StreamState* find_stream(const BGZF* stream) {
+    if (lastStream != kNoStream && streams[lastStream].stream == stream)
+        return &streams[lastStream];
+    for (std::size_t k = 0; k < streams.size(); ++k) {
+        if (streams[k].stream == stream) {
+            lastStream = k;
+            return &streams[k];
         }
     }
-    streams.push_back({stream, nRef});
-    lastStream = streams.back();
+    return nullptr;
 }
+
+StreamState& stream_state(const BGZF* stream) {
+    if (StreamState* entry = find_stream(stream))
+        return *entry;
+    streams.push_back({stream, -1, 0});
+    lastStream = streams.size() - 1;
+    return streams.back();
+}
+
+void remember_stream(const BGZF* stream, std::int32_t nRef) { stream_state(stream).nRef = nRef; }
 
 void forget_stream(const BGZF* stream) {
     for (std::size_t k = 0; k < streams.size(); ++k) {
@@ -66,21 +85,13 @@ void forget_stream(const BGZF* stream) {
             break;
         }
     }
-    if (lastStream.stream == stream)
-        lastStream = {nullptr, -1};
+    lastStream = kNoStream;
 }
 
 // -1 for a stream whose header this reader has not seen.
 std::int32_t references_of(const BGZF* stream) {
-    if (lastStream.stream == stream)
-        return lastStream.nRef;
-    for (const StreamReferences& entry : streams) {
-        if (entry.stream == stream) {
-            lastStream = entry;
-            return entry.nRef;
-        }
-    }
-    return -1;
+    const StreamState* entry = find_stream(stream);
+    return entry != nullptr ? entry->nRef : -1;
 }
 
 // bgzf_read, without the call where the bytes lie inside the block at hand and leave at least
@@ -168,6 +179,16 @@ int read_record(BGZF* fp, bam1_t* b) {
 
 unsigned long library_read_errors() { return readErrors; }
 
+unsigned long end_of_file_reads(const BGZF* stream) {
+#if HELIXO_CHECKED_READER
+    const StreamState* entry = find_stream(stream);
+    return entry != nullptr ? entry->endOfFileReads : 0;
+#else
+    (void)stream;
+    return 0;
+#endif
+}
+
 } // namespace alignport
 
 #if HELIXO_CHECKED_READER
@@ -181,7 +202,8 @@ int __wrap_bam_read1(BGZF* fp, bam1_t* b) {
     const int result = alignport::read_record(fp, b);
     if (result < -1)
         ++alignport::readErrors;
-    alignport::note_library_read(result);
+    else if (result == -1)
+        ++alignport::stream_state(fp).endOfFileReads;
     return result;
 }
 

@@ -1,4 +1,11 @@
-// The libdeflate route for the BAM library's BGZF blocks (see deflate_shim.h).
+// The libdeflate route for the BAM library's BGZF blocks, a link-time component
+// (helixo_deflate_shim). It intercepts zlib's inflateInit2_, inflate, inflateEnd, deflateInit2_,
+// deflate, deflateEnd and crc32: whatever links the component is linked with --wrap for each, so
+// the library's calls of them land in the __wrap_ functions at the end of this file. Why: the
+// library codes every BGZF block as one one-shot raw-deflate stream, which libdeflate decodes and
+// encodes several times faster than zlib (deflate_shim.h says which streams take that route).
+// Where the linker cannot wrap, or libdeflate is missing or HELIXO_LIBDEFLATE is OFF, the
+// component is not built and every block goes through zlib.
 //
 // Every wrapped init still initialises the real zlib stream, so zlib's own state is always there:
 // a stream that turns out not to be a one-shot block, a block libdeflate declines (damaged data,

@@ -6,6 +6,7 @@
 // gives up on an out-of-order record without freeing what it has built, so it is only ever
 // handed a file whose every record is readable and in the order it demands.
 #include "bam_layer.h"
+#include "bam_record_reader.h"
 #include "contract.h"
 #include "file_owner.h"
 #include "hxutil.h"
@@ -229,7 +230,7 @@ void indexbamfileF(int outCount, haArray* /*outSlots*/[], int inCount, const haA
     IndexBuild job{bamName, part.path().c_str()};
     int result = -1;
     const unsigned long readErrors = library_read_errors();
-    if (!run_guarded(build_index, &job, result) || library_read_errors() != readErrors)
+    if (!call_guarded(build_index, &job, result) || library_read_errors() != readErrors)
         raise_error(Error::CorruptedBam);
     // The order was checked above; a failure left here is the library's own (it could not create
     // the index file, say).
@@ -267,7 +268,7 @@ void bamsortF(int outCount, haArray* /*outSlots*/[], int inCount, const haArray*
     const unsigned long readErrors = library_read_errors();
     // A read error in the middle of the input would otherwise give a sorted file that silently
     // lacks every record after it. What the library wrote stays on disk, as after any failure.
-    if (!run_guarded(sort_by_coordinate, &job, result) || result < 0 ||
+    if (!call_guarded(sort_by_coordinate, &job, result) || result < 0 ||
         library_read_errors() != readErrors)
         raise_error(Error::BamCorruptedAsSam);
     struct stat st {};

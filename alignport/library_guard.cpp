@@ -1,3 +1,15 @@
+// The library guard, a link-time component (helixo_library_guard). It intercepts abort(), exit()
+// and __assert_fail: the plug-in is linked with --wrap for the three, so every call of them made
+// by the code linked into it (the BAM library's objects included) lands in the wrappers at the
+// end of this file. Why: the library's SAM reader aborts on a malformed record line and exits on
+// a record naming a reference that a header without references cannot resolve, and its region
+// iterator asserts on what a damaged index can break; any of these would end the host process.
+// Inside a guarded call (guardDepth > 0) the wrapper throws instead, the library's C frames
+// unwind (its objects carry unwind tables) and the call reports that the library gave up; outside
+// one the real function runs.
+// Where the linker cannot wrap, or HELIXO_ABORT_WRAP is OFF (HELIXO_ABORT_WRAP 0): a SIGABRT
+// handler, installed around each guarded call except the per-record iterator read, jumps back to
+// the guard; exit() and failed assertions are not intercepted.
 #include "library_guard.h"
 #include "sam_read_guard.h"
 
@@ -131,18 +143,7 @@ int iter_read_guarded(bamFile file, bam_iter_t iter, bam1_t* record) {
 #endif
 }
 
-bool call_guarded(int (*fn)(void*), void* context, int& result) {
-#if HELIXO_ABORT_WRAP
-    return guarded([&] { result = fn(context); });
-#else
-    HELIXO_GUARDED(result = fn(context));
-    return true;
-#endif
-}
-
 } // namespace
-
-bool library_guard_active() { return HELIXO_ABORT_WRAP != 0; }
 
 SamFilePtr guarded_samopen(const char* name, const char* mode) {
     if (std::strcmp(mode, "rb") == 0)
@@ -166,8 +167,13 @@ int guarded_iter_read(bamFile file, bam_iter_t iter, bam1_t* record) {
     return iter_read_guarded(file, iter, record);
 }
 
-bool run_guarded(int (*fn)(void* context), void* context, int& result) {
-    return call_guarded(fn, context, result);
+bool call_guarded(int (*fn)(void* context), void* context, int& result) {
+#if HELIXO_ABORT_WRAP
+    return guarded([&] { result = fn(context); });
+#else
+    HELIXO_GUARDED(result = fn(context));
+    return true;
+#endif
 }
 
 } // namespace alignport

@@ -14,10 +14,6 @@ namespace alignport {
 // Result of a guarded record read when the library gave up on the record (abort or exit).
 constexpr int kReadAbandoned = -100;
 
-// True when the build can turn the library's abort()/exit() into an ordinary error; false where
-// the platform offers neither mechanism (the plug-in's build then says so).
-bool library_guard_active();
-
 // samopen(name, mode, nullptr) under the guard. For mode "rb" a handle without a header counts
 // as a failed open (as open_bam). Null when the file cannot be opened or the library gave up.
 SamFilePtr guarded_samopen(const char* name, const char* mode);
@@ -34,16 +30,9 @@ int guarded_samread(samfile_t* file, bam1_t* record);
 // would cost two system calls a record.
 int guarded_iter_read(bamFile file, bam_iter_t iter, bam1_t* record);
 
-// Record reads made inside the library (by its index builder and sorter as well as by samread)
-// that ended in a read error, a result below -1, so far in this process. The index builder and
-// the sorter print such an error and carry on as if the file had ended there; comparing this
-// count before and after their call tells; records the checked reader refuses count too.
-// Always 0 where the linker cannot wrap.
-unsigned long library_read_errors();
-
 // Runs fn(context) under the guard and stores its result. Returns false when the library
 // aborted or exited inside it (result is then untouched); what the library held at that moment
 // may stay allocated.
-bool run_guarded(int (*fn)(void* context), void* context, int& result);
+bool call_guarded(int (*fn)(void* context), void* context, int& result);
 
 } // namespace alignport

@@ -1,3 +1,13 @@
+// The SAM read guard, a link-time component (helixo_sam_read_guard). It intercepts sam_read1:
+// the plug-in is linked with --wrap=sam_read1, so samread's call of the library's SAM record
+// reader lands in __wrap_sam_read1 below, which checks the record line (sam_line_checks.h) and
+// only then lets the library parse it. Why: the library aborts on some malformed lines without
+// saying which, and misreads others without complaint; a refused line is instead a read error
+// that names the line. The header lines are checked here too, by a scan before the file is
+// opened (scan_sam_text), with or without the wrap.
+// Where the linker cannot wrap (HELIXO_SAM_READ_WRAP 0): record lines reach the library
+// unchecked, and settle_first_sam_read makes the library's first record read skip what ended the
+// header, which the wrapper otherwise does itself.
 #include "sam_read_guard.h"
 
 #ifndef HELIXO_SAM_READ_WRAP
@@ -47,9 +57,6 @@ struct TamFileState {
     std::uint64_t n_lines;
     int is_first;
 };
-
-// The library reads 16384 bytes at a time into a buffer of that size.
-constexpr std::size_t kLibraryBufferBytes = 16384;
 
 // Bytes the library's tab-separated tokenizer ends a token at (isspace except ' ').
 bool is_separator(unsigned char c) {
@@ -141,6 +148,9 @@ SamTextScan scan_sam_text(const char* name) {
 namespace alignport {
 
 namespace {
+
+// The library reads 16384 bytes at a time into a buffer of that size.
+constexpr std::size_t kLibraryBufferBytes = 16384;
 
 // Records the refusal of the line numbered line.
 int refuse_line(std::uint64_t line, const SamLineProblem& problem) {
