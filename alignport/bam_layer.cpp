@@ -28,6 +28,7 @@ bool read_exact(std::FILE* f, void* buf, std::size_t n) { return std::fread(buf,
 // look at it, so only its shape is checked.
 constexpr std::uint32_t kLastBin = 37449;
 constexpr std::uint32_t kMetaBin = 37450;
+static_assert(kMetaBin == kLastBin + 1, "the pseudo-bin follows the last bin of the scheme");
 constexpr std::int32_t kMetaBinChunks = 2;
 
 // A little-endian reader over a BAI file that never reads past the bytes the file holds.
