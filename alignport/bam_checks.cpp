@@ -61,10 +61,10 @@ bool aux_fields_are_valid(const std::uint8_t* data, std::int64_t at, std::int64_
         } else if (kind == kArray) {
             if (stop - p < 5)
                 return false;
-            const int elementSize = array_element_size(p[0]);
+            const int element_size = array_element_size(p[0]);
             const std::uint64_t bytes =
-                std::uint64_t{load_u32(p + 1)} * static_cast<std::uint64_t>(elementSize);
-            if (elementSize == 0 || bytes > static_cast<std::uint64_t>(stop - p - 5))
+                std::uint64_t{load_u32(p + 1)} * static_cast<std::uint64_t>(element_size);
+            if (element_size == 0 || bytes > static_cast<std::uint64_t>(stop - p - 5))
                 return false;
             p += 5 + bytes;
         } else {
@@ -74,9 +74,9 @@ bool aux_fields_are_valid(const std::uint8_t* data, std::int64_t at, std::int64_
     return true;
 }
 
-// -1 .. nRef - 1 in one unsigned comparison.
-bool reference_is_valid(std::int32_t tid, std::uint32_t referenceLimit) {
-    return static_cast<std::uint32_t>(tid) + 1u <= referenceLimit;
+// -1 .. n_ref - 1 in one unsigned comparison.
+bool reference_is_valid(std::int32_t tid, std::uint32_t reference_limit) {
+    return static_cast<std::uint32_t>(tid) + 1u <= reference_limit;
 }
 
 } // namespace
@@ -99,19 +99,20 @@ void decode_record_core(const std::uint8_t fixed[32], bam1_core_t* core) {
 }
 
 bool record_is_valid(const bam1_core_t& core, const std::uint8_t* data, std::int64_t size,
-                     std::int32_t nRef) {
-    const std::uint32_t referenceLimit = nRef < 0 ? 0x80000000u : static_cast<std::uint32_t>(nRef);
+                     std::int32_t n_ref) {
+    const std::uint32_t reference_limit =
+        n_ref < 0 ? 0x80000000u : static_cast<std::uint32_t>(n_ref);
     if (size < 0 || core.l_qname < 1 || core.l_qseq < 0 || core.pos < -1 ||
-        !reference_is_valid(core.tid, referenceLimit) ||
-        !reference_is_valid(core.mtid, referenceLimit))
+        !reference_is_valid(core.tid, reference_limit) ||
+        !reference_is_valid(core.mtid, reference_limit))
         return false;
-    const std::int64_t cigarEnd = static_cast<std::int64_t>(core.l_qname) + 4 * core.n_cigar;
-    const std::int64_t auxBegin =
-        cigarEnd + (static_cast<std::int64_t>(core.l_qseq) + 1) / 2 + core.l_qseq;
-    if (auxBegin > size || data[core.l_qname - 1] != 0)
+    const std::int64_t cigar_end = static_cast<std::int64_t>(core.l_qname) + 4 * core.n_cigar;
+    const std::int64_t aux_begin =
+        cigar_end + (static_cast<std::int64_t>(core.l_qseq) + 1) / 2 + core.l_qseq;
+    if (aux_begin > size || data[core.l_qname - 1] != 0)
         return false;
     hxb::CigarSpans spans;
-    for (std::int64_t at = core.l_qname; at < cigarEnd; at += 4) {
+    for (std::int64_t at = core.l_qname; at < cigar_end; at += 4) {
         const std::uint32_t word = load_u32(data + at);
         const std::uint32_t op = word & BAM_CIGAR_MASK;
         if (op >= hxb::kCigarOpCount)
@@ -122,7 +123,7 @@ bool record_is_valid(const bam1_core_t& core, const std::uint8_t* data, std::int
     if (core.n_cigar > 0 && core.l_qseq > 0 && (core.flag & BAM_FUNMAP) == 0 &&
         spans.query != static_cast<std::uint64_t>(core.l_qseq))
         return false;
-    return aux_fields_are_valid(data, auxBegin, size);
+    return aux_fields_are_valid(data, aux_begin, size);
 }
 
 namespace {
@@ -218,29 +219,29 @@ bam_header_t* read_checked_header(ReadBytes read, void* source) {
     char magic[4];
     if (!read_exact(read, source, magic, 4) || std::memcmp(magic, "BAM\1", 4) != 0)
         return nullptr;
-    std::int32_t textLength = 0;
-    if (!read_i32(read, source, &textLength) || textLength < 0)
+    std::int32_t text_length = 0;
+    if (!read_i32(read, source, &text_length) || text_length < 0)
         return nullptr;
     HeaderOwner owner{bam_header_init()};
     if (owner.header == nullptr)
         throw std::bad_alloc();
     bam_header_t* h = owner.header;
-    h->text = read_terminated(read, source, textLength);
+    h->text = read_terminated(read, source, text_length);
     if (h->text == nullptr)
         return nullptr;
-    h->l_text = static_cast<std::uint32_t>(textLength);
+    h->l_text = static_cast<std::uint32_t>(text_length);
     if (!header_text_is_valid(h->text, h->l_text))
         return nullptr;
-    std::int32_t nRef = 0;
-    if (!read_i32(read, source, &nRef) || nRef < 0)
+    std::int32_t n_ref = 0;
+    if (!read_i32(read, source, &n_ref) || n_ref < 0)
         return nullptr;
     std::int32_t capacity = 0;
-    for (std::int32_t r = 0; r < nRef; ++r) {
-        std::int32_t nameLength = 0;
-        if (!read_i32(read, source, &nameLength) || nameLength < 1)
+    for (std::int32_t r = 0; r < n_ref; ++r) {
+        std::int32_t name_length = 0;
+        if (!read_i32(read, source, &name_length) || name_length < 1)
             return nullptr;
         grow_references(h, &capacity);
-        char* name = read_terminated(read, source, nameLength);
+        char* name = read_terminated(read, source, name_length);
         if (name == nullptr)
             return nullptr;
         h->target_name[h->n_targets] = name;

@@ -20,12 +20,12 @@ void decode_record_core(const std::uint8_t fixed[32], bam1_core_t* core);
 // True when the variable part of a record (size bytes at data, the bytes after the fixed part)
 // is well formed for core: a zero-terminated name of l_qname >= 1 bytes, CIGAR, sequence and
 // quality within the record, CIGAR operation codes 0 to 8, a mapped record's CIGAR
-// covering exactly its sequence (when it has one), reference numbers in -1 .. nRef - 1,
+// covering exactly its sequence (when it has one), reference numbers in -1 .. n_ref - 1,
 // a position >= -1, and every optional field of a known type whose length lies within the
-// record (Z and H terminated, B counts that fit). nRef < 0 leaves the reference numbers
+// record (Z and H terminated, B counts that fit). n_ref < 0 leaves the reference numbers
 // unchecked (a stream whose header the reader has not seen).
 bool record_is_valid(const bam1_core_t& core, const std::uint8_t* data, std::int64_t size,
-                     std::int32_t nRef);
+                     std::int32_t n_ref);
 
 // A source of uncompressed BAM bytes: returns the number of bytes read into buffer (fewer than
 // length only at the end of the data) or a negative value on a read error.

@@ -20,7 +20,9 @@ namespace alignport {
 
 namespace {
 
-bool read_exact(std::FILE* f, void* buf, std::size_t n) { return std::fread(buf, 1, n, f) == n; }
+bool read_exact(std::FILE* f, void* buf, std::size_t n) {
+    return std::fread(buf, 1, n, f) == n;
+}
 
 // Bin numbers of a BAI: 0 .. kLastBin are the bins of the binning scheme; kMetaBin is the
 // pseudo-bin of per-reference statistics that this library and later ones write. Its two "chunks"
@@ -57,9 +59,9 @@ public:
         v = (static_cast<std::uint64_t>(high) << 32) | low;
         return true;
     }
-    // A count of items of itemSize bytes that the rest of the file can hold.
-    bool holds(std::int32_t count, long itemSize) const {
-        return count >= 0 && static_cast<long>(count) <= remaining_ / itemSize;
+    // A count of items of item_size bytes that the rest of the file can hold.
+    bool holds(std::int32_t count, long item_size) const {
+        return count >= 0 && static_cast<long>(count) <= remaining_ / item_size;
     }
     bool skip(long bytes) {
         if (bytes < 0 || bytes > remaining_)
@@ -111,17 +113,17 @@ private:
 // short points past the copy's end; that is the BAM's damage, which the walks report as such,
 // so the size bound holds for a complete file only.
 bool in_record_area(std::uint64_t offset, const BamFacts& bam) {
-    if (offset < bam.firstRecordOffset)
+    if (offset < bam.first_record_offset)
         return false;
     if (!bam.complete)
         return true;
     const std::uint64_t block = offset >> 16;
-    return block < bam.compressedSize || (block == bam.compressedSize && (offset & 0xffff) == 0);
+    return block < bam.compressed_size || (block == bam.compressed_size && (offset & 0xffff) == 0);
 }
 
 // Chunks of a real bin: each begins in the record area and ends after it begins, within the file.
-bool chunks_are_valid(BaiReader& in, std::int32_t nChunk, const BamFacts& bam) {
-    for (std::int32_t c = 0; c < nChunk; ++c) {
+bool chunks_are_valid(BaiReader& in, std::int32_t n_chunk, const BamFacts& bam) {
+    for (std::int32_t c = 0; c < n_chunk; ++c) {
         std::uint64_t begin = 0, end = 0;
         if (!in.u64(begin) || !in.u64(end))
             return false;
@@ -135,8 +137,8 @@ bool chunks_are_valid(BaiReader& in, std::int32_t nChunk, const BamFacts& bam) {
 // (so the library's unchecked reads never run past the end of a damaged file) and every bin,
 // chunk and linear-index entry against the BAM it is to index (so no query seeks into the header,
 // past the file, or through a bin given twice, which the library's loader would leak).
-bool bai_is_well_formed(const std::string& path, const BamFacts& bam, bool* hasMagic) {
-    *hasMagic = false;
+bool bai_is_well_formed(const std::string& path, const BamFacts& bam, bool* has_magic) {
+    *has_magic = false;
     hxb::FilePtr f(std::fopen(path.c_str(), "rb"));
     if (!f)
         return false;
@@ -148,35 +150,35 @@ bool bai_is_well_formed(const std::string& path, const BamFacts& bam, bool* hasM
     char magic[4];
     if (!read_exact(f.get(), magic, 4) || std::memcmp(magic, "BAI\1", 4) != 0)
         return false;
-    *hasMagic = true;
+    *has_magic = true;
     BaiReader in(f.get(), size - 4);
-    std::int32_t nRef = 0;
-    if (!in.i32(nRef) || nRef < 0 || nRef < bam.nTargets)
+    std::int32_t n_ref = 0;
+    if (!in.i32(n_ref) || n_ref < 0 || n_ref < bam.n_targets)
         return false;
     BinSet seen;
-    for (std::int32_t r = 0; r < nRef; ++r) {
-        std::int32_t nBin = 0;
-        if (!in.i32(nBin) || !in.holds(nBin, 8))
+    for (std::int32_t r = 0; r < n_ref; ++r) {
+        std::int32_t n_bin = 0;
+        if (!in.i32(n_bin) || !in.holds(n_bin, 8))
             return false;
         seen.clear();
-        for (std::int32_t b = 0; b < nBin; ++b) {
+        for (std::int32_t b = 0; b < n_bin; ++b) {
             std::uint32_t bin = 0;
-            std::int32_t nChunk = 0;
-            if (!in.u32(bin) || !in.i32(nChunk) || !in.holds(nChunk, 16))
+            std::int32_t n_chunk = 0;
+            if (!in.u32(bin) || !in.i32(n_chunk) || !in.holds(n_chunk, 16))
                 return false;
             if (bin > kMetaBin || !seen.insert(bin))
                 return false;
             if (bin == kMetaBin) {
-                if (nChunk != kMetaBinChunks || !in.skip(16L * kMetaBinChunks))
+                if (n_chunk != kMetaBinChunks || !in.skip(16L * kMetaBinChunks))
                     return false;
-            } else if (!chunks_are_valid(in, nChunk, bam)) {
+            } else if (!chunks_are_valid(in, n_chunk, bam)) {
                 return false;
             }
         }
-        std::int32_t nIntv = 0;
-        if (!in.i32(nIntv) || !in.holds(nIntv, 8))
+        std::int32_t n_intv = 0;
+        if (!in.i32(n_intv) || !in.holds(n_intv, 8))
             return false;
-        for (std::int32_t k = 0; k < nIntv; ++k) {
+        for (std::int32_t k = 0; k < n_intv; ++k) {
             std::uint64_t offset = 0;
             if (!in.u64(offset))
                 return false;
@@ -251,19 +253,19 @@ SamFilePtr open_bam(const char* name) {
 
 BamFacts bam_facts(samfile_t* file, const char* name) {
     BamFacts facts;
-    facts.nTargets = file->header->n_targets;
-    facts.firstRecordOffset = static_cast<std::uint64_t>(bam_tell(file->x.bam));
+    facts.n_targets = file->header->n_targets;
+    facts.first_record_offset = static_cast<std::uint64_t>(bam_tell(file->x.bam));
     struct stat st {};
     if (::stat(name, &st) == 0 && S_ISREG(st.st_mode))
-        facts.compressedSize = static_cast<std::uint64_t>(st.st_size);
+        facts.compressed_size = static_cast<std::uint64_t>(st.st_size);
     facts.complete = bgzf_check_EOF(file->x.bam) == 1;
     return facts;
 }
 
 IndexPtr load_index(const char* text, const BamFacts& bam) {
     const std::string name(text);
-    bool hasMagic = false;
-    if (is_regular_file(name) && bai_is_well_formed(name, bam, &hasMagic)) {
+    bool has_magic = false;
+    if (is_regular_file(name) && bai_is_well_formed(name, bam, &has_magic)) {
         if (ends_with(name, ".bai"))
             return IndexPtr(bam_index_load(name.substr(0, name.size() - 4).c_str()));
         IndexLink link(name);
@@ -271,13 +273,13 @@ IndexPtr load_index(const char* text, const BamFacts& bam) {
             return nullptr;
         return IndexPtr(bam_index_load(link.base().c_str()));
     }
-    if (hasMagic)
+    if (has_magic)
         return nullptr; // a BAI, but damaged or made for another file
     // The library's own lookup; check the file it would read before it reads it.
     std::string candidate = name + ".bai";
     if (!is_regular_file(candidate) && ends_with(name, ".bam"))
         candidate = name.substr(0, name.size() - 4) + ".bai";
-    if (!is_regular_file(candidate) || !bai_is_well_formed(candidate, bam, &hasMagic))
+    if (!is_regular_file(candidate) || !bai_is_well_formed(candidate, bam, &has_magic))
         return nullptr;
     return IndexPtr(bam_index_load(name.c_str()));
 }
@@ -295,7 +297,7 @@ struct IterPtr {
 };
 
 int walk(bamFile fp, const bam_index_t* idx, int tid, int beg, int end, void* data,
-         bam_fetch_f func, bool honourStop) {
+         bam_fetch_f func, bool honour_stop) {
     // The library clamps a negative begin to 0; an empty region must be seen as such here,
     // since the library's iterator would otherwise read on from the file's current position.
     if (beg < 0)
@@ -306,10 +308,10 @@ int walk(bamFile fp, const bam_index_t* idx, int tid, int beg, int end, void* da
     if (it.iter == nullptr)
         return 0;
     alignport::RecordPtr record = alignport::new_record();
-    const unsigned long endOfFileBefore = alignport::end_of_file_reads(fp);
+    const unsigned long end_of_file_before = alignport::end_of_file_reads(fp);
     int ret;
     while ((ret = alignport::guarded_iter_read(fp, it.iter, record.get())) >= 0) {
-        if (func(record.get(), data) < 0 && honourStop)
+        if (func(record.get(), data) < 0 && honour_stop)
             return alignport::kWalkStopped;
     }
     if (ret < -1)
@@ -318,7 +320,7 @@ int walk(bamFile fp, const bam_index_t* idx, int tid, int beg, int end, void* da
     // A file cut at a block boundary ends there too, but without the end-of-file block that
     // every complete BAM ends with: without it the walk saw less than the index says is there.
     // The checked reader counts those reads (none where the linker cannot wrap it).
-    if (alignport::end_of_file_reads(fp) != endOfFileBefore && bgzf_check_EOF(fp) != 1)
+    if (alignport::end_of_file_reads(fp) != end_of_file_before && bgzf_check_EOF(fp) != 1)
         return alignport::kWalkCorrupt;
     return 0;
 }

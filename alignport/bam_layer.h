@@ -32,10 +32,10 @@ SamFilePtr open_bam(const char* name);
 
 // What an index is checked against: facts of the BAM file it claims to index.
 struct BamFacts {
-    int nTargets = 0;                    // references in the BAM header
-    std::uint64_t firstRecordOffset = 0; // virtual offset just past the header
-    std::uint64_t compressedSize = 0;    // bytes of the BAM file on disk
-    bool complete = false;               // the file ends with the end-of-file block
+    int n_targets = 0;                     // references in the BAM header
+    std::uint64_t first_record_offset = 0; // virtual offset just past the header
+    std::uint64_t compressed_size = 0;     // bytes of the BAM file on disk
+    bool complete = false;                 // the file ends with the end-of-file block
 };
 
 // The facts of a BAM file opened by open_bam under name, taken before any record is read.

@@ -31,7 +31,7 @@ namespace alignport {
 namespace {
 
 // Read errors so far (library_read_errors).
-unsigned long readErrors = 0;
+unsigned long read_errors = 0;
 
 #if HELIXO_CHECKED_READER
 
@@ -47,20 +47,20 @@ static_assert(sizeof(bam1_core_t) == 32, "the fixed part of a record is 32 bytes
 // reads come in long runs from one stream.
 struct StreamState {
     const BGZF* stream;
-    std::int32_t nRef;
+    std::int32_t n_ref;
     unsigned long endOfFileReads;
 };
 std::vector<StreamState> streams;
 constexpr std::size_t kNoStream = static_cast<std::size_t>(-1);
-std::size_t lastStream = kNoStream;
+std::size_t last_stream = kNoStream;
 
 // The entry of stream, or null when it has none.
 StreamState* find_stream(const BGZF* stream) {
-    if (lastStream != kNoStream && streams[lastStream].stream == stream)
-        return &streams[lastStream];
+    if (last_stream != kNoStream && streams[last_stream].stream == stream)
+        return &streams[last_stream];
     for (std::size_t k = 0; k < streams.size(); ++k) {
         if (streams[k].stream == stream) {
-            lastStream = k;
+            last_stream = k;
             return &streams[k];
         }
     }
@@ -71,11 +71,13 @@ StreamState& stream_state(const BGZF* stream) {
     if (StreamState* entry = find_stream(stream))
         return *entry;
     streams.push_back({stream, -1, 0});
-    lastStream = streams.size() - 1;
+    last_stream = streams.size() - 1;
     return streams.back();
 }
 
-void remember_stream(const BGZF* stream, std::int32_t nRef) { stream_state(stream).nRef = nRef; }
+void remember_stream(const BGZF* stream, std::int32_t n_ref) {
+    stream_state(stream).n_ref = n_ref;
+}
 
 void forget_stream(const BGZF* stream) {
     for (std::size_t k = 0; k < streams.size(); ++k) {
@@ -85,13 +87,13 @@ void forget_stream(const BGZF* stream) {
             break;
         }
     }
-    lastStream = kNoStream;
+    last_stream = kNoStream;
 }
 
 // -1 for a stream whose header this reader has not seen.
 std::int32_t references_of(const BGZF* stream) {
     const StreamState* entry = find_stream(stream);
-    return entry != nullptr ? entry->nRef : -1;
+    return entry != nullptr ? entry->n_ref : -1;
 }
 
 // bgzf_read, without the call where the bytes lie inside the block at hand and leave at least
@@ -100,7 +102,8 @@ std::int32_t references_of(const BGZF* stream) {
 // file are read this way.
 ssize_t read_bytes(BGZF* fp, void* out, int length) {
     if (fp->is_write == 0 && length < fp->block_length - fp->block_offset) {
-        std::memcpy(out, static_cast<const std::uint8_t*>(fp->uncompressed_block) + fp->block_offset,
+        std::memcpy(out,
+                    static_cast<const std::uint8_t*>(fp->uncompressed_block) + fp->block_offset,
                     static_cast<std::size_t>(length));
         fp->block_offset += length;
         return length;
@@ -123,7 +126,8 @@ bool reserve_data(bam1_t* b, std::int32_t size) {
         while (capacity < size)
             capacity <<= 1;
     }
-    auto* data = static_cast<std::uint8_t*>(std::realloc(b->data, static_cast<std::size_t>(capacity)));
+    auto* data =
+        static_cast<std::uint8_t*>(std::realloc(b->data, static_cast<std::size_t>(capacity)));
     if (data == nullptr)
         return false;
     b->data = data;
@@ -137,7 +141,8 @@ bool read_data(BGZF* fp, bam1_t* b, std::int32_t size) {
     constexpr std::int32_t kStep = 1 << 24;
     std::int32_t filled = 0;
     while (filled < size) {
-        const std::int32_t part = size - filled < kStep || b->m_data >= size ? size - filled : kStep;
+        const std::int32_t part =
+            size - filled < kStep || b->m_data >= size ? size - filled : kStep;
         if (!reserve_data(b, filled + part))
             throw std::bad_alloc();
         if (read_bytes(fp, b->data + filled, part) != part)
@@ -156,28 +161,30 @@ int read_record(BGZF* fp, bam1_t* b) {
     if (got != 36)
         return -3;
     const std::uint8_t* fixed = head + 4;
-    std::int32_t blockSize;
-    std::memcpy(&blockSize, head, 4);
-    if (blockSize < 32 || blockSize > kMaxRecordBlock)
+    std::int32_t block_size;
+    std::memcpy(&block_size, head, 4);
+    if (block_size < 32 || block_size > kMaxRecordBlock)
         return kInvalidRecord;
     bam1_core_t& c = b->core;
     decode_record_core(fixed, &c);
-    const std::int32_t dataSize = blockSize - 32;
-    if (!read_data(fp, b, dataSize))
+    const std::int32_t data_size = block_size - 32;
+    if (!read_data(fp, b, data_size))
         return -4;
-    b->data_len = dataSize;
-    if (!record_is_valid(c, b->data, dataSize, references_of(fp)))
+    b->data_len = data_size;
+    if (!record_is_valid(c, b->data, data_size, references_of(fp)))
         return kInvalidRecord;
-    b->l_aux = dataSize - 4 * static_cast<std::int32_t>(c.n_cigar) - c.l_qname -
+    b->l_aux = data_size - 4 * static_cast<std::int32_t>(c.n_cigar) - c.l_qname -
                (c.l_qseq + 1) / 2 - c.l_qseq;
-    return 4 + blockSize;
+    return 4 + block_size;
 }
 
 #endif
 
 } // namespace
 
-unsigned long library_read_errors() { return readErrors; }
+unsigned long library_read_errors() {
+    return read_errors;
+}
 
 unsigned long end_of_file_reads(const BGZF* stream) {
 #if HELIXO_CHECKED_READER
@@ -201,7 +208,7 @@ int __wrap_bgzf_close(BGZF* fp);
 int __wrap_bam_read1(BGZF* fp, bam1_t* b) {
     const int result = alignport::read_record(fp, b);
     if (result < -1)
-        ++alignport::readErrors;
+        ++alignport::read_errors;
     else if (result == -1)
         ++alignport::stream_state(fp).endOfFileReads;
     return result;

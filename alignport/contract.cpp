@@ -10,16 +10,16 @@ namespace alignport {
 namespace {
 
 constexpr ServiceContract self_opening(ServiceId id, const char* name, SelfFn fn, int inputs,
-                                       int maxOutputs, Rows<TextLimit> texts, Rows<Error> errors) {
-    return {id, name, Opens::Nothing, fn, nullptr, nullptr, inputs, maxOutputs, texts, errors};
+                                       int max_outputs, Rows<TextLimit> texts, Rows<Error> errors) {
+    return {id, name, Opens::Nothing, fn, nullptr, nullptr, inputs, max_outputs, texts, errors};
 }
 constexpr ServiceContract on_file(ServiceId id, const char* name, FileFn fn, int inputs,
-                                  int maxOutputs, Rows<TextLimit> texts, Rows<Error> errors) {
-    return {id, name, Opens::Bam, nullptr, fn, nullptr, inputs, maxOutputs, texts, errors};
+                                  int max_outputs, Rows<TextLimit> texts, Rows<Error> errors) {
+    return {id, name, Opens::Bam, nullptr, fn, nullptr, inputs, max_outputs, texts, errors};
 }
 constexpr ServiceContract indexed(ServiceId id, const char* name, IndexedFn fn, int inputs,
-                                  int maxOutputs, Rows<TextLimit> texts, Rows<Error> errors) {
-    return {id, name, Opens::BamAndIndex, nullptr, nullptr, fn, inputs, maxOutputs, texts, errors};
+                                  int max_outputs, Rows<TextLimit> texts, Rows<Error> errors) {
+    return {id, name, Opens::BamAndIndex, nullptr, nullptr, fn, inputs, max_outputs, texts, errors};
 }
 
 constexpr Rows<TextLimit> kNoTexts{};
@@ -36,10 +36,10 @@ constexpr ServiceContract kServices[] = {
             rows_of(kGetStartsInRefErrors)),
     indexed(S::GetFeatureInRefByIndex, "getfeatureinrefbyindex", getfeatureinrefbyindexF, 4, 1,
             rows_of(kGetFeatureInRefByIndexTexts), rows_of(kGetFeatureInRefByIndexErrors)),
-    indexed(S::GetFeaturesInRefByIndex, "getfeaturesinrefbyindex", getfeaturesinrefbyindexF, 4,
-            -1, rows_of(kGetFeaturesInRefByIndexTexts), rows_of(kGetFeaturesInRefByIndexErrors)),
-    self_opening(S::IndexBamFile, "indexbamfile", indexbamfileF, 2, 0,
-                 rows_of(kIndexBamFileTexts), rows_of(kIndexBamFileErrors)),
+    indexed(S::GetFeaturesInRefByIndex, "getfeaturesinrefbyindex", getfeaturesinrefbyindexF, 4, -1,
+            rows_of(kGetFeaturesInRefByIndexTexts), rows_of(kGetFeaturesInRefByIndexErrors)),
+    self_opening(S::IndexBamFile, "indexbamfile", indexbamfileF, 2, 0, rows_of(kIndexBamFileTexts),
+                 rows_of(kIndexBamFileErrors)),
     self_opening(S::Sam2Bam, "sam2bam", sam2bamF, 2, 0, rows_of(kSam2BamTexts),
                  rows_of(kSam2BamErrors)),
     self_opening(S::Bam2Bam, "bam2bam", bam2bamF, 5, 0, rows_of(kBam2BamTexts),
@@ -60,8 +60,8 @@ constexpr ServiceContract kServices[] = {
             rows_of(kDumpInfoByRegionTexts), rows_of(kDumpInfoByRegionErrors)),
     indexed(S::DumpInfoByIndex, "dumpinfobyindex", dumpinfobyindexF, 2, 0, kNoTexts,
             rows_of(kDumpInfoByIndexErrors)),
-    indexed(S::DumpInfoInRefByIndex, "dumpinfoinrefbyindex", dumpinfoinrefbyindexF, 3, 0,
-            kNoTexts, rows_of(kDumpInfoInRefByIndexErrors)),
+    indexed(S::DumpInfoInRefByIndex, "dumpinfoinrefbyindex", dumpinfoinrefbyindexF, 3, 0, kNoTexts,
+            rows_of(kDumpInfoInRefByIndexErrors)),
     on_file(S::DumpStartsInfo, "dumpstartsinfo", dumpstartsinfoF, 0, 0, kNoTexts,
             rows_of(kDumpStartsInfoErrors)),
 };

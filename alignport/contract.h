@@ -149,8 +149,10 @@ inline constexpr ErrorRow kErrorRows[] = {
     // "Iterrupted": kept as the system spells it.
     {Error::Interrupted, "IterruptedByUser", Form::Plugin, "Operation terminated by user."},
 
-    {Error::InvalidFeatureType, "InvalidFeatureType", Form::ServiceNoBlank, "Invalid feature type."},
-    {Error::UnknownFeatureType, "UnknownFeatureType", Form::ServiceNoBlank, "Unknown feature type."},
+    {Error::InvalidFeatureType, "InvalidFeatureType", Form::ServiceNoBlank,
+     "Invalid feature type."},
+    {Error::UnknownFeatureType, "UnknownFeatureType", Form::ServiceNoBlank,
+     "Unknown feature type."},
     {Error::FeaturesNotCellString, "InvalidFeatureType", Form::ServiceNoBlank,
      "Features must be given in a cell string."},
     {Error::DuplicatedFeatureType, "DuplicatedFeatureType", Form::ServiceNoBlank,
@@ -178,7 +180,8 @@ inline constexpr ErrorRow kErrorRows[] = {
     // The selection is bam2bam's fifth input; the system calls it the third.
     {Error::SelectionNotVector, "InvalidSize", Form::Plugin,
      "Third input argument must be a real vector."},
-    {Error::SelectionNotUint32, "InvalidType", Form::Plugin, "Third input argument must be uint32."},
+    {Error::SelectionNotUint32, "InvalidType", Form::Plugin,
+     "Third input argument must be uint32."},
     {Error::InvalidSamName, "InvalidFileName", Form::Plugin, kTextInvalidSamName},
     {Error::CannotOpenSam, "CannotOpenInFile", Form::Plugin, kTextCannotOpenSam},
     {Error::BamHeaderMissing, "CorruptedHeaderSAMFile", Form::Plugin,
@@ -221,7 +224,8 @@ constexpr const ErrorRow& error_row(Error error) {
     return kErrorRows[static_cast<std::size_t>(error)];
 }
 
-static_assert(hxb::rows_in_enum_order(kErrorRows), "kErrorRows must list the errors in their declared order");
+static_assert(hxb::rows_in_enum_order(kErrorRows),
+              "kErrorRows must list the errors in their declared order");
 
 // Raises the error's row: identifier and message in the row's form, SERVICE being the name of
 // the service called. text stands in for the row's text where the row's message is formatted
@@ -236,10 +240,10 @@ static_assert(hxb::rows_in_enum_order(kErrorRows), "kErrorRows must list the err
 // dispatcher's: the first three on every call, the next two for services it opens the BAM file
 // for, the last three for those it also loads the index for.
 
-inline constexpr Error kDispatcherErrors[] = {
-    Error::InputCount,     Error::InvalidServiceType, Error::UnknownServiceType,
-    Error::InvalidBamName, Error::CannotOpenBam,      Error::InputCount,
-    Error::InvalidBaiName, Error::IndexMissing};
+inline constexpr Error kDispatcherErrors[] = {Error::InputCount,         Error::InvalidServiceType,
+                                              Error::UnknownServiceType, Error::InvalidBamName,
+                                              Error::CannotOpenBam,      Error::InputCount,
+                                              Error::InvalidBaiName,     Error::IndexMissing};
 
 // validatereferencestring(name): the reference number the library's region parser stores for
 // the text, -1 when it names none.
@@ -257,10 +261,9 @@ inline constexpr Error kGetReferenceStringErrors[] = {
 
 // getstartsinref(r): starts, ends and flags of reference r's alignments; the whole reference is
 // walked, polling for the user's stop when outputs are asked for.
-inline constexpr Error kGetStartsInRefErrors[] = {Error::ServiceInputCount,
-                                                  Error::ServiceOutputCount,
-                                                  Error::InvalidReference, Error::CorruptedBam,
-                                                  Error::Interrupted};
+inline constexpr Error kGetStartsInRefErrors[] = {
+    Error::ServiceInputCount, Error::ServiceOutputCount, Error::InvalidReference,
+    Error::CorruptedBam, Error::Interrupted};
 
 // getfeatureinrefbyindex(feature, r, index, starts): one feature of the alignments the index
 // names; every input is checked even when no output is asked for.
@@ -274,19 +277,21 @@ inline constexpr TextLimit kGetFeatureInRefByIndexTexts[] = {{0, kFeatureNameBuf
 // getfeaturesinrefbyindex(features, r, index, starts): one output per named feature; the
 // number of outputs is checked against the names, not against a fixed maximum.
 inline constexpr Error kGetFeaturesInRefByIndexErrors[] = {
-    Error::ServiceInputCount,     Error::FeaturesNotCellString, Error::InvalidFeatureType,
-    Error::UnknownFeatureType,    Error::DuplicatedFeatureType, Error::OutputsNotFeatures,
-    Error::InvalidReference,      Error::EmptyIndex,            Error::IndexNotUint32,
-    Error::StartsNotInteger,      Error::IndexOutOfRange,       Error::QueryLengthTooLong,
+    Error::ServiceInputCount,     Error::FeaturesNotCellString,
+    Error::InvalidFeatureType,    Error::UnknownFeatureType,
+    Error::DuplicatedFeatureType, Error::OutputsNotFeatures,
+    Error::InvalidReference,      Error::EmptyIndex,
+    Error::IndexNotUint32,        Error::StartsNotInteger,
+    Error::IndexOutOfRange,       Error::QueryLengthTooLong,
     Error::CorruptedBam,          Error::Interrupted};
 inline constexpr TextLimit kGetFeaturesInRefByIndexTexts[] = {{0, kFeatureNameBuffer}};
 
 // indexbamfile(bam, bai): writes the BAI of a coordinate-sorted BAM file; a failed build
 // leaves no new file and an existing one as it was.
 inline constexpr Error kIndexBamFileErrors[] = {
-    Error::ServiceInputCount, Error::ServiceOutputCount,    Error::InvalidBamName,
-    Error::InvalidBaiName,    Error::CannotOpenBam,         Error::CorruptedBam,
-    Error::CannotOpenIndexOutput, Error::CannotBuildIndex,  Error::CannotWriteOutput};
+    Error::ServiceInputCount,     Error::ServiceOutputCount, Error::InvalidBamName,
+    Error::InvalidBaiName,        Error::CannotOpenBam,      Error::CorruptedBam,
+    Error::CannotOpenIndexOutput, Error::CannotBuildIndex,   Error::CannotWriteOutput};
 inline constexpr TextLimit kIndexBamFileTexts[] = {{0, kFileNameBuffer}, {1, kFileNameBuffer}};
 
 // sam2bam(sam, bam): the SAM file as BAM.
@@ -307,16 +312,14 @@ inline constexpr Error kBam2BamErrors[] = {
     Error::CannotOpenSam,      Error::BamHeaderMissing,   Error::BamCorruptedAsSam,
     Error::CannotCreateOutput, Error::Interrupted,        Error::CannotWriteOutput,
     Error::BadSelection};
-inline constexpr TextLimit kBam2BamTexts[] = {{0, kFileNameBuffer},
-                                              {1, kFormatNameBuffer},
-                                              {2, kFileNameBuffer},
-                                              {3, kFormatNameBuffer}};
+inline constexpr TextLimit kBam2BamTexts[] = {
+    {0, kFileNameBuffer}, {1, kFormatNameBuffer}, {2, kFileNameBuffer}, {3, kFormatNameBuffer}};
 
 // bamsort(bam, prefix): the BAM file sorted by coordinate into PREFIX.bam.
-inline constexpr Error kBamSortErrors[] = {
-    Error::ServiceInputCount, Error::ServiceOutputCount, Error::InvalidBamName,
-    Error::CannotOpenBam,     Error::BamCorruptedAsSam,  Error::InvalidPrefix,
-    Error::CannotCreateOutput, Error::CannotWriteOutput};
+inline constexpr Error kBamSortErrors[] = {Error::ServiceInputCount,  Error::ServiceOutputCount,
+                                           Error::InvalidBamName,     Error::CannotOpenBam,
+                                           Error::BamCorruptedAsSam,  Error::InvalidPrefix,
+                                           Error::CannotCreateOutput, Error::CannotWriteOutput};
 inline constexpr TextLimit kBamSortTexts[] = {{0, kFileNameBuffer}, {1, kFileNameBuffer}};
 
 // baminfo(bam): whether the file is sorted by coordinate and the records of each reference.
@@ -339,9 +342,9 @@ inline constexpr TextLimit kGetHeaderTexts[] = {{0, kFileNameBuffer}};
 // writesambyregion(sam, region, optional, contained): SAM lines of a region appended to a text
 // file. These errors name the service in the identifier only.
 inline constexpr Error kWriteSamByRegionErrors[] = {
-    Error::ServiceInputCount,    Error::ServiceOutputCount,  Error::WriterInvalidSamName,
-    Error::WriterCannotOpen,     Error::WriterInvalidRefName, Error::WriterInvalidRegion,
-    Error::WriterCannotWrite,    Error::CorruptedBam,        Error::Interrupted};
+    Error::ServiceInputCount, Error::ServiceOutputCount,   Error::WriterInvalidSamName,
+    Error::WriterCannotOpen,  Error::WriterInvalidRefName, Error::WriterInvalidRegion,
+    Error::WriterCannotWrite, Error::CorruptedBam,         Error::Interrupted};
 inline constexpr TextLimit kWriteSamByRegionTexts[] = {{0, kFileNameBuffer},
                                                        {1, kReferenceTextBuffer}};
 
@@ -353,23 +356,21 @@ inline constexpr Error kWriteSamUnalignedErrors[] = {
 inline constexpr TextLimit kWriteSamUnalignedTexts[] = {{0, kFileNameBuffer}};
 
 // dumpinfobyregion(region): prints the header and the alignments of the region.
-inline constexpr Error kDumpInfoByRegionErrors[] = {Error::ServiceInputCount,
-                                                    Error::ServiceOutputCount,
-                                                    Error::InvalidRefName, Error::InvalidRegion,
-                                                    Error::CorruptedBam};
+inline constexpr Error kDumpInfoByRegionErrors[] = {
+    Error::ServiceInputCount, Error::ServiceOutputCount, Error::InvalidRefName,
+    Error::InvalidRegion, Error::CorruptedBam};
 inline constexpr TextLimit kDumpInfoByRegionTexts[] = {{0, kReferenceTextBuffer}};
 
 // dumpinfobyindex(first, last): prints records first to last (numbered in the file), which
 // must lie in the run of one reference.
 inline constexpr Error kDumpInfoByIndexErrors[] = {
-    Error::ServiceInputCount,     Error::ServiceOutputCount, Error::CorruptedBam,
-    Error::InvalidIndices,        Error::IndicesSpanReferences,
-    Error::IndicesNameNoReference};
+    Error::ServiceInputCount, Error::ServiceOutputCount,    Error::CorruptedBam,
+    Error::InvalidIndices,    Error::IndicesSpanReferences, Error::IndicesNameNoReference};
 
 // dumpinfoinrefbyindex(r, first, last): prints alignments first to last of reference r.
 inline constexpr Error kDumpInfoInRefByIndexErrors[] = {
     Error::ServiceInputCount, Error::ServiceOutputCount, Error::InvalidReference,
-    Error::CorruptedBam,      Error::InvalidIndices};
+    Error::CorruptedBam, Error::InvalidIndices};
 
 // dumpstartsinfo(): prints where each reference's records begin in the file.
 inline constexpr Error kDumpStartsInfoErrors[] = {Error::ServiceInputCount,
@@ -390,7 +391,7 @@ struct ServiceContract {
     FileFn file;       // set when opens is Bam
     IndexedFn indexed; // set when opens is BamAndIndex
     int inputs;        // inputs after the dispatcher's leading ones
-    int maxOutputs;    // -1: the service checks its outputs itself
+    int max_outputs;   // -1: the service checks its outputs itself
     Rows<TextLimit> texts;
     Rows<Error> errors;
 };

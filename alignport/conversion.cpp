@@ -18,13 +18,13 @@ namespace {
 // The service called and the errors that differ between the two services.
 struct Conversion {
     ServiceId service;
-    Error headerMissing;
+    Error header_missing;
     Error corrupted;
-    Error cannotCreate;
+    Error cannot_create;
 };
 
-constexpr Conversion kBam2bam{ServiceId::Bam2Bam, Error::BamHeaderMissing,
-                              Error::BamCorruptedAsSam, Error::CannotCreateOutput};
+constexpr Conversion kBam2bam{ServiceId::Bam2Bam, Error::BamHeaderMissing, Error::BamCorruptedAsSam,
+                              Error::CannotCreateOutput};
 constexpr Conversion kSam2bam{ServiceId::Sam2Bam, Error::SamHeaderMissing, Error::CorruptedSam,
                               Error::CannotCreateBam};
 
@@ -35,7 +35,7 @@ constexpr Conversion kSam2bam{ServiceId::Sam2Bam, Error::SamHeaderMissing, Error
 struct ConversionFiles {
     RecordOutput output;
     SamFilePtr input;
-    bool bamInput = false;
+    bool bam_input = false;
 };
 
 // The corrupted-SAM error naming a line that failed the checks of sam_line_checks.h.
@@ -54,21 +54,21 @@ struct ConversionFiles {
 // test comes first.
 SamFilePtr open_probed_input(const char* name, const char* mode, bam1_t* record,
                              const Conversion& conversion) {
-    const bool samText = std::strcmp(mode, "r") == 0;
+    const bool sam_text = std::strcmp(mode, "r") == 0;
     SamTextScan scan;
-    if (samText) {
+    if (sam_text) {
         scan = scan_sam_text(name);
-        if (scan.opened && !scan.headerSound)
+        if (scan.opened && !scan.header_sound)
             refuse_sam_line(conversion, scan.line, scan.problem);
     }
     SamFilePtr input = guarded_samopen(name, mode);
     if (!input)
         raise_error(Error::CannotOpenSam);
     if (input->header->n_targets <= 0)
-        raise_error(conversion.headerMissing);
-    const int probe = samText && !scan.hasRecords ? -1 : guarded_samread(input.get(), record);
+        raise_error(conversion.header_missing);
+    const int probe = sam_text && !scan.has_records ? -1 : guarded_samread(input.get(), record);
     if (probe < 0) {
-        if (samText && probe == kSamLineRefused)
+        if (sam_text && probe == kSamLineRefused)
             refuse_sam_line(conversion, last_sam_line_failure().line,
                             last_sam_line_failure().problem);
         raise_error(conversion.corrupted);
@@ -89,11 +89,11 @@ bool next_record(ConversionFiles& files, bam1_t* record, const Conversion& conve
     const int result = guarded_samread(files.input.get(), record);
     if (result >= 0)
         return true;
-    if (result == kSamLineRefused && !files.bamInput) {
+    if (result == kSamLineRefused && !files.bam_input) {
         const SamLineFailure& failure = last_sam_line_failure();
         refuse_sam_line(conversion, failure.line, failure.problem);
     }
-    if (result < -1 || (files.bamInput && bgzf_check_EOF(files.input->x.bam) == 0))
+    if (result < -1 || (files.bam_input && bgzf_check_EOF(files.input->x.bam) == 0))
         raise_error(conversion.corrupted);
     return false;
 }
@@ -121,34 +121,34 @@ void copy_selected(ConversionFiles& files, bam1_t* record, const std::uint32_t* 
                    std::size_t count, const Conversion& conversion) {
     if (!next_record(files, record, conversion))
         return;
-    std::uint64_t recordNumber = 1;
+    std::uint64_t record_number = 1;
     std::size_t position = 0;
-    std::uint32_t lastConsumed = 0;
+    std::uint32_t last_consumed = 0;
     for (;;) {
         poll_interrupt();
-        if (recordNumber >= selection[position]) {
+        if (record_number >= selection[position]) {
             write_record(files, record);
-            if (lastConsumed >= selection[position])
+            if (last_consumed >= selection[position])
                 raise_error(Error::BadSelection);
-            lastConsumed = selection[position];
+            last_consumed = selection[position];
             ++position;
         }
         if (position == count || !next_record(files, record, conversion))
             return;
-        ++recordNumber;
+        ++record_number;
     }
 }
 
 // Copies the records of the input into the output (all of them when count is 0) and closes
 // both, reporting an output that could not be completed.
-void convert(const char* inName, const char* inMode, const char* outName, OutputFormat format,
+void convert(const char* in_name, const char* in_mode, const char* out_name, OutputFormat format,
              const std::uint32_t* selection, std::size_t count, const Conversion& conversion) {
     RecordPtr record = new_record();
     ConversionFiles files;
-    files.input = open_probed_input(inName, inMode, record.get(), conversion);
-    files.bamInput = std::strcmp(inMode, "rb") == 0;
-    if (!files.output.open(outName, format, files.input->header))
-        raise_error(conversion.cannotCreate);
+    files.input = open_probed_input(in_name, in_mode, record.get(), conversion);
+    files.bam_input = std::strcmp(in_mode, "rb") == 0;
+    if (!files.output.open(out_name, format, files.input->header))
+        raise_error(conversion.cannot_create);
     if (count == 0)
         copy_all(files, record.get(), conversion);
     else
@@ -197,15 +197,15 @@ bool read_output_format(const haArray* array, OutputFormat& format) {
 
 void bam2bamF(int outCount, haArray* /*outSlots*/[], int inCount, const haArray* inArgs[]) {
     check_counts(ServiceId::Bam2Bam, inCount, outCount);
-    char inName[kFileNameBuffer];
-    char outName[kFileNameBuffer];
-    const char* inMode = nullptr;
+    char in_name[kFileNameBuffer];
+    char out_name[kFileNameBuffer];
+    const char* in_mode = nullptr;
     OutputFormat format = OutputFormat::Sam;
-    if (!hxb::read_text(inArgs[0], inName, sizeof inName))
+    if (!hxb::read_text(inArgs[0], in_name, sizeof in_name))
         raise_error(Error::InvalidInputName);
-    if (!read_input_format(inArgs[1], inMode))
+    if (!read_input_format(inArgs[1], in_mode))
         raise_error(Error::InvalidInputFormat);
-    if (!hxb::read_text(inArgs[2], outName, sizeof outName))
+    if (!hxb::read_text(inArgs[2], out_name, sizeof out_name))
         raise_error(Error::InvalidOutputName);
     if (!read_output_format(inArgs[3], format))
         raise_error(Error::InvalidOutputFormat);
@@ -215,19 +215,20 @@ void bam2bamF(int outCount, haArray* /*outSlots*/[], int inCount, const haArray*
         raise_error(Error::SelectionNotVector);
     if (haGetClassID(selection) != haUINT32_CLASS || haIsComplex(selection))
         raise_error(Error::SelectionNotUint32);
-    convert(inName, inMode, outName, format, static_cast<const std::uint32_t*>(haGetData(selection)),
+    convert(in_name, in_mode, out_name, format,
+            static_cast<const std::uint32_t*>(haGetData(selection)),
             haGetNumberOfElements(selection), kBam2bam);
 }
 
 void sam2bamF(int outCount, haArray* /*outSlots*/[], int inCount, const haArray* inArgs[]) {
     check_counts(ServiceId::Sam2Bam, inCount, outCount);
-    char samName[kFileNameBuffer];
-    char bamName[kFileNameBuffer];
-    if (!hxb::read_text(inArgs[0], samName, sizeof samName))
+    char sam_name[kFileNameBuffer];
+    char bam_name[kFileNameBuffer];
+    if (!hxb::read_text(inArgs[0], sam_name, sizeof sam_name))
         raise_error(Error::InvalidSamName);
-    if (!hxb::read_text(inArgs[1], bamName, sizeof bamName))
+    if (!hxb::read_text(inArgs[1], bam_name, sizeof bam_name))
         raise_error(Error::InvalidBamName);
-    convert(samName, "r", bamName, OutputFormat::Bam, nullptr, 0, kSam2bam);
+    convert(sam_name, "r", bam_name, OutputFormat::Bam, nullptr, 0, kSam2bam);
 }
 
 } // namespace alignport

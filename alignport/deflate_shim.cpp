@@ -42,8 +42,8 @@ struct Tracked {
     Kind kind = Kind::Inflate;
     Phase phase = Phase::Fresh;
     int level = 0;
-    uLong totalIn = 0; // the stream's totals right after a Finished block
-    uLong totalOut = 0;
+    uLong total_in = 0; // the stream's totals right after a Finished block
+    uLong total_out = 0;
 };
 
 // Streams that may take the libdeflate route, from their init to their end. Only a few are live
@@ -64,18 +64,18 @@ struct Registry {
     }
 };
 
-Registry gRegistry;
-std::atomic<bool> gEnabled{true};
-std::atomic<unsigned long long> gFastInflates{0};
-std::atomic<unsigned long long> gZlibInflates{0};
-std::atomic<unsigned long long> gFastDeflates{0};
-std::atomic<unsigned long long> gZlibDeflates{0};
+Registry g_registry;
+std::atomic<bool> g_enabled{true};
+std::atomic<unsigned long long> g_fast_inflates{0};
+std::atomic<unsigned long long> g_zlib_inflates{0};
+std::atomic<unsigned long long> g_fast_deflates{0};
+std::atomic<unsigned long long> g_zlib_deflates{0};
 
 void track(const z_stream* stream, Kind kind, int level) {
-    std::lock_guard<std::mutex> guard(gRegistry.lock);
-    Tracked* t = gRegistry.find(stream);
+    std::lock_guard<std::mutex> guard(g_registry.lock);
+    Tracked* t = g_registry.find(stream);
     if (t == nullptr)
-        t = gRegistry.find(nullptr);
+        t = g_registry.find(nullptr);
     if (t != nullptr)
         *t = Tracked{stream, kind, Phase::Fresh, level, 0, 0};
 }
@@ -83,8 +83,8 @@ void track(const z_stream* stream, Kind kind, int level) {
 void forget(const z_stream* stream) {
     if (stream == nullptr)
         return;
-    std::lock_guard<std::mutex> guard(gRegistry.lock);
-    if (Tracked* t = gRegistry.find(stream))
+    std::lock_guard<std::mutex> guard(g_registry.lock);
+    if (Tracked* t = g_registry.find(stream))
         *t = Tracked{};
 }
 
@@ -97,8 +97,8 @@ enum class Route { Zlib, OneShot, AfterEnd };
 Route route(z_streamp strm, Kind kind, int flush, int* level) {
     if (strm == nullptr)
         return Route::Zlib;
-    std::lock_guard<std::mutex> guard(gRegistry.lock);
-    Tracked* t = gRegistry.find(strm);
+    std::lock_guard<std::mutex> guard(g_registry.lock);
+    Tracked* t = g_registry.find(strm);
     if (t == nullptr || t->kind != kind)
         return Route::Zlib;
     switch (t->phase) {
@@ -111,7 +111,7 @@ Route route(z_streamp strm, Kind kind, int flush, int* level) {
         t->phase = Phase::Zlib;
         return Route::Zlib;
     case Phase::Finished:
-        if (strm->total_in == t->totalIn && strm->total_out == t->totalOut)
+        if (strm->total_in == t->total_in && strm->total_out == t->total_out)
             return Route::AfterEnd;
         // Reset through an entry we do not wrap: zlib's untouched state fits it again.
         t->phase = Phase::Zlib;
@@ -124,13 +124,13 @@ Route route(z_streamp strm, Kind kind, int flush, int* level) {
 
 // Records the outcome of a OneShot attempt.
 void settle(const z_stream* strm, bool finished) {
-    std::lock_guard<std::mutex> guard(gRegistry.lock);
-    Tracked* t = gRegistry.find(strm);
+    std::lock_guard<std::mutex> guard(g_registry.lock);
+    Tracked* t = g_registry.find(strm);
     if (t == nullptr)
         return;
     t->phase = finished ? Phase::Finished : Phase::Zlib;
-    t->totalIn = strm->total_in;
-    t->totalOut = strm->total_out;
+    t->total_in = strm->total_in;
+    t->total_out = strm->total_out;
 }
 
 // A few idle coders kept for reuse, so a block costs no allocation. Never destroyed: the
@@ -164,22 +164,26 @@ template <class Coder, void (*FreeCoder)(Coder*)> struct Pool {
     }
 };
 
-void free_decompressor(libdeflate_decompressor* d) { libdeflate_free_decompressor(d); }
-void free_compressor(libdeflate_compressor* c) { libdeflate_free_compressor(c); }
+void free_decompressor(libdeflate_decompressor* d) {
+    libdeflate_free_decompressor(d);
+}
+void free_compressor(libdeflate_compressor* c) {
+    libdeflate_free_compressor(c);
+}
 
-Pool<libdeflate_decompressor, free_decompressor> gDecompressors;
-Pool<libdeflate_compressor, free_compressor> gCompressors[kLevels];
+Pool<libdeflate_decompressor, free_decompressor> g_decompressors;
+Pool<libdeflate_compressor, free_compressor> g_compressors[kLevels];
 
 struct Drain {
     Drain() = default;
     Drain(const Drain&) = delete;
     Drain& operator=(const Drain&) = delete;
     ~Drain() {
-        gDecompressors.drain();
-        for (auto& pool : gCompressors)
+        g_decompressors.drain();
+        for (auto& pool : g_compressors)
             pool.drain();
     }
-} gDrain;
+} g_drain;
 
 void advance(z_streamp strm, std::size_t in, std::size_t out) {
     strm->next_in += in;
@@ -192,7 +196,7 @@ void advance(z_streamp strm, std::size_t in, std::size_t out) {
 
 // Decodes the whole block with libdeflate; false (stream untouched) when libdeflate declines it.
 bool inflate_block(z_streamp strm) {
-    libdeflate_decompressor* d = gDecompressors.take();
+    libdeflate_decompressor* d = g_decompressors.take();
     if (d == nullptr)
         d = libdeflate_alloc_decompressor();
     if (d == nullptr)
@@ -201,7 +205,7 @@ bool inflate_block(z_streamp strm) {
     std::size_t out = 0;
     const libdeflate_result result = libdeflate_deflate_decompress_ex(
         d, strm->next_in, strm->avail_in, strm->next_out, strm->avail_out, &in, &out);
-    gDecompressors.give(d);
+    g_decompressors.give(d);
     if (result != LIBDEFLATE_SUCCESS)
         return false;
     advance(strm, in, out);
@@ -210,13 +214,13 @@ bool inflate_block(z_streamp strm) {
 
 // Encodes the whole input as one raw-deflate stream; false (stream untouched) when it does not fit.
 bool deflate_block(z_streamp strm, int level) {
-    const int libLevel = level == Z_DEFAULT_COMPRESSION ? kZlibDefaultLevel : level;
-    if (libLevel < 0 || libLevel >= kLevels)
+    const int lib_level = level == Z_DEFAULT_COMPRESSION ? kZlibDefaultLevel : level;
+    if (lib_level < 0 || lib_level >= kLevels)
         return false;
-    auto& pool = gCompressors[libLevel];
+    auto& pool = g_compressors[lib_level];
     libdeflate_compressor* c = pool.take();
     if (c == nullptr)
-        c = libdeflate_alloc_compressor(libLevel);
+        c = libdeflate_alloc_compressor(lib_level);
     if (c == nullptr)
         return false;
     const std::size_t written = libdeflate_deflate_compress(c, strm->next_in, strm->avail_in,
@@ -237,23 +241,25 @@ int zlib_error(z_streamp strm, int code) {
 
 DeflateShimCounts deflate_shim_counts() {
     DeflateShimCounts counts;
-    counts.fastInflates = gFastInflates.load(std::memory_order_relaxed);
-    counts.zlibInflates = gZlibInflates.load(std::memory_order_relaxed);
-    counts.fastDeflates = gFastDeflates.load(std::memory_order_relaxed);
-    counts.zlibDeflates = gZlibDeflates.load(std::memory_order_relaxed);
+    counts.fast_inflated_blocks = g_fast_inflates.load(std::memory_order_relaxed);
+    counts.zlib_inflate_calls = g_zlib_inflates.load(std::memory_order_relaxed);
+    counts.fast_deflated_blocks = g_fast_deflates.load(std::memory_order_relaxed);
+    counts.zlib_deflate_calls = g_zlib_deflates.load(std::memory_order_relaxed);
     return counts;
 }
 
-void set_deflate_shim_enabled(bool enabled) { gEnabled.store(enabled, std::memory_order_relaxed); }
+void set_deflate_shim_enabled(bool enabled) {
+    g_enabled.store(enabled, std::memory_order_relaxed);
+}
 
 } // namespace alignport
 
 using namespace alignport;
 
 extern "C" int __wrap_inflateInit2_(z_streamp strm, int windowBits, const char* version,
-                                    int streamSize) {
-    const int result = __real_inflateInit2_(strm, windowBits, version, streamSize);
-    if (result == Z_OK && windowBits == kRawWindowBits && gEnabled.load(std::memory_order_relaxed))
+                                    int stream_size) {
+    const int result = __real_inflateInit2_(strm, windowBits, version, stream_size);
+    if (result == Z_OK && windowBits == kRawWindowBits && g_enabled.load(std::memory_order_relaxed))
         track(strm, Kind::Inflate, 0);
     else
         forget(strm);
@@ -266,7 +272,7 @@ extern "C" int __wrap_inflate(z_streamp strm, int flush) {
     case Route::OneShot:
         if (inflate_block(strm)) {
             settle(strm, true);
-            gFastInflates.fetch_add(1, std::memory_order_relaxed);
+            g_fast_inflates.fetch_add(1, std::memory_order_relaxed);
             return Z_STREAM_END;
         }
         settle(strm, false);
@@ -279,7 +285,7 @@ extern "C" int __wrap_inflate(z_streamp strm, int flush) {
     case Route::Zlib:
         break;
     }
-    gZlibInflates.fetch_add(1, std::memory_order_relaxed);
+    g_zlib_inflates.fetch_add(1, std::memory_order_relaxed);
     return __real_inflate(strm, flush);
 }
 
@@ -290,12 +296,12 @@ extern "C" int __wrap_inflateEnd(z_streamp strm) {
 
 extern "C" int __wrap_deflateInit2_(z_streamp strm, int level, int method, int windowBits,
                                     int memLevel, int strategy, const char* version,
-                                    int streamSize) {
-    const int result =
-        __real_deflateInit2_(strm, level, method, windowBits, memLevel, strategy, version, streamSize);
+                                    int stream_size) {
+    const int result = __real_deflateInit2_(strm, level, method, windowBits, memLevel, strategy,
+                                            version, stream_size);
     if (result == Z_OK && method == Z_DEFLATED && windowBits == kRawWindowBits &&
         memLevel == kLibraryMemLevel && strategy == Z_DEFAULT_STRATEGY &&
-        gEnabled.load(std::memory_order_relaxed))
+        g_enabled.load(std::memory_order_relaxed))
         track(strm, Kind::Deflate, level);
     else
         forget(strm);
@@ -308,7 +314,7 @@ extern "C" int __wrap_deflate(z_streamp strm, int flush) {
     case Route::OneShot:
         if (deflate_block(strm, level)) {
             settle(strm, true);
-            gFastDeflates.fetch_add(1, std::memory_order_relaxed);
+            g_fast_deflates.fetch_add(1, std::memory_order_relaxed);
             return Z_STREAM_END;
         }
         settle(strm, false);
@@ -324,7 +330,7 @@ extern "C" int __wrap_deflate(z_streamp strm, int flush) {
     case Route::Zlib:
         break;
     }
-    gZlibDeflates.fetch_add(1, std::memory_order_relaxed);
+    g_zlib_deflates.fetch_add(1, std::memory_order_relaxed);
     return __real_deflate(strm, flush);
 }
 
@@ -337,7 +343,7 @@ extern "C" int __wrap_deflateEnd(z_streamp strm) {
 extern "C" uLong __wrap_crc32(uLong crc, const Bytef* buf, uInt len) {
     if (buf == nullptr)
         return 0;
-    if (!gEnabled.load(std::memory_order_relaxed))
+    if (!g_enabled.load(std::memory_order_relaxed))
         return __real_crc32(crc, buf, len);
     return libdeflate_crc32(static_cast<std::uint32_t>(crc), buf, len);
 }

@@ -31,7 +31,7 @@ int collectstart(const bam1_t* record, void* positions) {
 
 int printinwindow(const bam1_t* record, void* window) {
     auto* w = static_cast<DumpWindow*>(window);
-    if (record->core.pos < w->firstPosition)
+    if (record->core.pos < w->first_position)
         return 0;
     if (w->skip > 0) {
         --w->skip;

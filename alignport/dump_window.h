@@ -26,9 +26,9 @@ int collectstart(const bam1_t* record, void* positions);
 
 // The windowed printing of dumpinfobyindex and dumpinfoinrefbyindex.
 struct DumpWindow {
-    std::int32_t firstPosition; // alignments beginning before it are passed over
-    std::int32_t skip;          // alignments at or after it still to pass over
-    std::int32_t print;         // lines still to print
+    std::int32_t first_position; // alignments beginning before it are passed over
+    std::int32_t skip;           // alignments at or after it still to pass over
+    std::int32_t print;          // lines still to print
     DumpPrinter printer;
 };
 

@@ -20,10 +20,10 @@ struct RecordRun {
 
 // The 0-based range [first, last] of a 1-based first and last number; false when it is empty,
 // begins below 1 or ends at or beyond count.
-bool to_range(const haArray* firstArg, const haArray* lastArg, std::uint64_t count,
+bool to_range(const haArray* first_arg, const haArray* last_arg, std::uint64_t count,
               std::int64_t* first, std::int64_t* last) {
-    *first = static_cast<std::int64_t>(hxb::read_int32(firstArg)) - 1;
-    *last = static_cast<std::int64_t>(hxb::read_int32(lastArg)) - 1;
+    *first = static_cast<std::int64_t>(hxb::read_int32(first_arg)) - 1;
+    *last = static_cast<std::int64_t>(hxb::read_int32(last_arg)) - 1;
     return *first <= *last && *first >= 0 && static_cast<std::uint64_t>(*last) < count;
 }
 
@@ -45,23 +45,25 @@ std::int32_t same_position_before(const std::vector<std::uint32_t>& positions, s
 void print_window(samfile_t* file, const bam_index_t* index, std::int32_t tid,
                   const std::vector<std::uint32_t>& positions, std::int64_t first,
                   std::int64_t last, std::int32_t skip) {
-    const auto firstPosition = static_cast<std::int32_t>(positions[static_cast<std::size_t>(first)]);
-    const auto lastPosition = static_cast<std::int32_t>(positions[static_cast<std::size_t>(last)]);
-    DumpWindow window{firstPosition, skip, static_cast<std::int32_t>(last - first + 1),
+    const auto first_position =
+        static_cast<std::int32_t>(positions[static_cast<std::size_t>(first)]);
+    const auto last_position = static_cast<std::int32_t>(positions[static_cast<std::size_t>(last)]);
+    DumpWindow window{first_position, skip, static_cast<std::int32_t>(last - first + 1),
                       DumpPrinter{file, SamLine{}, false}};
-    const int begin = firstPosition > 0 ? firstPosition - 1 : 0;
+    const int begin = first_position > 0 ? first_position - 1 : 0;
     const int result =
-        plain_bam_fetch(file->x.bam, index, tid, begin, lastPosition + 1, &window, printinwindow);
+        plain_bam_fetch(file->x.bam, index, tid, begin, last_position + 1, &window, printinwindow);
     if (result == kWalkCorrupt || window.printer.damaged)
         raise_error(Error::CorruptedBam);
 }
 
-void print_range_heading(ServiceId service, const char* referenceName, std::int64_t first,
+void print_range_heading(ServiceId service, const char* reference_name, std::int64_t first,
                          std::int64_t last, const std::vector<std::uint32_t>& positions) {
-    hxPrintf(" alignport:%s %s\n", contract_of(service).name, referenceName);
-    hxPrintf(" [%d,%d] -> [%d,%d] \n", static_cast<int>(first), static_cast<int>(last),
-             static_cast<int>(static_cast<std::int32_t>(positions[static_cast<std::size_t>(first)])),
-             static_cast<int>(static_cast<std::int32_t>(positions[static_cast<std::size_t>(last)])));
+    hxPrintf(" alignport:%s %s\n", contract_of(service).name, reference_name);
+    hxPrintf(
+        " [%d,%d] -> [%d,%d] \n", static_cast<int>(first), static_cast<int>(last),
+        static_cast<int>(static_cast<std::int32_t>(positions[static_cast<std::size_t>(first)])),
+        static_cast<int>(static_cast<std::int32_t>(positions[static_cast<std::size_t>(last)])));
 }
 
 } // namespace
@@ -80,7 +82,8 @@ void dumpinfobyregionF(int outCount, haArray* /*outSlots*/[], int inCount, const
     hxPrintf("%s", file->header->text != nullptr ? file->header->text : "");
     hxPrintf(" dumpinfobyregion: [ref,beg,end] ->%d\t%d\t%d\n", tid, begin, end);
     DumpPrinter printer{file, SamLine{}, false};
-    const int result = plain_bam_fetch(file->x.bam, index, tid, begin, end, &printer, printalignment);
+    const int result =
+        plain_bam_fetch(file->x.bam, index, tid, begin, end, &printer, printalignment);
     if (result == kWalkCorrupt || printer.damaged)
         raise_error(Error::CorruptedBam);
 }
@@ -89,7 +92,7 @@ void dumpinfobyindexF(int outCount, haArray* /*outSlots*/[], int inCount, const 
                       samfile_t* file, bam_index_t* index) {
     constexpr ServiceId service = ServiceId::DumpInfoByIndex;
     check_counts(service, inCount, outCount);
-    const std::int32_t nTargets = file->header->n_targets;
+    const std::int32_t n_targets = file->header->n_targets;
 
     std::vector<std::uint32_t> positions;
     std::vector<RecordRun> runs;
@@ -97,7 +100,7 @@ void dumpinfobyindexF(int outCount, haArray* /*outSlots*/[], int inCount, const 
     int got;
     while ((got = samread(file, record.get())) >= 0) {
         const std::int32_t tid = record->core.tid;
-        if (tid < -1 || tid >= nTargets)
+        if (tid < -1 || tid >= n_targets)
             raise_error(Error::CorruptedBam);
         if (runs.empty() || runs.back().tid != tid)
             runs.push_back({positions.size(), tid});

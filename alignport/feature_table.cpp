@@ -13,10 +13,12 @@ struct FeatureRow {
 };
 
 const FeatureRow kFeatures[kFeatureCount] = {
-    {"Flag", haUINT16_CLASS},     {"Position", haUINT32_CLASS},  {"MappingQuality", haUINT8_CLASS},
-    {"MatePosition", haUINT32_CLASS}, {"MateIndex", haUINT32_CLASS}, {"QueryLength", haUINT16_CLASS},
-    {"EndPosition", haUINT32_CLASS}, {"Signature", haCELL_CLASS}, {"Sequence", haCELL_CLASS},
-    {"Header", haCELL_CLASS},     {"Quality", haCELL_CLASS},
+    {"Flag", haUINT16_CLASS},          {"Position", haUINT32_CLASS},
+    {"MappingQuality", haUINT8_CLASS}, {"MatePosition", haUINT32_CLASS},
+    {"MateIndex", haUINT32_CLASS},     {"QueryLength", haUINT16_CLASS},
+    {"EndPosition", haUINT32_CLASS},   {"Signature", haCELL_CLASS},
+    {"Sequence", haCELL_CLASS},        {"Header", haCELL_CLASS},
+    {"Quality", haCELL_CLASS},
 };
 
 // The letter of a CIGAR operation code; '?' for the codes no operation has.

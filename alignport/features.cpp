@@ -17,22 +17,22 @@ constexpr std::uint8_t kNotRequested = 255;
 
 // The state a feature service hands to its fetch callback.
 struct FeatureCursor {
-    std::int32_t skip = 0;            // alignments at the first start still to pass over
-    std::uint32_t current = 0;        // alignment number of the next alignment to be counted
-    std::uint32_t filled = 0;         // output rows filled so far
-    std::uint32_t last = 0;           // highest wanted number
+    std::int32_t skip = 0;               // alignments at the first start still to pass over
+    std::uint32_t current = 0;           // alignment number of the next alignment to be counted
+    std::uint32_t filled = 0;            // output rows filled so far
+    std::uint32_t last = 0;              // highest wanted number
     const std::uint32_t* next = nullptr; // the next wanted number
-    std::uint32_t rows = 0;           // wanted alignments: no row beyond it is ever written
-    std::int32_t firstStart = 0;      // alignments starting before it only reach into the window
+    std::uint32_t rows = 0;              // wanted alignments: no row beyond it is ever written
+    std::int32_t first_start = 0;        // alignments starting before it only reach into the window
     // Single service: the feature code and its output. Multi service: every requested code has
     // its output; position[code] is the output's place among the names, kNotRequested otherwise.
     int feature = 0;
     FeatureOutput output[kFeatureCount];
     std::uint8_t position[kFeatureCount];
-    std::string cigarText; // reused for every Signature
+    std::string cigar_text; // reused for every Signature
     // The first wanted alignment whose QueryLength does not fit its uint16 column (0: none).
-    std::uint32_t tooLong = 0;
-    std::int32_t tooLongValue = 0;
+    std::uint32_t too_long = 0;
+    std::int32_t too_long_value = 0;
 };
 
 // False (and the alignment noted) when the record's value of the feature does not fit its
@@ -40,8 +40,8 @@ struct FeatureCursor {
 bool fits_column(FeatureCursor& c, int code, const bam1_t* b) {
     if (code != kQueryLength || b->core.l_qseq <= 0xFFFF)
         return true;
-    c.tooLong = c.current;
-    c.tooLongValue = b->core.l_qseq;
+    c.too_long = c.current;
+    c.too_long_value = b->core.l_qseq;
     return false;
 }
 
@@ -52,7 +52,7 @@ FeatureCursor make_cursor(const IndexWindow& w) {
     c.last = w.last;
     c.next = w.wanted;
     c.rows = w.count;
-    c.firstStart = w.firstStart;
+    c.first_start = w.first_start;
     for (std::uint8_t& p : c.position)
         p = kNotRequested;
     return c;
@@ -61,7 +61,7 @@ FeatureCursor make_cursor(const IndexWindow& w) {
 // The selection both callbacks make after the poll: true when this alignment is the next wanted
 // one.
 bool is_next_wanted(FeatureCursor& c, const bam1_t* b) {
-    if (b->core.pos < c.firstStart)
+    if (b->core.pos < c.first_start)
         return false; // overlaps the window but starts before it
     if (c.skip > 0) {
         --c.skip; // an alignment at the first start that precedes the first wanted one
@@ -90,7 +90,7 @@ int fetchfeature(const bam1_t* b, void* data) {
         return 0;
     if (!fits_column(c, c.feature, b))
         return -1;
-    write_feature(c.feature, c.output[c.feature], c.filled, b, QualityBytes::Signed, c.cigarText);
+    write_feature(c.feature, c.output[c.feature], c.filled, b, QualityBytes::Signed, c.cigar_text);
     advance(c);
     return 0;
 }
@@ -105,7 +105,7 @@ int fetchfeatures(const bam1_t* b, void* data) {
         return -1;
     for (int code = 0; code < kFeatureCount; ++code) {
         if (c.position[code] != kNotRequested)
-            write_feature(code, c.output[code], c.filled, b, QualityBytes::Unsigned, c.cigarText);
+            write_feature(code, c.output[code], c.filled, b, QualityBytes::Unsigned, c.cigar_text);
     }
     advance(c);
     return 0;
@@ -121,10 +121,10 @@ std::int32_t read_reference(ServiceId service, const haArray* input, const samfi
 void run_fetch(ServiceId service, samfile_t* file, bam_index_t* index, std::int32_t r,
                const IndexWindow& w, FeatureCursor& cursor, bam_fetch_f callback) {
     const int result = zrbam_fetch(file->x.bam, index, r, w.begin, w.end, &cursor, callback);
-    if (cursor.tooLong != 0)
+    if (cursor.too_long != 0)
         raise_error(service, Error::QueryLengthTooLong,
-                    ("QueryLength of alignment " + std::to_string(cursor.tooLong) + " is " +
-                     std::to_string(cursor.tooLongValue) + ", more than 65535.")
+                    ("QueryLength of alignment " + std::to_string(cursor.too_long) + " is " +
+                     std::to_string(cursor.too_long_value) + ", more than 65535.")
                         .c_str());
     if (result < 0)
         raise_walk_failure(result);
@@ -160,19 +160,19 @@ void getfeaturesinrefbyindexF(int outCount, haArray* outSlots[], int inCount,
     // The outputs are checked against the feature names below.
     check_counts(kService, inCount, outCount);
     const haArray* names = inArgs[0];
-    const haSize nNames = haIsCell(names) ? haGetNumberOfElements(names) : 0;
-    bool cellString = haIsCell(names);
-    for (haSize i = 0; cellString && i < nNames; ++i) {
+    const haSize n_names = haIsCell(names) ? haGetNumberOfElements(names) : 0;
+    bool cell_string = haIsCell(names);
+    for (haSize i = 0; cell_string && i < n_names; ++i) {
         const haArray* element = haGetCell(names, i);
-        cellString = element != nullptr && haIsChar(element);
+        cell_string = element != nullptr && haIsChar(element);
     }
-    if (!cellString)
+    if (!cell_string)
         raise_error(kService, Error::FeaturesNotCellString);
 
     std::uint8_t position[kFeatureCount];
     for (std::uint8_t& p : position)
         p = kNotRequested;
-    for (haSize i = 0; i < nNames; ++i) {
+    for (haSize i = 0; i < n_names; ++i) {
         char name[kFeatureNameBuffer];
         if (!hxb::read_text(haGetCell(names, i), name, sizeof name))
             raise_error(kService, Error::InvalidFeatureType);
@@ -184,7 +184,7 @@ void getfeaturesinrefbyindexF(int outCount, haArray* outSlots[], int inCount,
         // Eleven distinct names at most get this far, so i fits the byte.
         position[code] = static_cast<std::uint8_t>(i);
     }
-    if (static_cast<haSize>(outCount < 0 ? 0 : outCount) != nNames)
+    if (static_cast<haSize>(outCount < 0 ? 0 : outCount) != n_names)
         raise_error(kService, Error::OutputsNotFeatures);
     const std::int32_t r = read_reference(kService, inArgs[1], file);
     const IndexWindow w = read_index_window(kService, inArgs[2], inArgs[3]);

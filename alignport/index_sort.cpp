@@ -18,8 +18,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -36,8 +36,9 @@ namespace {
 constexpr std::size_t kSortMemory = 500000000;
 
 // The empty BGZF block every complete BAM file ends with.
-constexpr unsigned char kEndOfFileBlock[28] = {0x1f, 0x8b, 8, 4, 0, 0, 0, 0, 0, 0xff, 6, 0, 0x42, 0x43,
-                                               2, 0, 0x1b, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+constexpr unsigned char kEndOfFileBlock[28] = {0x1f, 0x8b, 8,    4,    0, 0, 0,    0, 0, 0xff,
+                                               6,    0,    0x42, 0x43, 2, 0, 0x1b, 0, 3, 0,
+                                               0,    0,    0,    0,    0, 0, 0,    0};
 
 // True when the named file ends with the BGZF end-of-file block. A BAM file cut short anywhere
 // lacks it; the library would read such a file up to the cut and carry on as if it had ended.
@@ -78,23 +79,23 @@ class IndexOrder {
 public:
     // False when the builder would refuse the file at this record.
     bool accept(std::int32_t tid, std::int32_t pos) {
-        if (inTail_)
+        if (in_tail_)
             return tid < 0;
-        if (lastTid_ < tid || (lastTid_ >= 0 && tid < 0))
-            lastTid_ = tid;
-        else if (static_cast<std::uint32_t>(lastTid_) > static_cast<std::uint32_t>(tid))
+        if (last_tid_ < tid || (last_tid_ >= 0 && tid < 0))
+            last_tid_ = tid;
+        else if (static_cast<std::uint32_t>(last_tid_) > static_cast<std::uint32_t>(tid))
             return false;
-        else if (tid >= 0 && lastPos_ > pos)
+        else if (tid >= 0 && last_pos_ > pos)
             return false;
-        inTail_ = tid < 0;
-        lastPos_ = pos;
+        in_tail_ = tid < 0;
+        last_pos_ = pos;
         return true;
     }
 
 private:
-    std::int32_t lastTid_ = -1;
-    std::int32_t lastPos_ = -1;
-    bool inTail_ = false;
+    std::int32_t last_tid_ = -1;
+    std::int32_t last_pos_ = -1;
+    bool in_tail_ = false;
 };
 
 enum class ScanResult { InOrder, OutOfOrder, Corrupted };
@@ -102,7 +103,7 @@ enum class ScanResult { InOrder, OutOfOrder, Corrupted };
 // Reads every record of the BAM file (already probed) and applies IndexOrder. A read error, or a
 // record whose reference the header does not have (the builder would index past its tables),
 // is a damaged file.
-ScanResult scan_index_order(const char* name, int nTargets) {
+ScanResult scan_index_order(const char* name, int n_targets) {
     SamFilePtr file = open_bam(name);
     if (!file)
         return ScanResult::Corrupted;
@@ -111,7 +112,7 @@ ScanResult scan_index_order(const char* name, int nTargets) {
     int result;
     while ((result = guarded_samread(file.get(), record.get())) >= 0) {
         const bam1_core_t& core = record->core;
-        if (core.tid >= nTargets)
+        if (core.tid >= n_targets)
             return ScanResult::Corrupted;
         if (!order.accept(core.tid, core.pos))
             return ScanResult::OutOfOrder;
@@ -198,14 +199,14 @@ bool can_create(const std::string& name) {
 void indexbamfileF(int outCount, haArray* /*outSlots*/[], int inCount, const haArray* inArgs[]) {
     constexpr ServiceId service = ServiceId::IndexBamFile;
     check_counts(service, inCount, outCount);
-    char bamName[kFileNameBuffer];
-    char baiName[kFileNameBuffer];
-    if (!hxb::read_text(inArgs[0], bamName, sizeof bamName))
+    char bam_name[kFileNameBuffer];
+    char bai_name[kFileNameBuffer];
+    if (!hxb::read_text(inArgs[0], bam_name, sizeof bam_name))
         raise_error(Error::InvalidBamName);
-    if (!hxb::read_text(inArgs[1], baiName, sizeof baiName))
+    if (!hxb::read_text(inArgs[1], bai_name, sizeof bai_name))
         raise_error(Error::InvalidBaiName);
     BamFacts facts;
-    switch (probe_bam(bamName, facts)) {
+    switch (probe_bam(bam_name, facts)) {
     case ProbeResult::CannotOpen:
         raise_error(Error::CannotOpenBam);
     case ProbeResult::Corrupted:
@@ -215,11 +216,11 @@ void indexbamfileF(int outCount, haArray* /*outSlots*/[], int inCount, const haA
     }
     // The index is written beside its final name and moved there only when complete, so a
     // failed build leaves no new file and an existing index as it was.
-    SiblingTempFile part{std::string(baiName)};
+    SiblingTempFile part{std::string(bai_name)};
     if (!part.created())
         raise_error(Error::CannotOpenIndexOutput);
     // Every raise from here on removes the part file as it unwinds (SiblingTempFile).
-    switch (scan_index_order(bamName, facts.nTargets)) {
+    switch (scan_index_order(bam_name, facts.n_targets)) {
     case ScanResult::Corrupted:
         raise_error(Error::CorruptedBam);
     case ScanResult::OutOfOrder:
@@ -227,27 +228,27 @@ void indexbamfileF(int outCount, haArray* /*outSlots*/[], int inCount, const haA
     case ScanResult::InOrder:
         break;
     }
-    IndexBuild job{bamName, part.path().c_str()};
+    IndexBuild job{bam_name, part.path().c_str()};
     int result = -1;
-    const unsigned long readErrors = library_read_errors();
-    if (!call_guarded(build_index, &job, result) || library_read_errors() != readErrors)
+    const unsigned long read_errors = library_read_errors();
+    if (!call_guarded(build_index, &job, result) || library_read_errors() != read_errors)
         raise_error(Error::CorruptedBam);
     // The order was checked above; a failure left here is the library's own (it could not create
     // the index file, say).
     if (result < 0)
         raise_error(service, Error::CannotBuildIndex);
     // The library does not check its writes: read the index back before it replaces anything.
-    if (!load_index(part.path().c_str(), facts) || !part.commit(baiName))
+    if (!load_index(part.path().c_str(), facts) || !part.commit(bai_name))
         raise_error(Error::CannotWriteOutput);
 }
 
 void bamsortF(int outCount, haArray* /*outSlots*/[], int inCount, const haArray* inArgs[]) {
     check_counts(ServiceId::BamSort, inCount, outCount);
-    char bamName[kFileNameBuffer];
-    if (!hxb::read_text(inArgs[0], bamName, sizeof bamName))
+    char bam_name[kFileNameBuffer];
+    if (!hxb::read_text(inArgs[0], bam_name, sizeof bam_name))
         raise_error(Error::InvalidBamName);
     BamFacts facts;
-    switch (probe_bam(bamName, facts)) {
+    switch (probe_bam(bam_name, facts)) {
     case ProbeResult::CannotOpen:
         raise_error(Error::CannotOpenBam);
     case ProbeResult::Corrupted:
@@ -263,13 +264,13 @@ void bamsortF(int outCount, haArray* /*outSlots*/[], int inCount, const haArray*
     const std::string sorted = std::string(prefix) + ".bam";
     if (!can_create(sorted))
         raise_error(Error::CannotCreateOutput);
-    SortJob job{bamName, prefix};
+    SortJob job{bam_name, prefix};
     int result = -1;
-    const unsigned long readErrors = library_read_errors();
+    const unsigned long read_errors = library_read_errors();
     // A read error in the middle of the input would otherwise give a sorted file that silently
     // lacks every record after it. What the library wrote stays on disk, as after any failure.
     if (!call_guarded(sort_by_coordinate, &job, result) || result < 0 ||
-        library_read_errors() != readErrors)
+        library_read_errors() != read_errors)
         raise_error(Error::BamCorruptedAsSam);
     struct stat st {};
     if (::stat(sorted.c_str(), &st) != 0)

@@ -13,8 +13,8 @@ bool is_real_of(const haArray* a, haClassID cls) {
 }
 
 int clamp_to_int(std::int64_t v) {
-    return static_cast<int>(std::min<std::int64_t>(
-        std::max<std::int64_t>(v, 0), std::numeric_limits<int>::max()));
+    return static_cast<int>(
+        std::min<std::int64_t>(std::max<std::int64_t>(v, 0), std::numeric_limits<int>::max()));
 }
 
 } // namespace
@@ -27,13 +27,13 @@ IndexWindow read_index_window(ServiceId service, const haArray* index, const haA
         raise_error(service, Error::IndexNotUint32);
     if (!is_real_of(starts, haINT32_CLASS) && !is_real_of(starts, haUINT32_CLASS))
         raise_error(service, Error::StartsNotInteger);
-    const haSize nStarts = haGetNumberOfElements(starts);
+    const haSize n_starts = haGetNumberOfElements(starts);
     const auto* wanted = static_cast<const std::uint32_t*>(haGetData(index));
     // Rows are counted in 32 bits; an index this long cannot fit any starts vector anyway.
     if (m > std::numeric_limits<std::uint32_t>::max())
         raise_error(service, Error::IndexOutOfRange);
     for (haSize k = 0; k < m; ++k) {
-        if (wanted[k] == 0 || wanted[k] > nStarts)
+        if (wanted[k] == 0 || wanted[k] > n_starts)
             raise_error(service, Error::IndexOutOfRange);
     }
     // int32 and uint32 starts alike are read as the signed 0-based positions they hold.
@@ -44,10 +44,10 @@ IndexWindow read_index_window(ServiceId service, const haArray* index, const haA
     w.count = static_cast<std::uint32_t>(m);
     w.first = wanted[0];
     w.last = wanted[m - 1];
-    w.firstStart = start[w.first - 1];
-    for (std::uint32_t n = w.first - 1; n >= 1 && start[n - 1] == w.firstStart; --n)
+    w.first_start = start[w.first - 1];
+    for (std::uint32_t n = w.first - 1; n >= 1 && start[n - 1] == w.first_start; --n)
         ++w.skip;
-    w.begin = clamp_to_int(static_cast<std::int64_t>(w.firstStart) - 1);
+    w.begin = clamp_to_int(static_cast<std::int64_t>(w.first_start) - 1);
     w.end = clamp_to_int(static_cast<std::int64_t>(start[w.last - 1]) + 1);
     return w;
 }

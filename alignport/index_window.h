@@ -13,7 +13,7 @@ struct IndexWindow {
     std::uint32_t count = 0;               // m, the number of wanted alignments (output rows)
     std::uint32_t first = 0;               // wanted[0]
     std::uint32_t last = 0;                // wanted[m - 1]
-    std::int32_t firstStart = 0;           // 0-based start of alignment number first
+    std::int32_t first_start = 0;          // 0-based start of alignment number first
     std::int32_t skip = 0;                 // alignments before first that share its start
     int begin = 0;                         // region of the one fetch, end exclusive
     int end = 0;

@@ -4,7 +4,7 @@
 // end of this file. Why: the library's SAM reader aborts on a malformed record line and exits on
 // a record naming a reference that a header without references cannot resolve, and its region
 // iterator asserts on what a damaged index can break; any of these would end the host process.
-// Inside a guarded call (guardDepth > 0) the wrapper throws instead, the library's C frames
+// Inside a guarded call (guard_depth > 0) the wrapper throws instead, the library's C frames
 // unwind (its objects carry unwind tables) and the call reports that the library gave up; outside
 // one the real function runs.
 // Where the linker cannot wrap, or HELIXO_ABORT_WRAP is OFF (HELIXO_ABORT_WRAP 0): a SIGABRT
@@ -17,11 +17,10 @@
 #define HELIXO_ABORT_WRAP 0
 #endif
 
-
 #include <csignal>
-#include <setjmp.h>
 #include <cstdlib>
 #include <cstring>
+#include <setjmp.h>
 
 #if HELIXO_ABORT_WRAP
 // The plug-in is linked with --wrap=abort and --wrap=exit: every call to abort() or exit() made
@@ -51,11 +50,11 @@ namespace {
 // guarded here (the sort is asked for none). Thread-local storage in a module loaded at run time
 // would also cost a lookup on every record read.
 struct LibraryGaveUp {};
-int guardDepth = 0;
+int guard_depth = 0;
 
 struct GuardScope {
-    GuardScope() { ++guardDepth; }
-    ~GuardScope() { --guardDepth; }
+    GuardScope() { ++guard_depth; }
+    ~GuardScope() { --guard_depth; }
     GuardScope(const GuardScope&) = delete;
     GuardScope& operator=(const GuardScope&) = delete;
 };
@@ -75,11 +74,11 @@ template <class Body> bool guarded(Body&& body) {
 // Where the linker cannot wrap abort(), a SIGABRT handler jumps back to the guard (POSIX lets
 // abort() return control this way when the handler does not return). exit() cannot be caught:
 // the services' header test keeps every path away from the library's only exit().
-sigjmp_buf* activeJump = nullptr;
+sigjmp_buf* active_jump = nullptr;
 
 extern "C" void jump_back_to_guard(int) {
-    if (activeJump != nullptr)
-        siglongjmp(*activeJump, 1);
+    if (active_jump != nullptr)
+        siglongjmp(*active_jump, 1);
     std::signal(SIGABRT, SIG_DFL);
     std::raise(SIGABRT);
 }
@@ -87,16 +86,16 @@ extern "C" void jump_back_to_guard(int) {
 struct JumpScope {
     struct sigaction previous {};
     sigjmp_buf* outer;
-    explicit JumpScope(sigjmp_buf* env) : outer(activeJump) {
+    explicit JumpScope(sigjmp_buf* env) : outer(active_jump) {
         struct sigaction handler {};
         handler.sa_handler = jump_back_to_guard;
         handler.sa_flags = SA_NODEFER; // SIGABRT stays unblocked after the jump
         sigemptyset(&handler.sa_mask);
         sigaction(SIGABRT, &handler, &previous);
-        activeJump = env;
+        active_jump = env;
     }
     ~JumpScope() {
-        activeJump = outer;
+        active_jump = outer;
         sigaction(SIGABRT, &previous, nullptr);
     }
     JumpScope(const JumpScope&) = delete;
@@ -182,20 +181,20 @@ bool call_guarded(int (*fn)(void* context), void* context, int& result) {
 extern "C" {
 
 void __wrap_abort(void) {
-    if (alignport::guardDepth > 0)
+    if (alignport::guard_depth > 0)
         throw alignport::LibraryGaveUp{};
     __real_abort();
 }
 
 void __wrap_exit(int status) {
-    if (alignport::guardDepth > 0)
+    if (alignport::guard_depth > 0)
         throw alignport::LibraryGaveUp{};
     __real_exit(status);
 }
 
 void __wrap___assert_fail(const char* assertion, const char* file, unsigned int line,
                           const char* function) {
-    if (alignport::guardDepth > 0)
+    if (alignport::guard_depth > 0)
         throw alignport::LibraryGaveUp{};
     __real___assert_fail(assertion, file, line, function);
 }

@@ -17,8 +17,8 @@ constexpr std::size_t kSamBatch = 1 << 18;
 // Frees what bgzf_close leaves behind when it fails. In the installed 0.1.19 library it returns
 // early on a failed flush with the stream still open (and marks BGZF_ERR_IO), and after a failed
 // fclose with the stream gone; in both cases the buffers and the handle stay allocated.
-void release_failed_bgzf(BGZF* bgzf, bool streamOpen) {
-    if (streamOpen)
+void release_failed_bgzf(BGZF* bgzf, bool stream_open) {
+    if (stream_open)
         std::fclose(static_cast<std::FILE*>(bgzf->fp));
     std::free(bgzf->uncompressed_block);
     std::free(bgzf->compressed_block);
@@ -40,13 +40,15 @@ bool close_bgzf_checked(BGZF* bgzf) {
 
 } // namespace
 
-RecordOutput::~RecordOutput() { close(); }
+RecordOutput::~RecordOutput() {
+    close();
+}
 
 bool RecordOutput::open(const char* name, OutputFormat format, const bam_header_t* header) {
     close();
     format_ = format;
     header_ = header;
-    samFilled_ = 0;
+    sam_filled_ = 0;
     if (format == OutputFormat::Bam) {
         bam_ = bam_open(name, "w");
         if (bam_ == nullptr)
@@ -69,10 +71,10 @@ bool RecordOutput::write(const bam1_t* record) {
     case OutputFormat::Sam: {
         // The library's SAM line of the record (sam_format.h), as its SAM writer formats it,
         // added to the lines waiting for one large write.
-        const std::size_t length = format_sam_record(header_, record, samLines_, samFilled_);
-        samLines_[samFilled_ + length] = '\n';
-        samFilled_ += length + 1;
-        return samFilled_ < kSamBatch || flush_sam_lines();
+        const std::size_t length = format_sam_record(header_, record, sam_lines_, sam_filled_);
+        sam_lines_[sam_filled_ + length] = '\n';
+        sam_filled_ += length + 1;
+        return sam_filled_ < kSamBatch || flush_sam_lines();
     }
     case OutputFormat::Fastq:
     case OutputFormat::Fasta:
@@ -87,15 +89,16 @@ bool RecordOutput::write(const bam1_t* record) {
 bool RecordOutput::write_fastx(const bam1_t* record) {
     const bool fastq = format_ == OutputFormat::Fastq;
     const char* name = bam1_qname(record);
-    const std::size_t nameLength = std::strlen(name);
-    const std::size_t length = record->core.l_qseq > 0 ? static_cast<std::size_t>(record->core.l_qseq) : 0;
-    const std::size_t needed = nameLength + 2 * length + 8;
+    const std::size_t name_length = std::strlen(name);
+    const std::size_t length =
+        record->core.l_qseq > 0 ? static_cast<std::size_t>(record->core.l_qseq) : 0;
+    const std::size_t needed = name_length + 2 * length + 8;
     if (line_.size() < needed)
         line_.resize(needed);
     char* out = &line_[0];
     *out++ = fastq ? '@' : '>';
-    std::memcpy(out, name, nameLength);
-    out += nameLength;
+    std::memcpy(out, name, name_length);
+    out += name_length;
     *out++ = '\n';
     const std::uint8_t* seq = bam1_seq(record);
     for (std::size_t k = 0; k < length; ++k)
@@ -118,10 +121,10 @@ bool RecordOutput::write_fastx(const bam1_t* record) {
 }
 
 bool RecordOutput::flush_sam_lines() {
-    if (samFilled_ == 0)
+    if (sam_filled_ == 0)
         return true;
-    const bool ok = std::fwrite(samLines_.data(), 1, samFilled_, text_.get()) == samFilled_;
-    samFilled_ = 0;
+    const bool ok = std::fwrite(sam_lines_.data(), 1, sam_filled_, text_.get()) == sam_filled_;
+    sam_filled_ = 0;
     return ok;
 }
 

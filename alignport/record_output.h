@@ -37,11 +37,11 @@ private:
 
     OutputFormat format_ = OutputFormat::Sam;
     const bam_header_t* header_ = nullptr;
-    hxb::FilePtr text_;         // SAM, FASTQ, FASTA
-    BGZF* bam_ = nullptr;       // BAM
-    std::string line_;          // one FASTQ/FASTA record, reused
-    std::vector<char> samLines_; // SAM lines not yet handed to the stream, reused
-    std::size_t samFilled_ = 0;
+    hxb::FilePtr text_;           // SAM, FASTQ, FASTA
+    BGZF* bam_ = nullptr;         // BAM
+    std::string line_;            // one FASTQ/FASTA record, reused
+    std::vector<char> sam_lines_; // SAM lines not yet handed to the stream, reused
+    std::size_t sam_filled_ = 0;
 };
 
 } // namespace alignport

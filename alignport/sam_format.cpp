@@ -188,7 +188,8 @@ char* put_array(char* p, std::uint8_t subtype, const std::uint8_t* s, std::int32
             p = put_unsigned(p, load<std::uint32_t>(s + 4 * k));
             break;
         default: // 'f'
-            p = put_printf(p, FloatFormat::FloatElement, static_cast<double>(load<float>(s + 4 * k)));
+            p = put_printf(p, FloatFormat::FloatElement,
+                           static_cast<double>(load<float>(s + 4 * k)));
             if (p == nullptr)
                 return nullptr;
             break;
@@ -261,7 +262,8 @@ char* put_optional_fields(char* p, const std::uint8_t* s, const std::uint8_t* en
             const void* zero = std::memchr(s, 0, left);
             if (zero == nullptr)
                 return nullptr;
-            const std::size_t length = static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - s);
+            const std::size_t length =
+                static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - s);
             *p++ = static_cast<char>(type);
             *p++ = ':';
             p = put_text(p, reinterpret_cast<const char*>(s), length);

@@ -43,8 +43,12 @@ __attribute__((format(printf, 3, 4))) bool refuse(SamLineProblem* problem, unsig
     return false;
 }
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-bool is_printable(char c) { return c > ' ' && c < 0x7f; }
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
+bool is_printable(char c) {
+    return c > ' ' && c < 0x7f;
+}
 
 // A character in a message: itself when printable, its code otherwise.
 struct ShownChar {
@@ -82,9 +86,10 @@ bool parse_digits(const char* s, std::size_t n, std::uint64_t& value) {
 
 // [+-]?digits; with canonical, no leading zero except for "0" itself (the library reads array
 // values with base 0, which takes a leading zero as octal).
-bool parse_signed(const char* s, std::size_t n, bool allowPlus, bool canonical, std::int64_t& value) {
+bool parse_signed(const char* s, std::size_t n, bool allow_plus, bool canonical,
+                  std::int64_t& value) {
     bool negative = false;
-    if (n > 0 && (s[0] == '-' || (allowPlus && s[0] == '+'))) {
+    if (n > 0 && (s[0] == '-' || (allow_plus && s[0] == '+'))) {
         negative = s[0] == '-';
         ++s;
         --n;
@@ -123,41 +128,41 @@ FloatText check_float(const char* s, std::size_t n) {
     std::size_t k = 0;
     if (k < n && (s[k] == '+' || s[k] == '-'))
         ++k;
-    if (equals_ignoring_case(s + k, n - k, "inf") || equals_ignoring_case(s + k, n - k, "infinity") ||
-        equals_ignoring_case(s + k, n - k, "nan"))
+    if (equals_ignoring_case(s + k, n - k, "inf") ||
+        equals_ignoring_case(s + k, n - k, "infinity") || equals_ignoring_case(s + k, n - k, "nan"))
         return FloatText::Valid;
     // Decimal exponent of the first significant digit, and up to 17 significant digits.
     long long lead = 0;
     bool significant = false;
     double mantissa = 0;
-    int mantissaDigits = 0;
-    std::size_t intDigits = 0;
-    const std::size_t intStart = k;
+    int mantissa_digits = 0;
+    std::size_t int_digits = 0;
+    const std::size_t int_start = k;
     while (k < n && is_digit(s[k]))
         ++k;
-    intDigits = k - intStart;
-    std::size_t fracDigits = 0;
-    std::size_t fracStart = k;
+    int_digits = k - int_start;
+    std::size_t frac_digits = 0;
+    std::size_t frac_start = k;
     if (k < n && s[k] == '.') {
-        fracStart = ++k;
+        frac_start = ++k;
         while (k < n && is_digit(s[k]))
             ++k;
-        fracDigits = k - fracStart;
+        frac_digits = k - frac_start;
     }
-    if (intDigits + fracDigits == 0)
+    if (int_digits + frac_digits == 0)
         return FloatText::NotANumber;
-    for (std::size_t d = 0; d < intDigits + fracDigits; ++d) {
-        const char c = d < intDigits ? s[intStart + d] : s[fracStart + (d - intDigits)];
+    for (std::size_t d = 0; d < int_digits + frac_digits; ++d) {
+        const char c = d < int_digits ? s[int_start + d] : s[frac_start + (d - int_digits)];
         if (!significant && c == '0')
             continue;
         if (!significant) {
             significant = true;
-            lead = d < intDigits ? static_cast<long long>(intDigits - 1 - d)
-                                 : -static_cast<long long>(d - intDigits + 1);
+            lead = d < int_digits ? static_cast<long long>(int_digits - 1 - d)
+                                  : -static_cast<long long>(d - int_digits + 1);
         }
-        if (mantissaDigits < 17) {
+        if (mantissa_digits < 17) {
             mantissa = mantissa * 10 + (c - '0');
-            ++mantissaDigits;
+            ++mantissa_digits;
         }
     }
     long long exponent = 0;
@@ -180,7 +185,7 @@ FloatText check_float(const char* s, std::size_t n) {
         return FloatText::OutOfRange;
     // 1e38 <= value < 1e39: compare with the smallest value that rounds to infinity in a float,
     // 2^128 - 2^103.
-    for (int d = mantissaDigits; d > 1; --d)
+    for (int d = mantissa_digits; d > 1; --d)
         mantissa /= 10;
     return mantissa * 1e38 >= 3.4028235677973366e38 ? FloatText::OutOfRange : FloatText::Valid;
 }
@@ -191,7 +196,8 @@ struct TagName {
     const char* field;
     unsigned column;
     mutable char buffer[32];
-    TagName(const char* fieldText, unsigned fieldColumn) : field(fieldText), column(fieldColumn) {}
+    TagName(const char* field_text, unsigned field_column)
+        : field(field_text), column(field_column) {}
     const char* text() const {
         if (is_printable(field[0]) && is_printable(field[1]))
             std::snprintf(buffer, sizeof buffer, "tag %c%c", field[0], field[1]);
@@ -204,25 +210,47 @@ struct TagName {
 // Bytes per array element of the library's B subtypes; 0 for an unknown subtype.
 int array_element_size(char subtype, std::int64_t& low, std::int64_t& high) {
     switch (subtype) {
-    case 'c': low = -128; high = 127; return 1;
-    case 'C': low = 0; high = 255; return 1;
-    case 's': low = -32768; high = 32767; return 2;
-    case 'S': low = 0; high = 65535; return 2;
-    case 'i': low = -2147483648LL; high = 2147483647; return 4;
-    case 'I': low = 0; high = 4294967295LL; return 4;
-    case 'f': low = 0; high = 0; return 4;
-    default: return 0;
+    case 'c':
+        low = -128;
+        high = 127;
+        return 1;
+    case 'C':
+        low = 0;
+        high = 255;
+        return 1;
+    case 's':
+        low = -32768;
+        high = 32767;
+        return 2;
+    case 'S':
+        low = 0;
+        high = 65535;
+        return 2;
+    case 'i':
+        low = -2147483648LL;
+        high = 2147483647;
+        return 4;
+    case 'I':
+        low = 0;
+        high = 4294967295LL;
+        return 4;
+    case 'f':
+        low = 0;
+        high = 0;
+        return 4;
+    default:
+        return 0;
     }
 }
 
-// One B array (value = "S,v1,v2,..."). dataBytes is the record's data so far (after the tag);
-// maxRequest the largest allocation the library makes for the record.
+// One B array (value = "S,v1,v2,..."). data_bytes is the record's data so far (after the tag);
+// max_request the largest allocation the library makes for the record.
 bool check_array(const char* value, std::size_t length, const TagName& name, unsigned column,
-                 std::uint64_t& dataBytes, std::uint64_t& maxRequest, SamLineProblem* problem) {
+                 std::uint64_t& data_bytes, std::uint64_t& max_request, SamLineProblem* problem) {
     std::int64_t low = 0;
     std::int64_t high = 0;
-    const int elementSize = array_element_size(value[0], low, high);
-    if (elementSize == 0)
+    const int element_size = array_element_size(value[0], low, high);
+    if (element_size == 0)
         return refuse(problem, column, "%s: unknown array subtype %s.", name.text(),
                       ShownChar(value[0]).text);
     if (length < 3 || value[1] != ',')
@@ -230,7 +258,8 @@ bool check_array(const char* value, std::size_t length, const TagName& name, uns
     std::uint64_t count = 0;
     const char* end = value + length;
     for (const char* p = value + 2; p <= end;) {
-        const char* comma = static_cast<const char*>(std::memchr(p, ',', static_cast<std::size_t>(end - p)));
+        const char* comma =
+            static_cast<const char*>(std::memchr(p, ',', static_cast<std::size_t>(end - p)));
         const char* stop = comma != nullptr ? comma : end;
         const std::size_t n = static_cast<std::size_t>(stop - p);
         ++count;
@@ -248,19 +277,21 @@ bool check_array(const char* value, std::size_t length, const TagName& name, uns
         } else {
             std::int64_t v = 0;
             if (!parse_signed(p, n, true, true, v) || !in_range(v, low, high))
-                return refuse(problem, column, "%s: array value %llu is not an integer in %lld..%lld.",
-                              name.text(), static_cast<unsigned long long>(count),
-                              static_cast<long long>(low), static_cast<long long>(high));
+                return refuse(problem, column,
+                              "%s: array value %llu is not an integer in %lld..%lld.", name.text(),
+                              static_cast<unsigned long long>(count), static_cast<long long>(low),
+                              static_cast<long long>(high));
         }
         if (comma == nullptr)
             break;
         p = comma + 1;
     }
-    // The library asks for 6 * size * count bytes beyond the data so far, then uses 6 + size * count.
-    const std::uint64_t request = dataBytes + 6 * static_cast<std::uint64_t>(elementSize) * count;
-    if (request > maxRequest)
-        maxRequest = request;
-    dataBytes += 6 + static_cast<std::uint64_t>(elementSize) * count;
+    // The library asks for 6 * size * count bytes beyond the data so far, then uses 6 + size *
+    // count.
+    const std::uint64_t request = data_bytes + 6 * static_cast<std::uint64_t>(element_size) * count;
+    if (request > max_request)
+        max_request = request;
+    data_bytes += 6 + static_cast<std::uint64_t>(element_size) * count;
     return true;
 }
 
@@ -269,8 +300,8 @@ bool is_hex_digit(char c) {
 }
 
 // One optional field TG:T:VALUE at the given column.
-bool check_tag(const char* field, std::size_t length, unsigned column, std::uint64_t& dataBytes,
-               std::uint64_t& maxRequest, SamLineProblem* problem) {
+bool check_tag(const char* field, std::size_t length, unsigned column, std::uint64_t& data_bytes,
+               std::uint64_t& max_request, SamLineProblem* problem) {
     if (length < 5 || field[2] != ':' || field[4] != ':')
         return refuse(problem, column, "optional field %u is not TAG:TYPE:VALUE.", column);
     const TagName name(field, column);
@@ -279,9 +310,9 @@ bool check_tag(const char* field, std::size_t length, unsigned column, std::uint
     const char type = field[3];
     const char* value = field + 5;
     const std::size_t n = length - 5;
-    if (dataBytes + 3 > maxRequest)
-        maxRequest = dataBytes + 3;
-    dataBytes += 2;
+    if (data_bytes + 3 > max_request)
+        max_request = data_bytes + 3;
+    data_bytes += 2;
     switch (type) {
     case 'A':
     case 'a':
@@ -289,18 +320,18 @@ bool check_tag(const char* field, std::size_t length, unsigned column, std::uint
     case 'C':
         if (n != 1)
             return refuse(problem, column, "%s: value is not one character.", name.text());
-        dataBytes += 2;
+        data_bytes += 2;
         return true;
     case 'i':
     case 'I': {
         std::int64_t v = 0;
         if (!parse_signed(value, n, true, false, v) || !in_range(v, -2147483648LL, 4294967295LL))
-            return refuse(problem, column, "%s: value is not an integer in -2147483648..4294967295.",
-                          name.text());
+            return refuse(problem, column,
+                          "%s: value is not an integer in -2147483648..4294967295.", name.text());
         if (v < 0)
-            dataBytes += v >= -127 ? 2 : (v >= -32767 ? 3 : 5);
+            data_bytes += v >= -127 ? 2 : (v >= -32767 ? 3 : 5);
         else
-            dataBytes += v <= 255 ? 2 : (v <= 65535 ? 3 : 5);
+            data_bytes += v <= 255 ? 2 : (v <= 65535 ? 3 : 5);
         return true;
     }
     case 'f': {
@@ -309,14 +340,14 @@ bool check_tag(const char* field, std::size_t length, unsigned column, std::uint
             return refuse(problem, column, "%s: value is not a number.", name.text());
         if (f == FloatText::OutOfRange)
             return refuse(problem, column, "%s: value is beyond the float range.", name.text());
-        dataBytes += 5;
+        data_bytes += 5;
         return true;
     }
     case 'd':
         // The library stores a float where the type promises a double.
         return refuse(problem, column, "%s: type d is not supported.", name.text());
     case 'Z':
-        dataBytes += n + 2;
+        data_bytes += n + 2;
         return true;
     case 'H':
         if (n % 2 != 0)
@@ -324,10 +355,10 @@ bool check_tag(const char* field, std::size_t length, unsigned column, std::uint
         for (std::size_t k = 0; k < n; ++k)
             if (!is_hex_digit(value[k]))
                 return refuse(problem, column, "%s: invalid hex digit.", name.text());
-        dataBytes += n + 2;
+        data_bytes += n + 2;
         return true;
     case 'B':
-        return check_array(value, n, name, column, dataBytes, maxRequest, problem);
+        return check_array(value, n, name, column, data_bytes, max_request, problem);
     default:
         return refuse(problem, column, "%s: unknown type %s.", name.text(), ShownChar(type).text);
     }
@@ -338,11 +369,13 @@ struct Field {
     std::size_t length;
 };
 
-const char* const kFieldNames[kMandatoryFields] = {"QNAME", "FLAG", "RNAME", "POS",  "MAPQ", "CIGAR",
-                                                   "RNEXT", "PNEXT", "TLEN",  "SEQ",  "QUAL"};
+const char* const kFieldNames[kMandatoryFields] = {
+    "QNAME", "FLAG", "RNAME", "POS", "MAPQ", "CIGAR", "RNEXT", "PNEXT", "TLEN", "SEQ", "QUAL"};
 
 // The flag letters of the library's table (bam_char2flag_table).
-bool is_flag_letter(char c) { return c != '\0' && std::strchr("12PRUdfprsu", c) != nullptr; }
+bool is_flag_letter(char c) {
+    return c != '\0' && std::strchr("12PRUdfprsu", c) != nullptr;
+}
 
 bool check_flag(const Field& f) {
     std::uint64_t value = 0;
@@ -370,13 +403,15 @@ bool check_flag(const Field& f) {
 
 bool check_position(const Field& f) {
     std::uint64_t value = 0;
-    return parse_digits(f.text, f.length, value) && value <= static_cast<std::uint64_t>(kMaxPosition);
+    return parse_digits(f.text, f.length, value) &&
+           value <= static_cast<std::uint64_t>(kMaxPosition);
 }
 
 // CIGAR: "*" or length-operation pairs. Counts the operations and the query bases they cover.
-bool check_cigar(const Field& f, std::uint64_t& ops, std::uint64_t& queryLength, SamLineProblem* problem) {
+bool check_cigar(const Field& f, std::uint64_t& ops, std::uint64_t& query_length,
+                 SamLineProblem* problem) {
     ops = 0;
-    queryLength = 0;
+    query_length = 0;
     if (f.length == 1 && f.text[0] == '*')
         return true;
     hxb::CigarSpans spans;
@@ -401,13 +436,13 @@ bool check_cigar(const Field& f, std::uint64_t& ops, std::uint64_t& queryLength,
                           static_cast<unsigned long long>(kMaxCigarOpLength));
         if (++ops > kMaxCigarOps) {
             if (problem != nullptr)
-                problem->tooManyCigarOperations = true;
+                problem->too_many_cigar_operations = true;
             return refuse(problem, 6, "CIGAR with more than %llu operations.",
                           static_cast<unsigned long long>(kMaxCigarOps));
         }
         hxb::add_cigar_op(spans, static_cast<unsigned>(code), length);
     }
-    queryLength = spans.query;
+    query_length = spans.query;
     return true;
 }
 
@@ -491,8 +526,9 @@ bool is_quality_text(const char* text, std::size_t length) {
                [](Block bytes) {
 #if defined(__SSE2__)
                    // Signed bytes: those of 0x80 and above are negative, so below '!' too.
-                   return _mm_movemask_epi8(_mm_or_si128(_mm_cmplt_epi8(bytes, _mm_set1_epi8('!')),
-                                                         _mm_cmpgt_epi8(bytes, _mm_set1_epi8('~'))));
+                   return _mm_movemask_epi8(
+                       _mm_or_si128(_mm_cmplt_epi8(bytes, _mm_set1_epi8('!')),
+                                    _mm_cmpgt_epi8(bytes, _mm_set1_epi8('~'))));
 #else
                    return bytes;
 #endif
@@ -535,7 +571,7 @@ bool check_sam_line(const char* text, std::size_t length, SamLineProblem* proble
     }
     if (count < kMandatoryFields)
         return refuse(problem, 0, "fewer than 11 fields.");
-    const bool hasTags = f[10].text + f[10].length < end;
+    const bool has_tags = f[10].text + f[10].length < end;
     for (unsigned k = 0; k < kMandatoryFields; ++k)
         if (f[k].length == 0)
             return refuse(problem, k + 1, "%s is empty.", kFieldNames[k]);
@@ -550,8 +586,8 @@ bool check_sam_line(const char* text, std::size_t length, SamLineProblem* proble
     if (!parse_digits(f[4].text, f[4].length, mapq) || mapq > 255)
         return refuse(problem, 5, "MAPQ is not an integer in 0..255.");
     std::uint64_t ops = 0;
-    std::uint64_t cigarQuery = 0;
-    if (!check_cigar(f[5], ops, cigarQuery, problem))
+    std::uint64_t cigar_query = 0;
+    if (!check_cigar(f[5], ops, cigar_query, problem))
         return false;
     if (!check_position(f[7]))
         return refuse(problem, 8, "PNEXT is not an integer in 0..2147483647.");
@@ -560,37 +596,38 @@ bool check_sam_line(const char* text, std::size_t length, SamLineProblem* proble
         !in_range(tlen, -2147483648LL, 2147483647LL))
         return refuse(problem, 9, "TLEN is not an integer in -2147483648..2147483647.");
 
-    const bool hasSeq = !(f[9].length == 1 && f[9].text[0] == '*');
-    const std::size_t seqLength = hasSeq ? f[9].length : 0;
-    if (!is_ascii(f[9].text, seqLength))
+    const bool has_seq = !(f[9].length == 1 && f[9].text[0] == '*');
+    const std::size_t seq_length = has_seq ? f[9].length : 0;
+    if (!is_ascii(f[9].text, seq_length))
         return refuse(problem, 10, "SEQ has a character outside ASCII.");
-    if (hasSeq && ops > 0 && cigarQuery != seqLength)
+    if (has_seq && ops > 0 && cigar_query != seq_length)
         return refuse(problem, 6, "CIGAR and SEQ lengths differ.");
-    const bool hasQual = !(f[10].length == 1 && f[10].text[0] == '*');
-    if (hasQual) {
-        if (f[10].length != seqLength)
+    const bool has_qual = !(f[10].length == 1 && f[10].text[0] == '*');
+    if (has_qual) {
+        if (f[10].length != seq_length)
             return refuse(problem, 11, "QUAL length differs from SEQ length.");
         if (!is_quality_text(f[10].text, f[10].length))
             return refuse(problem, 11, "QUAL has a character outside '!'..'~'.");
     }
 
     // The record's data as the library lays it out, and its largest allocation.
-    std::uint64_t dataBytes = f[0].length + 1 + 4 * ops + seqLength + (seqLength + 1) / 2;
-    std::uint64_t maxRequest = dataBytes;
-    if (hasTags) {
+    std::uint64_t data_bytes = f[0].length + 1 + 4 * ops + seq_length + (seq_length + 1) / 2;
+    std::uint64_t max_request = data_bytes;
+    if (has_tags) {
         unsigned column = kMandatoryFields;
         p = f[10].text + f[10].length + 1;
         for (;;) {
             ++column;
             const char* stop = find_tab(p, end);
-            if (!check_tag(p, static_cast<std::size_t>(stop - p), column, dataBytes, maxRequest, problem))
+            if (!check_tag(p, static_cast<std::size_t>(stop - p), column, data_bytes, max_request,
+                           problem))
                 return false;
             if (stop == end)
                 break;
             p = stop + 1;
         }
     }
-    if (maxRequest > kMaxRecordDataBytes || dataBytes > kMaxRecordDataBytes)
+    if (max_request > kMaxRecordDataBytes || data_bytes > kMaxRecordDataBytes)
         return refuse(problem, 0, "record too large for BAM.");
     return true;
 }
@@ -603,31 +640,32 @@ bool SamHeaderChecker::check_line(const char* text, std::size_t length, SamLineP
     if (length < 1 || text[0] != '@')
         return true;
     const char* end = text + length;
-    const char* typeEnd = static_cast<const char*>(std::memchr(text, '\t', length));
-    if (typeEnd == nullptr)
-        typeEnd = end;
+    const char* type_end = static_cast<const char*>(std::memchr(text, '\t', length));
+    if (type_end == nullptr)
+        type_end = end;
     // The library's header parser refuses a whole header (and so every reference in it) for a
     // line whose type is not two characters followed by exactly one tab.
-    if (typeEnd - text != 3)
+    if (type_end - text != 3)
         return refuse(problem, 0, "header line type is not two characters.");
-    if (typeEnd == end || (typeEnd + 1 < end && typeEnd[1] == '\t'))
+    if (type_end == end || (type_end + 1 < end && type_end[1] == '\t'))
         return refuse(problem, 0, "header line type is not followed by one tab.");
     // The library parses the fields of two-letter types other than CO as TAG:VALUE; others it
     // refuses whole (the header then has no references) or keeps as text.
     if (text[1] == 'C' && text[2] == 'O')
         return true;
     const bool sq = text[1] == 'S' && text[2] == 'Q';
-    unsigned snCount = 0;
-    unsigned lnCount = 0;
+    unsigned sn_count = 0;
+    unsigned ln_count = 0;
     Field sn{nullptr, 0};
     Field ln{nullptr, 0};
-    unsigned snColumn = 0;
-    unsigned lnColumn = 0;
+    unsigned sn_column = 0;
+    unsigned ln_column = 0;
     bool gap = false;
     unsigned column = 1;
-    for (const char* p = typeEnd; p < end;) {
+    for (const char* p = type_end; p < end;) {
         const char* start = p + 1;
-        const char* tab = static_cast<const char*>(std::memchr(start, '\t', static_cast<std::size_t>(end - start)));
+        const char* tab = static_cast<const char*>(
+            std::memchr(start, '\t', static_cast<std::size_t>(end - start)));
         const char* stop = tab != nullptr ? tab : end;
         const std::size_t n = static_cast<std::size_t>(stop - start);
         ++column;
@@ -641,32 +679,32 @@ bool SamHeaderChecker::check_line(const char* text, std::size_t length, SamLineP
         if (n < 3 || start[2] != ':')
             return refuse(problem, column, "header field is not TAG:VALUE.");
         if (sq && start[0] == 'S' && start[1] == 'N') {
-            ++snCount;
+            ++sn_count;
             sn = Field{start + 3, n - 3};
-            snColumn = column;
+            sn_column = column;
         } else if (sq && start[0] == 'L' && start[1] == 'N') {
-            ++lnCount;
+            ++ln_count;
             ln = Field{start + 3, n - 3};
-            lnColumn = column;
+            ln_column = column;
         }
     }
     if (!sq)
         return true;
-    if (snCount == 0)
+    if (sn_count == 0)
         return refuse(problem, 0, "@SQ without SN.");
-    if (snCount > 1)
+    if (sn_count > 1)
         return refuse(problem, 0, "@SQ with more than one SN.");
-    if (lnCount == 0)
+    if (ln_count == 0)
         return refuse(problem, 0, "@SQ without LN.");
-    if (lnCount > 1)
+    if (ln_count > 1)
         return refuse(problem, 0, "@SQ with more than one LN.");
     if (sn.length == 0)
-        return refuse(problem, snColumn, "@SQ with an empty SN.");
+        return refuse(problem, sn_column, "@SQ with an empty SN.");
     std::uint64_t value = 0;
     if (!parse_digits(ln.text, ln.length, value) || value < 1 || value > 2147483647)
-        return refuse(problem, lnColumn, "@SQ LN is not an integer in 1..2147483647.");
+        return refuse(problem, ln_column, "@SQ LN is not an integer in 1..2147483647.");
     if (!names_.emplace(sn.text, sn.length).second)
-        return refuse(problem, snColumn, "@SQ SN repeats the name of an earlier @SQ.");
+        return refuse(problem, sn_column, "@SQ SN repeats the name of an earlier @SQ.");
     return true;
 }
 

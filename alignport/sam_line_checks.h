@@ -20,7 +20,7 @@ struct SamLineProblem {
     char reason[96] = {};
     // The line holds more CIGAR operations than BAM can store (65535): a sound line of a long
     // read, not damage, so its message says so in words of its own.
-    bool tooManyCigarOperations = false;
+    bool too_many_cigar_operations = false;
 };
 
 // Longest QNAME the library stores: its length and terminating zero fill an 8-bit count.

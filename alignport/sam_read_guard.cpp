@@ -63,15 +63,17 @@ bool is_separator(unsigned char c) {
     return c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-SamLineFailure lastFailure;
+SamLineFailure last_failure;
 
 } // namespace
 
-const SamLineFailure& last_sam_line_failure() { return lastFailure; }
+const SamLineFailure& last_sam_line_failure() {
+    return last_failure;
+}
 
 void format_sam_line_message(std::uint64_t line, const SamLineProblem& problem, char* out,
                              std::size_t size) {
-    if (problem.tooManyCigarOperations)
+    if (problem.too_many_cigar_operations)
         std::snprintf(out, size, "SAM line %llu has more than 65535 CIGAR operations.",
                       static_cast<unsigned long long>(line));
     else
@@ -79,7 +81,9 @@ void format_sam_line_message(std::uint64_t line, const SamLineProblem& problem, 
                       problem.reason);
 }
 
-bool sam_record_checks_active() { return HELIXO_SAM_READ_WRAP != 0; }
+bool sam_record_checks_active() {
+    return HELIXO_SAM_READ_WRAP != 0;
+}
 
 SamTextScan scan_sam_text(const char* name) {
     SamTextScan scan;
@@ -89,7 +93,7 @@ SamTextScan scan_sam_text(const char* name) {
     scan.opened = true;
     SamHeaderChecker checker;
     std::string line; // the header line being read
-    std::uint64_t lineNumber = 1;
+    std::uint64_t line_number = 1;
     enum class State { LineStart, HeaderLine, AfterHeader } state = State::LineStart;
     // A header line is complete: check it without its line feed and CR of a CRLF ending.
     auto check_header_line = [&]() {
@@ -97,25 +101,26 @@ SamTextScan scan_sam_text(const char* name) {
         if (n > 0 && line[n - 1] == '\r')
             --n;
         if (!checker.check_line(line.data(), n, &scan.problem)) {
-            scan.headerSound = false;
-            scan.line = lineNumber;
+            scan.header_sound = false;
+            scan.line = line_number;
         }
         line.clear();
-        ++lineNumber;
+        ++line_number;
     };
     static constexpr unsigned kChunk = 1 << 16;
     char buf[kChunk];
     int got = 0;
-    while (scan.headerSound && !scan.hasRecords && (got = gzread(in, buf, kChunk)) > 0) {
+    while (scan.header_sound && !scan.has_records && (got = gzread(in, buf, kChunk)) > 0) {
         const char* p = buf;
         const char* end = buf + got;
-        while (p < end && scan.headerSound && !scan.hasRecords) {
+        while (p < end && scan.header_sound && !scan.has_records) {
             switch (state) {
             case State::LineStart:
                 state = *p == '@' ? State::HeaderLine : State::AfterHeader;
                 break;
             case State::HeaderLine: {
-                const char* feed = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+                const char* feed = static_cast<const char*>(
+                    std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
                 line.append(p, feed != nullptr ? feed : end);
                 p = feed != nullptr ? feed + 1 : end;
                 if (feed != nullptr) {
@@ -129,13 +134,13 @@ SamTextScan scan_sam_text(const char* name) {
                 // every byte but a separator begins a record, '@' included.
                 while (p < end && is_separator(static_cast<unsigned char>(*p)))
                     ++p;
-                scan.hasRecords = p < end;
+                scan.has_records = p < end;
                 break;
             }
         }
     }
     // A last header line without a line feed is a header line too.
-    if (got == 0 && state == State::HeaderLine && scan.headerSound)
+    if (got == 0 && state == State::HeaderLine && scan.header_sound)
         check_header_line();
     gzclose(in);
     return scan;
@@ -154,8 +159,8 @@ constexpr std::size_t kLibraryBufferBytes = 16384;
 
 // Records the refusal of the line numbered line.
 int refuse_line(std::uint64_t line, const SamLineProblem& problem) {
-    lastFailure.line = line;
-    lastFailure.problem = problem;
+    last_failure.line = line;
+    last_failure.problem = problem;
     return kSamLineRefused;
 }
 
@@ -215,7 +220,8 @@ Fill read_more(KStream* ks) {
     ks->end = static_cast<int>(unread);
     std::size_t capacity = capacity_of(ks);
     if (capacity - unread < kLibraryBufferBytes && capacity < kMaxBufferBytes) {
-        std::size_t wanted = capacity < kWorkingBufferBytes / 2 ? kWorkingBufferBytes : capacity * 2;
+        std::size_t wanted =
+            capacity < kWorkingBufferBytes / 2 ? kWorkingBufferBytes : capacity * 2;
         if (wanted > kMaxBufferBytes)
             wanted = kMaxBufferBytes;
         const Fill grew = grow(ks, wanted);
@@ -236,11 +242,11 @@ Fill read_more(KStream* ks) {
 // Puts the first record's QNAME, which the library's header reader left in str with its
 // delimiter consumed, back in front of the unread bytes, so the record is read like any other.
 Fill push_back_first_token(KStream* ks, const KString* str) {
-    const bool hasDelimiter = ks->begin >= 1 && ks->begin <= ks->end;
-    const unsigned char delimiter = hasDelimiter ? ks->buf[ks->begin - 1] : 0;
+    const bool has_delimiter = ks->begin >= 1 && ks->begin <= ks->end;
+    const unsigned char delimiter = has_delimiter ? ks->buf[ks->begin - 1] : 0;
     const std::size_t unread =
         ks->begin < ks->end ? static_cast<std::size_t>(ks->end - ks->begin) : 0;
-    const std::size_t front = str->l + (hasDelimiter ? 1 : 0);
+    const std::size_t front = str->l + (has_delimiter ? 1 : 0);
     if (front + unread > kMaxBufferBytes)
         return Fill::OutOfMemory;
     if (front + unread > capacity_of(ks)) {
@@ -260,7 +266,7 @@ Fill push_back_first_token(KStream* ks, const KString* str) {
         std::memmove(ks->buf + front, ks->buf + ks->begin, unread);
     }
     std::memcpy(ks->buf, str->s, str->l);
-    if (hasDelimiter)
+    if (has_delimiter)
         ks->buf[str->l] = delimiter;
     ks->begin = 0;
     ks->end = static_cast<int>(front + unread);
@@ -325,14 +331,14 @@ extern "C" int __wrap_sam_read1(tamFile fp, bam_header_t* header, bam1_t* b) {
     // The whole line, up to its line feed or the end of the file, into the buffer.
     std::size_t searched = 0;
     std::size_t length = 0;
-    bool hasFeed = false;
+    bool has_feed = false;
     for (;;) {
         const std::size_t unread = static_cast<std::size_t>(ks->end - ks->begin);
         const unsigned char* start = ks->buf + ks->begin;
         const void* feed = std::memchr(start + searched, '\n', unread - searched);
         if (feed != nullptr) {
             length = static_cast<std::size_t>(static_cast<const unsigned char*>(feed) - start);
-            hasFeed = true;
+            has_feed = true;
             break;
         }
         searched = unread;
@@ -356,7 +362,7 @@ extern "C" int __wrap_sam_read1(tamFile fp, bam_header_t* header, bam1_t* b) {
     if (ks->begin >= 1 && ks->begin < ks->end && ks->buf[ks->begin - 1] == '\r' &&
         ks->buf[ks->begin] == '\n')
         ++ks->begin;
-    file->n_lines = feeds + (hasFeed ? 1 : 0);
+    file->n_lines = feeds + (has_feed ? 1 : 0);
     return result;
 }
 

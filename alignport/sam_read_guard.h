@@ -15,9 +15,9 @@ namespace alignport {
 
 // What the scan of a SAM text found (plain or gzip-compressed, read as the library reads it).
 struct SamTextScan {
-    bool opened = false;     // false: the file cannot be read (nothing else is set)
-    bool headerSound = true; // false: the header line numbered line fails; problem says why
-    bool hasRecords = false; // a record follows the header (blank lines are no records)
+    bool opened = false;      // false: the file cannot be read (nothing else is set)
+    bool header_sound = true; // false: the header line numbered line fails; problem says why
+    bool has_records = false; // a record follows the header (blank lines are no records)
     std::uint64_t line = 0;
     SamLineProblem problem;
 };

@@ -101,8 +101,8 @@ inline std::uint64_t low_bytes(const char* text) {
     const __m128i space = _mm_set1_epi8(0x20);
     auto part = [&](int k) {
         const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + 16 * k));
-        const __m128i atMost = _mm_cmpeq_epi8(_mm_max_epu8(bytes, space), space);
-        return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(atMost)));
+        const __m128i at_most = _mm_cmpeq_epi8(_mm_max_epu8(bytes, space), space);
+        return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(at_most)));
     };
     return part(0) | part(1) << 16;
 #else
@@ -183,7 +183,7 @@ bool scan_usual_shape(const char* text, std::size_t length, AlignmentFields* fie
         !number(text + bounds[2] + 1, bounds[3] - bounds[2] - 1, &position))
         return false;
     fields->name = text + bounds[1] + 1;
-    fields->nameLength = bounds[2] - bounds[1] - 1;
+    fields->name_length = bounds[2] - bounds[1] - 1;
     fields->position = static_cast<std::int32_t>(static_cast<std::uint32_t>(position));
     return true;
 }
@@ -193,12 +193,12 @@ bool scan_usual_shape(const char* text, std::size_t length, AlignmentFields* fie
 SamTextReader::SamTextReader(std::FILE* file) : file_(file), buffer_(kReadBlock) {}
 
 bool SamTextReader::refill() {
-    if (atEnd_)
+    if (at_end_)
         return false;
     const std::size_t kept = end_ - begin_;
     if (begin_ > 0) {
         std::memmove(buffer_.data(), buffer_.data() + begin_, kept);
-        bufferOffset_ += begin_;
+        buffer_offset_ += begin_;
         begin_ = 0;
         end_ = kept;
     }
@@ -208,7 +208,7 @@ bool SamTextReader::refill() {
     const std::size_t got = std::fread(buffer_.data() + end_, 1, buffer_.size() - end_, file_);
     end_ += got;
     if (got == 0) {
-        atEnd_ = true;
+        at_end_ = true;
         failed_ = std::ferror(file_) != 0;
         return false;
     }
@@ -264,16 +264,16 @@ bool SamTextReader::next_slow(const char** text, std::size_t* length) {
 }
 
 bool SamTextReader::seek(std::uint64_t offset) {
-    if (offset >= bufferOffset_ && offset <= bufferOffset_ + end_) {
-        begin_ = static_cast<std::size_t>(offset - bufferOffset_);
+    if (offset >= buffer_offset_ && offset <= buffer_offset_ + end_) {
+        begin_ = static_cast<std::size_t>(offset - buffer_offset_);
         return true;
     }
     if (offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()) ||
         ::fseeko(file_, static_cast<off_t>(offset), SEEK_SET) != 0)
         return false;
-    bufferOffset_ = offset;
+    buffer_offset_ = offset;
     begin_ = end_ = 0;
-    atEnd_ = false;
+    at_end_ = false;
     return true;
 }
 
@@ -285,10 +285,10 @@ bool scan_alignment_fields(const char* text, std::size_t length, AlignmentFields
 bool scan_alignment_fields_in_full(const char* text, std::size_t length, AlignmentFields* fields) {
     Cursor c{text, text + length};
     const char* skipped = nullptr;
-    std::size_t skippedLength = 0;
+    std::size_t skipped_length = 0;
     std::int32_t flag = 0;
-    return c.word(&skipped, &skippedLength) && c.integer(&flag) &&
-           c.word(&fields->name, &fields->nameLength) && c.integer(&fields->position);
+    return c.word(&skipped, &skipped_length) && c.integer(&flag) &&
+           c.word(&fields->name, &fields->name_length) && c.integer(&fields->position);
 }
 
 } // namespace alignport

@@ -34,7 +34,7 @@ public:
         return true;
     }
     // File offset of the next line.
-    std::uint64_t tell() const { return bufferOffset_ + begin_; }
+    std::uint64_t tell() const { return buffer_offset_ + begin_; }
     // Continues reading at offset (one that tell() gave). False when the file cannot seek.
     bool seek(std::uint64_t offset);
     bool failed() const { return failed_; }
@@ -50,8 +50,8 @@ private:
     std::vector<char> held_; // the kept start of a line longer than kHeldLineChars
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
-    std::uint64_t bufferOffset_ = 0; // file offset of buffer_[0]
-    bool atEnd_ = false;
+    std::uint64_t buffer_offset_ = 0; // file offset of buffer_[0]
+    bool at_end_ = false;
     bool failed_ = false;
 };
 
@@ -60,7 +60,7 @@ private:
 // those of the C locale; a zero byte ends the text.
 struct AlignmentFields {
     const char* name;
-    std::size_t nameLength;
+    std::size_t name_length;
     std::int32_t position;
 };
 bool scan_alignment_fields(const char* text, std::size_t length, AlignmentFields* fields);

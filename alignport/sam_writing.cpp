@@ -16,8 +16,8 @@ namespace {
 struct RegionWriter {
     std::int32_t begin;
     std::int32_t end;
-    bool containedOnly;
-    bool keepOptional;
+    bool contained_only;
+    bool keep_optional;
     AppendFile* out;
     const samfile_t* file;
     SamLine line;
@@ -35,7 +35,7 @@ int writeregionline(const bam1_t* record, void* data) {
     if (record->core.tid < 0)
         return 0;
     // The containment test comes before formatting: a left-out alignment costs no formatting.
-    if (w->containedOnly) {
+    if (w->contained_only) {
         const std::int64_t pos = record->core.pos;
         if (pos < w->begin || pos + reference_span(record) > w->end)
             return 0;
@@ -44,7 +44,7 @@ int writeregionline(const bam1_t* record, void* data) {
         w->stop = RegionWriter::Stop::DamagedRecord;
         return -1;
     }
-    if (!w->keepOptional)
+    if (!w->keep_optional)
         keep_mandatory_columns(w->line);
     std::size_t size = 0;
     const char* text = line_with_feed(w->line, &size);
@@ -61,12 +61,12 @@ void writesambyregionF(int outCount, haArray* /*outSlots*/[], int inCount, const
                        samfile_t* file, bam_index_t* index) {
     constexpr ServiceId service = ServiceId::WriteSamByRegion;
     check_counts(service, inCount, outCount);
-    char outName[kFileNameBuffer];
-    if (!hxb::read_text(inArgs[0], outName, sizeof outName))
+    char out_name[kFileNameBuffer];
+    if (!hxb::read_text(inArgs[0], out_name, sizeof out_name))
         raise_error(service, Error::WriterInvalidSamName);
     // Closed first on every path, before the dispatcher's index and BAM file; an error raised
     // below closes it as it unwinds.
-    AppendFile out(outName);
+    AppendFile out(out_name);
     if (!out.ok())
         raise_error(service, Error::WriterCannotOpen);
 
@@ -78,11 +78,11 @@ void writesambyregionF(int outCount, haArray* /*outSlots*/[], int inCount, const
     bam_parse_region(file->header, region, &tid, &begin, &end);
     if (tid < 0)
         raise_error(service, Error::WriterInvalidRegion);
-    const bool keepOptional = hxb::read_flag_nonzero(inArgs[2]);
-    const bool containedOnly = hxb::read_flag_nonzero(inArgs[3]);
+    const bool keep_optional = hxb::read_flag_nonzero(inArgs[2]);
+    const bool contained_only = hxb::read_flag_nonzero(inArgs[3]);
 
-    RegionWriter writer{begin, end, containedOnly, keepOptional, &out, file, SamLine{},
-                        RegionWriter::Stop::None};
+    RegionWriter writer{begin, end,  contained_only, keep_optional,
+                        &out,  file, SamLine{},      RegionWriter::Stop::None};
     const int result = zrbam_fetch(file->x.bam, index, tid, begin, end, &writer, writeregionline);
     if (writer.stop == RegionWriter::Stop::WriteFailed)
         raise_error(service, Error::WriterCannotWrite);
@@ -100,15 +100,15 @@ void writesamunalignedF(int outCount, haArray* /*outSlots*/[], int inCount, cons
                         samfile_t* file) {
     constexpr ServiceId service = ServiceId::WriteSamUnaligned;
     check_counts(service, inCount, outCount);
-    char outName[kFileNameBuffer];
-    if (!hxb::read_text(inArgs[0], outName, sizeof outName))
+    char out_name[kFileNameBuffer];
+    if (!hxb::read_text(inArgs[0], out_name, sizeof out_name))
         raise_error(service, Error::WriterInvalidSamName);
     // Closed first on every path, before the dispatcher's BAM file; an error raised below closes
     // it as it unwinds.
-    AppendFile out(outName);
+    AppendFile out(out_name);
     if (!out.ok())
         raise_error(service, Error::WriterCannotOpen);
-    const bool keepOptional = hxb::read_flag_nonzero(inArgs[1]);
+    const bool keep_optional = hxb::read_flag_nonzero(inArgs[1]);
 
     // The zero-filled record before the first read names reference 0, so it is never written.
     RecordPtr record = new_record();
@@ -119,7 +119,7 @@ void writesamunalignedF(int outCount, haArray* /*outSlots*/[], int inCount, cons
         if (record->core.tid < 0) {
             if (!format_sam_line(file->header, record.get(), line))
                 raise_error(Error::CorruptedBam);
-            if (!keepOptional)
+            if (!keep_optional)
                 keep_mandatory_columns(line);
             std::size_t size = 0;
             const char* text = line_with_feed(line, &size);

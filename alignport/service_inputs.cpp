@@ -8,7 +8,7 @@ void check_counts(ServiceId service, int inCount, int outCount) {
     const ServiceContract& contract = contract_of(service);
     if (inCount != contract.inputs)
         raise_error(service, Error::ServiceInputCount);
-    if (contract.maxOutputs >= 0 && outCount > contract.maxOutputs)
+    if (contract.max_outputs >= 0 && outCount > contract.max_outputs)
         raise_error(service, Error::ServiceOutputCount);
 }
 

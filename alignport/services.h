@@ -13,8 +13,8 @@
 #include <cstdint>
 
 #define ALIGNPORT_SELF_ARGS int outCount, haArray *outSlots[], int inCount, const haArray *inArgs[]
-#define ALIGNPORT_FILE_ARGS ALIGNPORT_SELF_ARGS, samfile_t *file
-#define ALIGNPORT_INDEXED_ARGS ALIGNPORT_FILE_ARGS, bam_index_t *index
+#define ALIGNPORT_FILE_ARGS ALIGNPORT_SELF_ARGS, samfile_t* file
+#define ALIGNPORT_INDEXED_ARGS ALIGNPORT_FILE_ARGS, bam_index_t* index
 
 namespace alignport {
 

@@ -10,7 +10,7 @@ namespace alignport {
 struct SortCheck {
     std::int32_t unplaced; // the index that marks a record without reference
     std::int32_t last;     // last index seen (a value that is no index before the first record)
-    std::int64_t lastPosition = 0;
+    std::int64_t last_position = 0;
     bool sorted = true;
 
     // Applies the rule to one record of index t at position p; false when the record is out
@@ -20,20 +20,20 @@ struct SortCheck {
         if (t == last) {
             if (t == unplaced)
                 return true;
-            if (p < lastPosition)
+            if (p < last_position)
                 return false;
-            lastPosition = p;
+            last_position = p;
             return true;
         }
         if (t == unplaced) {
             last = t;
-            lastPosition = 0;
+            last_position = 0;
             return true;
         }
         if (last >= t || last == unplaced)
             return false;
         last = t;
-        lastPosition = 0;
+        last_position = 0;
         return true;
     }
 };

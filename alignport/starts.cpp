@@ -39,16 +39,16 @@ void getstartsinrefF(int outCount, haArray* outSlots[], int inCount, const haArr
 
     // One walk collects what was asked for; the outputs are then made at their final size.
     StartsCollector collected;
-    collected.wantEnd = outCount >= 2;
-    collected.wantFlag = outCount >= 3;
+    collected.want_end = outCount >= 2;
+    collected.want_flag = outCount >= 3;
     const int result =
         zrbam_fetch(file->x.bam, index, r, 0, kWholeReferenceEnd, &collected, fetchstarts);
     if (result < 0)
         raise_walk_failure(result);
     put_column<std::uint32_t>(outSlots, 0, collected.start, haUINT32_CLASS);
-    if (collected.wantEnd)
+    if (collected.want_end)
         put_column<std::uint32_t>(outSlots, 1, collected.end, haUINT32_CLASS);
-    if (collected.wantFlag)
+    if (collected.want_flag)
         put_column<std::uint16_t>(outSlots, 2, collected.flag, haUINT16_CLASS);
 }
 

@@ -46,8 +46,8 @@ struct StartsCollector {
     BlockColumn<std::uint32_t> start;
     BlockColumn<std::uint32_t> end;
     BlockColumn<std::uint16_t> flag;
-    bool wantEnd = false;
-    bool wantFlag = false;
+    bool want_end = false;
+    bool want_flag = false;
 };
 
 // Counts alignments when no output is asked for: adds one to the std::uint32_t it is given.
@@ -61,9 +61,9 @@ inline int countalignment(const bam1_t* /*b*/, void* data) {
 inline int fetchstarts(const bam1_t* b, void* data) {
     auto& c = *static_cast<StartsCollector*>(data);
     c.start.push(static_cast<std::uint32_t>(b->core.pos) + 1u);
-    if (c.wantEnd)
+    if (c.want_end)
         c.end.push(last_reference_base(b));
-    if (c.wantFlag)
+    if (c.want_flag)
         c.flag.push(static_cast<std::uint16_t>(b->core.flag));
     return HostInterrupt::IsInterruptPending() ? -1 : 0;
 }

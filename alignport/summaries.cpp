@@ -35,7 +35,6 @@ haArray* counts_column(const std::uint32_t* counts, std::size_t n) {
     return column;
 }
 
-
 const char* skip_spaces(const char* text, const char* end) {
     while (text != end && *text == ' ')
         ++text;
@@ -46,7 +45,7 @@ const char* skip_spaces(const char* text, const char* end) {
 // point; a short non-blank line (4 characters or fewer, line feed included) means a damaged
 // file, whether it begins with "@" or not.
 bool skip_header(SamTextReader& reader) {
-    std::uint64_t afterHeader = reader.tell();
+    std::uint64_t after_header = reader.tell();
     const char* text = nullptr;
     std::size_t length = 0;
     while (reader.next(&text, &length)) {
@@ -58,9 +57,9 @@ bool skip_header(SamTextReader& reader) {
             return false;
         if (*rest != '@')
             break;
-        afterHeader = reader.tell();
+        after_header = reader.tell();
     }
-    return reader.seek(afterHeader);
+    return reader.seek(after_header);
 }
 
 } // namespace
@@ -70,12 +69,12 @@ void baminfoF(int outCount, haArray* outSlots[], int inCount, const haArray* inA
     char name[kFileNameBuffer];
     // Every error raised below closes the file as it unwinds.
     SamFilePtr file = open_named_bam(inArgs[0], name, sizeof name);
-    const std::int32_t nTargets = file->header->n_targets;
+    const std::int32_t n_targets = file->header->n_targets;
 
     // Slot 0 counts the unplaced records, slot t + 1 reference t.
     std::vector<std::uint32_t> counts;
     SortCheck check{-1, -2};
-    const bool stopAtDisorder = outCount <= 1;
+    const bool stop_at_disorder = outCount <= 1;
     RecordPtr record = new_record();
     int got;
     while ((got = samread(file.get(), record.get())) >= 0) {
@@ -83,7 +82,7 @@ void baminfoF(int outCount, haArray* outSlots[], int inCount, const haArray* inA
             raise_error(Error::Interrupted);
         const std::int32_t t = record->core.tid;
         // A reference the header lacks is damage, not a reason to grow the counts without end.
-        if (t < -1 || t >= nTargets)
+        if (t < -1 || t >= n_targets)
             raise_error(Error::CorruptedBam);
         const std::size_t slot = static_cast<std::size_t>(t + 1);
         if (slot >= counts.size())
@@ -91,7 +90,7 @@ void baminfoF(int outCount, haArray* outSlots[], int inCount, const haArray* inA
         ++counts[slot];
         if (check.sorted && !check.accept(t, record->core.pos)) {
             check.sorted = false;
-            if (stopAtDisorder)
+            if (stop_at_disorder)
                 break;
         }
     }
@@ -120,7 +119,7 @@ void saminfoF(int outCount, haArray* outSlots[], int inCount, const haArray* inA
     hxb::ReferenceNumbering references;
     std::array<std::uint32_t, hxb::ReferenceNumbering::kMaxNames> counts{};
     SortCheck check{0, -1};
-    const bool stopAtDisorder = outCount <= 1;
+    const bool stop_at_disorder = outCount <= 1;
     const char* text = nullptr;
     std::size_t length = 0;
     while (reader.next(&text, &length)) {
@@ -133,11 +132,11 @@ void saminfoF(int outCount, haArray* outSlots[], int inCount, const haArray* inA
         AlignmentFields fields{};
         if (!scan_alignment_fields(rest, static_cast<std::size_t>(end - rest), &fields))
             continue;
-        const std::uint8_t slot = references.number_of(fields.name, fields.nameLength);
+        const std::uint8_t slot = references.number_of(fields.name, fields.name_length);
         ++counts[slot];
         if (check.sorted && !check.accept(slot, fields.position)) {
             check.sorted = false;
-            if (stopAtDisorder)
+            if (stop_at_disorder)
                 break;
         }
     }

@@ -5,10 +5,12 @@
 
 namespace alignport {
 
-void raise_corrupted_bam() { raise_error(Error::CorruptedBam); }
+void raise_corrupted_bam() {
+    raise_error(Error::CorruptedBam);
+}
 
-void raise_walk_failure(int walkResult) {
-    if (walkResult == kWalkCorrupt)
+void raise_walk_failure(int walk_result) {
+    if (walk_result == kWalkCorrupt)
         raise_corrupted_bam();
     HostInterrupt::HandlePendingInterrupt();
     raise_error(Error::Interrupted);

@@ -10,6 +10,6 @@ namespace alignport {
 // For a negative walk result: kWalkCorrupt raises the corrupted-file error without touching the
 // interrupt; any other negative result is the user's stop: HandlePendingInterrupt is called once
 // (its result is not used) and "helixo:alignport:IterruptedByUser" is raised.
-[[noreturn]] void raise_walk_failure(int walkResult);
+[[noreturn]] void raise_walk_failure(int walk_result);
 
 } // namespace alignport

@@ -1,5 +1,6 @@
-// One owner for C FILE streams in every plug-in and in hxrun: the stream closes when its owner goes, on every
-// path, errors and unwinding included. Where a close can lose written data, close_file reports it.
+// One owner for C FILE streams in every plug-in and in hxrun: the stream closes when its owner
+// goes, on every path, errors and unwinding included. Where a close can lose written data,
+// close_file reports it.
 #pragma once
 
 #include <cstdio>

@@ -23,7 +23,8 @@ bool read_text(const haArray* array, char* buf, std::size_t size) {
 
 std::int32_t read_int32(const haArray* array) {
     const double value = std::trunc(haGetScalar(array));
-    if (std::isnan(value) || value < static_cast<double>(std::numeric_limits<std::int32_t>::min()) ||
+    if (std::isnan(value) ||
+        value < static_cast<double>(std::numeric_limits<std::int32_t>::min()) ||
         value > static_cast<double>(std::numeric_limits<std::int32_t>::max()))
         return -1;
     return static_cast<std::int32_t>(value);
@@ -48,7 +49,8 @@ namespace {
 
 // "helixo:" + plugin + ":" + kind into a fixed buffer (a plug-in name that does not fit is cut),
 // so that no path of the firewall allocates: after a std::bad_alloc a second one would escape.
-void compose_identifier(char (&out)[kIdentifierBuffer], const char* plugin, const char* kind) noexcept {
+void compose_identifier(char (&out)[kIdentifierBuffer], const char* plugin,
+                        const char* kind) noexcept {
     std::size_t n = 0;
     for (const char* part : {"helixo:", plugin != nullptr ? plugin : "", ":", kind})
         for (; *part != '\0' && n + 1 < sizeof out; ++part)

@@ -43,9 +43,9 @@ constexpr std::size_t kIdentifierBuffer = 128;
 
 // Turns the exception being handled (any but the host's own) into a host error
 // "helixo:PLUGIN:OutOfMemory" "Out of memory." or "helixo:PLUGIN:InternalError"
-// "Internal error: " and what() of the exception, so that no foreign exception unwinds into the host. Allocates
-// nothing: the identifier is built in a fixed buffer and the host formats the message into its
-// own storage. Only the host's error leaves it. Call it only from a catch handler.
+// "Internal error: " and what() of the exception, so that no foreign exception unwinds into the
+// host. Allocates nothing: the identifier is built in a fixed buffer and the host formats the
+// message into its own storage. Only the host's error leaves it. Call it only from a catch handler.
 [[noreturn]] void rethrow_as_host_error(const char* plugin);
 
 // Runs an entry point's body behind the exception firewall.

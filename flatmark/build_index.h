@@ -21,27 +21,27 @@ namespace flatmark {
 // input file first, before it is raised.
 template <class Offset>
 void buildindex(int outCount, haArray* outSlots[], const haArray* inArgs[]) {
-    char typeName[kTypeBuffer];
-    if (!hxb::read_text(inArgs[0], typeName, sizeof typeName))
+    char type_name[kTypeBuffer];
+    if (!hxb::read_text(inArgs[0], type_name, sizeof type_name))
         raise_error(Error::InvalidIndexerType);
-    const IndexerType* type = find_indexer_type(typeName);
+    const IndexerType* type = find_indexer_type(type_name);
     if (type == nullptr)
         raise_error(Error::UnknownIndexerType);
 
-    char inputName[kFileNameBuffer];
-    if (!hxb::read_text(inArgs[1], inputName, sizeof inputName))
+    char input_name[kFileNameBuffer];
+    if (!hxb::read_text(inArgs[1], input_name, sizeof input_name))
         raise_error(Error::InvalidInputName);
     IndexFiles files;
-    files.input = std::fopen(inputName, "rb");
+    files.input = std::fopen(input_name, "rb");
     if (files.input == nullptr)
         raise_error(Error::CannotOpenInput);
     // Lines are read through the reader's own block buffer.
     std::setvbuf(files.input, nullptr, _IONBF, 0);
 
-    char indexName[kFileNameBuffer];
-    if (!hxb::read_text(inArgs[2], indexName, sizeof indexName))
+    char index_name[kFileNameBuffer];
+    if (!hxb::read_text(inArgs[2], index_name, sizeof index_name))
         files.fail(Error::InvalidIndexName);
-    files.index = std::fopen(indexName, "wb");
+    files.index = std::fopen(index_name, "wb");
     if (files.index == nullptr)
         files.fail(Error::CannotOpenIndex);
 
@@ -62,11 +62,11 @@ void buildindex(int outCount, haArray* outSlots[], const haArray* inArgs[]) {
 
     HeaderFields header;
     header.entries = core.entries;
-    header.keysPosition = settings.writeKeys ? kHeaderSize : 0;
-    header.tablePosition = files.index_bytes();
+    header.keys_position = settings.write_keys ? kHeaderSize : 0;
+    header.table_position = files.index_bytes();
     header.layout = settings.consecutive ? hxb::index_format::kLayoutConsecutive
-                                        : hxb::index_format::kLayoutPaired;
-    header.widthByte = settings.widthByte;
+                                         : hxb::index_format::kLayoutPaired;
+    header.width_byte = settings.width_byte;
     header.entryDelimiter = settings.entryDelimiter;
     write_offset_table(files, table.starts, table.ends, core.entries, settings.consecutive);
     write_header(files, header);

@@ -119,12 +119,20 @@ using ErrorList = hxb::Rows<Error>;
 // opening ("wb": created or emptied), the key token, the comment and header prefixes, the field
 // delimiter, the entry delimiter (too long for the header, or empty for "flat"), and the write
 // of the 512-byte placeholder. All twelve inputs are decoded whatever the type uses.
-inline constexpr Error kCallErrors[] = {
-    Error::InputCount,           Error::OutputCount,          Error::InvalidIndexerType,
-    Error::UnknownIndexerType,   Error::InvalidInputName,     Error::CannotOpenInput,
-    Error::InvalidIndexName,     Error::CannotOpenIndex,      Error::InvalidKeyToken,
-    Error::InvalidCommentPrefix, Error::InvalidHeaderPrefix,  Error::InvalidFieldDelimiter,
-    Error::InvalidEntryDelimiter, Error::CannotWriteIndex};
+inline constexpr Error kCallErrors[] = {Error::InputCount,
+                                        Error::OutputCount,
+                                        Error::InvalidIndexerType,
+                                        Error::UnknownIndexerType,
+                                        Error::InvalidInputName,
+                                        Error::CannotOpenInput,
+                                        Error::InvalidIndexName,
+                                        Error::CannotOpenIndex,
+                                        Error::InvalidKeyToken,
+                                        Error::InvalidCommentPrefix,
+                                        Error::InvalidHeaderPrefix,
+                                        Error::InvalidFieldDelimiter,
+                                        Error::InvalidEntryDelimiter,
+                                        Error::CannotWriteIndex};
 
 // Each type's scan errors, in the order the scan checks them on a line (an error checked at
 // several points is listed where it is first checked). Every line is read (CannotReadInput)
@@ -169,9 +177,9 @@ template <class Offset> class OffsetTable;
 template <class Offset> using ScanFunction = void (*)(ScanCore&, OffsetTable<Offset>&);
 
 struct IndexerType {
-    const char* name;         // input 1, compared whole and case-sensitively
-    bool alwaysConsecutive;   // input 5, the layout, is ignored
-    bool needsEntryDelimiter; // an empty entry delimiter (input 12) is refused
+    const char* name;           // input 1, compared whole and case-sensitively
+    bool always_consecutive;    // input 5, the layout, is ignored
+    bool needs_entry_delimiter; // an empty entry delimiter (input 12) is refused
     ScanFunction<std::uint32_t> scan32;
     ScanFunction<std::uint64_t> scan64;
     ErrorList errors; // the scan's errors, after kCallErrors

@@ -28,10 +28,10 @@ std::array<unsigned char, kHeaderSize> header_image(const HeaderFields& fields) 
     std::memcpy(at + fmt::kMagicAt, fmt::kMagic, fmt::kMagicSize);
     std::memcpy(at + fmt::kVersionAt, fmt::kVersion, fmt::kVersionSize);
     put_le<std::uint32_t>(at + fmt::kEntriesAt, fields.entries); // the reserved byte stays 0
-    put_le<std::uint64_t>(at + fmt::kKeysPositionAt, fields.keysPosition);
-    put_le<std::uint64_t>(at + fmt::kTablePositionAt, fields.tablePosition);
+    put_le<std::uint64_t>(at + fmt::kKeysPositionAt, fields.keys_position);
+    put_le<std::uint64_t>(at + fmt::kTablePositionAt, fields.table_position);
     at[fmt::kLayoutAt] = fields.layout;
-    at[fmt::kWidthAt] = fields.widthByte;
+    at[fmt::kWidthAt] = fields.width_byte;
     const std::size_t k = std::min(fields.entryDelimiter.size(), kMaxEntryDelimiter);
     std::memcpy(at + fmt::kDelimiterAt, fields.entryDelimiter.data(), k);
     unsigned char* out = at + fmt::kDelimiterAt + k;

@@ -18,11 +18,11 @@ constexpr std::size_t kMaxEntryDelimiter = hxb::index_format::kMaxEntryDelimiter
 
 struct HeaderFields {
     std::uint32_t entries = 0;
-    std::uint64_t keysPosition = 0;  // 512 with keys, 0 without
-    std::uint64_t tablePosition = 0; // where the offset table begins in the index file
+    std::uint64_t keys_position = 0;  // 512 with keys, 0 without
+    std::uint64_t table_position = 0; // where the offset table begins in the index file
     std::uint8_t layout = hxb::index_format::kLayoutConsecutive;
-    std::uint8_t widthByte = 0;      // 0: 4-byte offsets, other: 8-byte offsets
-    std::string entryDelimiter;      // at most kMaxEntryDelimiter bytes
+    std::uint8_t width_byte = 0; // 0: 4-byte offsets, other: 8-byte offsets
+    std::string entryDelimiter;  // at most kMaxEntryDelimiter bytes
 };
 
 // The full 512-byte header image for these fields.

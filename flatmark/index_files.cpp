@@ -1,6 +1,5 @@
 #include "index_files.h"
 
-
 #include <cstring>
 
 namespace flatmark {
@@ -13,11 +12,11 @@ void IndexFiles::close_input() {
 }
 
 bool IndexFiles::flush_pending() {
-    if (pendingSize_ == 0)
+    if (pending_size_ == 0)
         return true;
-    const bool written = std::fwrite(pending_.get(), 1, pendingSize_, index) == pendingSize_;
-    indexBytes_ += pendingSize_;
-    pendingSize_ = 0;
+    const bool written = std::fwrite(pending_.get(), 1, pending_size_, index) == pending_size_;
+    index_bytes_ += pending_size_;
+    pending_size_ = 0;
     return written;
 }
 
@@ -53,13 +52,13 @@ void IndexFiles::write_index(const void* data, std::size_t size) {
         return;
     if (std::fwrite(data, 1, size, index) != size)
         fail(Error::CannotWriteIndex);
-    indexBytes_ += size;
+    index_bytes_ += size;
 }
 
 void IndexFiles::make_room(std::size_t size) {
     if (!pending_)
         pending_.reset(new char[kPendingBlock + kCopyPiece]); // room for a last piece
-    if (pendingSize_ + size > kPendingBlock && !flush_pending())
+    if (pending_size_ + size > kPendingBlock && !flush_pending())
         fail(Error::CannotWriteIndex);
 }
 

@@ -42,18 +42,19 @@ public:
     // CannotWriteIndex. Counts what was written since the file was opened.
     void write_index(const void* data, std::size_t size);
     // A key and a line feed, gathered in a block first, so a key costs a copy rather than a
-    // stream call; the block is flushed before any other write and on close. The key's buffer is readable up to the next multiple of 16 bytes
-    // past length: it is copied inline in 16-byte pieces.
+    // stream call; the block is flushed before any other write and on close. The key's buffer is
+    // readable up to the next multiple of 16 bytes past length: it is copied inline in 16-byte
+    // pieces.
     void append_key_line(const char* key, std::size_t length) {
-        if (!pending_ || pendingSize_ + length + 1 > kPendingBlock)
+        if (!pending_ || pending_size_ + length + 1 > kPendingBlock)
             make_room(length + 1);
-        char* to = pending_.get() + pendingSize_;
+        char* to = pending_.get() + pending_size_;
         for (std::size_t i = 0; i < length; i += kCopyPiece)
             std::memcpy(to + i, key + i, kCopyPiece);
         to[length] = '\n';
-        pendingSize_ += length + 1;
+        pending_size_ += length + 1;
     }
-    std::uint64_t index_bytes() const { return indexBytes_ + pendingSize_; }
+    std::uint64_t index_bytes() const { return index_bytes_ + pending_size_; }
 
 private:
     bool flush_pending();
@@ -61,9 +62,9 @@ private:
     // flushed when full; a failed write closes both files and raises.
     void make_room(std::size_t size);
 
-    std::uint64_t indexBytes_ = 0;
+    std::uint64_t index_bytes_ = 0;
     std::unique_ptr<char[]> pending_;
-    std::size_t pendingSize_ = 0;
+    std::size_t pending_size_ = 0;
 };
 
 } // namespace flatmark

@@ -16,11 +16,11 @@ static_assert(kBlockSize > 2 * kLineLookback + kMaskBlock,
 LineReader::LineReader(std::FILE* file) : file_(file), buffer_(kBlockSize + kLinePadding) {}
 
 ReadStatus LineReader::read_slow(Line& line) {
-    if (longLine_ && !skip_long_line())
+    if (long_line_ && !skip_long_line())
         return ReadStatus::Failed;
     for (;;) {
         if (feeds_ != 0) {
-            const std::size_t feed = feedsBase_ + lowest_bit(feeds_);
+            const std::size_t feed = feeds_base_ + lowest_bit(feeds_);
             feeds_ &= feeds_ - 1;
             take(line, feed + 1 - cursor_);
             return ReadStatus::Line;
@@ -30,13 +30,13 @@ ReadStatus LineReader::read_slow(Line& line) {
             scan_block();
             continue;
         }
-        if (scanned_ < filled_ && (atEnd_ || (cursor_ == 0 && filled_ == kBlockSize))) {
-            feedsBase_ = scanned_;
+        if (scanned_ < filled_ && (at_end_ || (cursor_ == 0 && filled_ == kBlockSize))) {
+            feeds_base_ = scanned_;
             feeds_ = newline_mask_partial(buffer_.data() + scanned_, filled_ - scanned_);
             scanned_ = filled_;
             continue;
         }
-        if (!atEnd_) {
+        if (!at_end_) {
             if (cursor_ == 0 && filled_ == kBlockSize) {
                 serve_long_line(line);
                 return ReadStatus::Line;
@@ -60,18 +60,19 @@ void LineReader::serve_long_line(Line& line) {
     line.start = position();
     line.after = 0;
     line.open = true;
-    longLine_ = true;
-    longLineEnd_ = kEndUnknown;
+    long_line_ = true;
+    long_line_end_ = kEndUnknown;
 }
 
 bool LineReader::find_long_line_end(Line& line, std::size_t from) {
     const void* feed = std::memchr(buffer_.data() + from, '\n', filled_ - from);
-    if (feed == nullptr && !atEnd_)
+    if (feed == nullptr && !at_end_)
         return false;
-    longLineEnd_ = feed == nullptr ? filled_
-                                   : static_cast<std::size_t>(static_cast<const char*>(feed) -
-                                                              buffer_.data()) + 1;
-    line.after = bufferStart_ + longLineEnd_;
+    long_line_end_ =
+        feed == nullptr
+            ? filled_
+            : static_cast<std::size_t>(static_cast<const char*>(feed) - buffer_.data()) + 1;
+    line.after = buffer_start_ + long_line_end_;
     line.open = false;
     return true;
 }
@@ -79,18 +80,18 @@ bool LineReader::find_long_line_end(Line& line, std::size_t from) {
 CoverStatus LineReader::cover(Line& line, std::size_t i) {
     while (line.open && i - line.base >= line.size) {
         // Keep kLineLookback bytes before i, or all the window holds when i is nearer.
-        const std::size_t keepFrom = i > kLineLookback ? i - kLineLookback : 0;
-        if (keepFrom > line.base) {
-            const std::size_t drop = std::min(keepFrom - line.base, line.size);
+        const std::size_t keep_from = i > kLineLookback ? i - kLineLookback : 0;
+        if (keep_from > line.base) {
+            const std::size_t drop = std::min(keep_from - line.base, line.size);
             cursor_ += drop;
             line.base += drop;
         }
-        const std::size_t searchFrom = filled_ - cursor_; // where the new bytes will begin
+        const std::size_t search_from = filled_ - cursor_; // where the new bytes will begin
         if (!refill())
             return CoverStatus::Failed;
-        find_long_line_end(line, searchFrom);
+        find_long_line_end(line, search_from);
         line.text = buffer_.data() + cursor_;
-        line.size = (line.open ? filled_ : longLineEnd_) - cursor_;
+        line.size = (line.open ? filled_ : long_line_end_) - cursor_;
         feeds_ = 0;
         scanned_ = filled_;
     }
@@ -114,14 +115,14 @@ bool LineReader::finish(Line& line) {
 
 bool LineReader::skip_long_line() {
     Line rest;
-    rest.open = longLineEnd_ == kEndUnknown;
+    rest.open = long_line_end_ == kEndUnknown;
     if (rest.open && !finish(rest))
         return false;
-    cursor_ = longLineEnd_;
+    cursor_ = long_line_end_;
     scanned_ = cursor_;
     feeds_ = 0;
-    longLine_ = false;
-    longLineEnd_ = kEndUnknown;
+    long_line_ = false;
+    long_line_end_ = kEndUnknown;
     return true;
 }
 
@@ -129,40 +130,40 @@ bool LineReader::refill() {
     // Called with no line feed pending, so only scanned_ needs moving with the tail.
     const std::size_t tail = filled_ - cursor_;
     std::memmove(buffer_.data(), buffer_.data() + cursor_, tail);
-    bufferStart_ += cursor_;
+    buffer_start_ += cursor_;
     scanned_ -= cursor_;
-    if (longLineEnd_ != kEndUnknown)
-        longLineEnd_ -= cursor_;
+    if (long_line_end_ != kEndUnknown)
+        long_line_end_ -= cursor_;
     cursor_ = 0;
     filled_ = tail;
     const std::size_t wanted = kBlockSize - filled_;
-    const std::size_t got = atEnd_ ? 0 : std::fread(buffer_.data() + filled_, 1, wanted, file_);
+    const std::size_t got = at_end_ ? 0 : std::fread(buffer_.data() + filled_, 1, wanted, file_);
     filled_ += got;
     if (got < wanted) {
         if (std::ferror(file_))
             return false;
-        atEnd_ = true;
+        at_end_ = true;
     }
     return true;
 }
 
 bool LineReader::seek(std::uint64_t position) {
-    longLine_ = false;
-    longLineEnd_ = kEndUnknown;
-    if (position >= bufferStart_ && position - bufferStart_ <= filled_) {
-        cursor_ = static_cast<std::size_t>(position - bufferStart_);
+    long_line_ = false;
+    long_line_end_ = kEndUnknown;
+    if (position >= buffer_start_ && position - buffer_start_ <= filled_) {
+        cursor_ = static_cast<std::size_t>(position - buffer_start_);
         scanned_ = cursor_;
         feeds_ = 0;
         return true;
     }
     if (fseeko(file_, static_cast<off_t>(position), SEEK_SET) != 0)
         return false;
-    bufferStart_ = position;
+    buffer_start_ = position;
     cursor_ = 0;
     filled_ = 0;
     scanned_ = 0;
     feeds_ = 0;
-    atEnd_ = false;
+    at_end_ = false;
     return true;
 }
 

@@ -56,7 +56,7 @@ public:
         // (a refill, a long line, the end) is left to read_slow.
         for (;;) {
             if (feeds_ != 0) {
-                const std::size_t feed = feedsBase_ + lowest_bit(feeds_);
+                const std::size_t feed = feeds_base_ + lowest_bit(feeds_);
                 feeds_ &= feeds_ - 1;
                 take(line, feed + 1 - cursor_);
                 return ReadStatus::Line;
@@ -74,14 +74,15 @@ public:
     // Reads on to the end of line, the long line last read, and sets its after; the window is
     // gone then. False on a read error.
     bool finish(Line& line);
-    // Takes, in a run, the lines ahead that are whole in the buffer and do not begin with marker, calling poll() after each as a read would be followed by a poll; stops
-    // at the first other line or when poll() returns true (then stopped is set). Returns the
-    // count taken. The run keeps its state in registers across the poll calls.
+    // Takes, in a run, the lines ahead that are whole in the buffer and do not begin with marker,
+    // calling poll() after each as a read would be followed by a poll; stops at the first other
+    // line or when poll() returns true (then stopped is set). Returns the count taken. The run
+    // keeps its state in registers across the poll calls.
     template <class Poll>
     std::size_t take_lines_not_beginning_with(char marker, Poll poll, bool& stopped) {
         const char* data = buffer_.data();
         const std::size_t filled = filled_;
-        std::size_t cursor = cursor_, scanned = scanned_, base = feedsBase_, count = 0;
+        std::size_t cursor = cursor_, scanned = scanned_, base = feeds_base_, count = 0;
         std::uint64_t feeds = feeds_;
         stopped = false;
         for (;;) {
@@ -106,14 +107,14 @@ public:
         }
         cursor_ = cursor;
         scanned_ = scanned;
-        feedsBase_ = base;
+        feeds_base_ = base;
         feeds_ = feeds;
         return count;
     }
     // Moves the read position to an absolute byte position; false when the file cannot seek.
     bool seek(std::uint64_t position);
     // Position of the next byte to be read.
-    std::uint64_t position() const { return bufferStart_ + cursor_; }
+    std::uint64_t position() const { return buffer_start_ + cursor_; }
 
 private:
     ReadStatus read_slow(Line& line);
@@ -125,7 +126,7 @@ private:
     bool find_long_line_end(Line& line, std::size_t from);
     // Looks at the next 64 bytes read for line feeds.
     void scan_block() {
-        feedsBase_ = scanned_;
+        feeds_base_ = scanned_;
         feeds_ = newline_mask(buffer_.data() + scanned_);
         scanned_ += kMaskBlock;
     }
@@ -144,16 +145,16 @@ private:
     std::size_t cursor_ = 0;  // next byte to serve
     std::size_t filled_ = 0;  // end of the bytes read
     std::size_t scanned_ = 0; // end of the bytes looked at for line feeds (cursor_ <= scanned_)
-    // Line feeds at or after cursor_ in the block last scanned: bit i is buffer_[feedsBase_ + i].
+    // Line feeds at or after cursor_ in the block last scanned: bit i is buffer_[feeds_base_ + i].
     std::uint64_t feeds_ = 0;
-    std::size_t feedsBase_ = 0;
-    std::uint64_t bufferStart_ = 0; // file position of buffer_[0]
-    bool atEnd_ = false;
+    std::size_t feeds_base_ = 0;
+    std::uint64_t buffer_start_ = 0; // file position of buffer_[0]
+    bool at_end_ = false;
     // A long line was served and the next read must first pass over the rest of it: its end,
-    // once found, is longLineEnd_ (an index into buffer_), else kEndUnknown.
-    bool longLine_ = false;
+    // once found, is long_line_end_ (an index into buffer_), else kEndUnknown.
+    bool long_line_ = false;
     static constexpr std::size_t kEndUnknown = static_cast<std::size_t>(-1);
-    std::size_t longLineEnd_ = kEndUnknown;
+    std::size_t long_line_end_ = kEndUnknown;
 };
 
 } // namespace flatmark

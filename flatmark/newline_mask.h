@@ -26,9 +26,9 @@ inline std::uint64_t newline_mask_portable(const char* block) {
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
         bytes = __builtin_bswap64(bytes); // byte 0 of the block in the low bits
 #endif
-        const std::uint64_t zeroAtFeed = bytes ^ kFeeds;
+        const std::uint64_t zero_at_feed = bytes ^ kFeeds;
         // Top bit set exactly where the byte is zero: no carry crosses a byte.
-        const std::uint64_t tops = ~(((zeroAtFeed & kLow7) + kLow7) | zeroAtFeed) & ~kLow7;
+        const std::uint64_t tops = ~(((zero_at_feed & kLow7) + kLow7) | zero_at_feed) & ~kLow7;
         mask |= (((tops >> 7) * kGather) >> 56) << (8 * word);
     }
     return mask;

@@ -50,11 +50,12 @@ private:
 
 template <class Offset> class OffsetTable {
 public:
-    OffsetTable(IndexFiles& files, bool collectEnds) : files_(files), collectEnds_(collectEnds) {}
+    OffsetTable(IndexFiles& files, bool collect_ends)
+        : files_(files), collect_ends_(collect_ends) {}
 
     void add_start(std::uint64_t position) { starts.push_back(narrow(position)); }
     void add_end(std::uint64_t position) {
-        if (collectEnds_)
+        if (collect_ends_)
             ends.push_back(narrow(position));
     }
 
@@ -72,7 +73,7 @@ private:
     }
 
     IndexFiles& files_;
-    bool collectEnds_;
+    bool collect_ends_;
 };
 
 } // namespace flatmark

@@ -3,9 +3,9 @@
 // delimiter, checked in that order (before anything is written to the index file).
 #pragma once
 
+#include "contract.h"
 #include "hx.h"
 #include "index_files.h"
-#include "contract.h"
 #include "settings.h"
 
 namespace flatmark {

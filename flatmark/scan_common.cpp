@@ -97,16 +97,16 @@ void finish_line(ScanCore& core, Line& line) {
         fail_read(core);
 }
 
-template <class Text> bool read_key(const Text& text, std::size_t from, bool commaIsBlank) {
+template <class Text> bool read_key(const Text& text, std::size_t from, bool comma_is_blank) {
     ScanCore& core = text.core;
     std::size_t begin = from;
-    bool commaPassed = !commaIsBlank;
+    bool comma_passed = !comma_is_blank;
     for (;; ++begin) {
         if (!text.has(begin))
             return false;
         const char c = text.at(begin);
-        if (c == ',' && !commaPassed)
-            commaPassed = true;
+        if (c == ',' && !comma_passed)
+            comma_passed = true;
         else if (!is_space(c))
             break;
     }
@@ -117,7 +117,7 @@ template <class Text> bool read_key(const Text& text, std::size_t from, bool com
     text.has(begin + kKeyBuffer - 1);
     const char* word = text.bytes_from(begin);
     std::size_t limit = std::min(text.held_from(begin), kKeyBuffer);
-    if (!commaPassed) {
+    if (!comma_passed) {
         // The first comma after a key that no comma preceded ends it.
         const void* comma = std::memchr(word, ',', limit);
         if (comma != nullptr)
@@ -130,7 +130,7 @@ template <class Text> bool read_key(const Text& text, std::size_t from, bool com
     // Whole pieces, within the key buffer and the padding after the bytes held.
     for (std::size_t i = 0; i < length; i += kCopyPiece)
         std::memcpy(core.key + i, word + i, kCopyPiece);
-    core.keyLength = length;
+    core.key_length = length;
     return true;
 }
 

@@ -26,10 +26,10 @@ struct ScanCore {
     const Settings& settings;
     IndexFiles& files;
     LineReader& reader;
-    // The current key (keyLength characters, not zero-terminated), kept until the next key is
+    // The current key (key_length characters, not zero-terminated), kept until the next key is
     // read. Copied in whole 16-byte pieces, so no single byte is stored into it.
     char key[kKeyBuffer] = {};
-    std::size_t keyLength = 0;
+    std::size_t key_length = 0;
     // The number of entries: the index file's header holds it in 32 bits, so the scan refuses
     // the 2^32-th entry (count_entry) rather than let the count wrap. The number of lines
     // counted has no such limit: no file stores it, and a file can hold more than 2^32 - 1
@@ -161,28 +161,29 @@ template <class Text> inline bool begins_with(const Text& text, const std::strin
     return prefix_end(text, prefix) != kNoMatch;
 }
 
-// Reads the word at or after from (white space skipped) into the key buffer. With commaIsBlank
+// Reads the word at or after from (white space skipped) into the key buffer. With comma_is_blank
 // the first comma at or after from is read as a blank (the "," rule). False, key unchanged,
 // when there is no word; a word longer than 255 characters closes both files and raises
 // KeyTooLong. Defined for WholeLine and LongLine.
-template <class Text> bool read_key(const Text& text, std::size_t from, bool commaIsBlank = false);
+template <class Text>
+bool read_key(const Text& text, std::size_t from, bool comma_is_blank = false);
 // read_key on the line just read, whatever its kind.
 inline bool read_line_key(ScanCore& core, Line& line, std::size_t from) {
     return line.open ? read_key(LongLine{core, line}, from) : read_key(WholeLine{core, line}, from);
 }
 // Writes the key buffer and a line feed to the index file.
 inline void write_key(ScanCore& core) {
-    core.files.append_key_line(core.key, core.keyLength);
+    core.files.append_key_line(core.key, core.key_length);
 }
 
-// The key rule for "mrtab" and "table", first part: skips keyFieldCount fields (input 7),
+// The key rule for "mrtab" and "table", first part: skips key_field_count fields (input 7),
 // separated by the field delimiter, and returns where the key starts; a missing field raises
 // KeyNotFound.
 template <class Text> inline std::size_t find_key_start(const Text& text) {
     ScanCore& core = text.core;
-    const char delimiter = core.settings.fieldDelimiter;
+    const char delimiter = core.settings.field_delimiter;
     std::size_t i = skip_blanks(text, 0);
-    for (unsigned field = 0; field < core.settings.keyFieldCount; ++field) {
+    for (unsigned field = 0; field < core.settings.key_field_count; ++field) {
         for (;; ++i) {
             if (!text.has(i))
                 core.files.fail(Error::KeyNotFound);
@@ -198,24 +199,25 @@ template <class Text> inline std::size_t find_key_start(const Text& text) {
     }
     return i;
 }
-// Second part: reads the key that starts at keyStart (with the "," rule) into the key buffer.
-template <class Text> inline bool read_data_line_key(const Text& text, std::size_t keyStart) {
-    return read_key(text, keyStart, text.core.settings.fieldDelimiter == ',');
+// Second part: reads the key that starts at key_start (with the "," rule) into the key buffer.
+template <class Text> inline bool read_data_line_key(const Text& text, std::size_t key_start) {
+    return read_key(text, key_start, text.core.settings.field_delimiter == ',');
 }
 
-// What a line of a "mrtab" or "table" file is. headerDetection is the scan's running state.
+// What a line of a "mrtab" or "table" file is. header_detection is the scan's running state.
 enum class TableLineKind { Skipped, Data };
-template <class Text> inline TableLineKind classify_table_line(const Text& text, bool& headerDetection) {
+template <class Text>
+inline TableLineKind classify_table_line(const Text& text, bool& header_detection) {
     const Settings& settings = text.core.settings;
     if (is_blank_line(text))
         return TableLineKind::Skipped;
-    if (!settings.commentPrefix.empty())
-        return begins_with(text, settings.commentPrefix) ? TableLineKind::Skipped
-                                                         : TableLineKind::Data;
-    if (headerDetection) {
-        if (begins_with(text, settings.headerPrefix))
+    if (!settings.comment_prefix.empty())
+        return begins_with(text, settings.comment_prefix) ? TableLineKind::Skipped
+                                                          : TableLineKind::Data;
+    if (header_detection) {
+        if (begins_with(text, settings.header_prefix))
             return TableLineKind::Skipped;
-        headerDetection = false;
+        header_detection = false;
     }
     return TableLineKind::Data;
 }

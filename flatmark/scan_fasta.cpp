@@ -4,7 +4,7 @@
 namespace flatmark {
 
 template <class Offset> void scan_fasta(ScanCore& core, OffsetTable<Offset>& table) {
-    std::uint64_t lineStart = 0;
+    std::uint64_t line_start = 0;
     Line line;
     for (;;) {
         // The sequence lines ahead, in a run: each counted and polled as the loop below would.
@@ -15,24 +15,24 @@ template <class Offset> void scan_fasta(ScanCore& core, OffsetTable<Offset>& tab
             fail_interrupted(core);
         if (run > 0) {
             core.lines += run;
-            lineStart = core.reader.position();
+            line_start = core.reader.position();
         }
         if (!next_line(core, line))
             break;
         if (line.size > 0 && line.text[0] == '>') {
             // A header without a word repeats the previous key (an empty one at first).
-            if (core.settings.writeKeys) {
+            if (core.settings.write_keys) {
                 read_line_key(core, line, 1);
                 write_key(core);
             }
-            count_entry(core, lineStart);
-            table.add_start(lineStart);
+            count_entry(core, line_start);
+            table.add_start(line_start);
         }
         ++core.lines;
-        lineStart = line_after(core, line);
+        line_start = line_after(core, line);
     }
     // Lines before the first header belong to no entry; the last value is the end of input.
-    table.add_start(lineStart);
+    table.add_start(line_start);
 }
 
 FLATMARK_INSTANTIATE_SCANNER(scan_fasta)

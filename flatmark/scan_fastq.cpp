@@ -10,12 +10,12 @@ constexpr int kRecordLines = 3;
 }
 
 template <class Offset> void scan_fastq(ScanCore& core, OffsetTable<Offset>& table) {
-    std::uint64_t lineStart = 0;
+    std::uint64_t line_start = 0;
     Line line;
     while (next_line(core, line)) {
         std::uint64_t after;
         if (line.size > 0 && line.text[0] == '@') {
-            if (core.settings.writeKeys) {
+            if (core.settings.write_keys) {
                 read_line_key(core, line, 1);
                 write_key(core);
             }
@@ -25,17 +25,17 @@ template <class Offset> void scan_fastq(ScanCore& core, OffsetTable<Offset>& tab
                 whole = next_line_unpolled(core, line);
             core.lines += kRecordLines;
             after = whole ? line_after(core, line) : core.reader.position();
-            count_entry(core, lineStart);
-            table.add_start(lineStart);
+            count_entry(core, line_start);
+            table.add_start(line_start);
         } else {
             after = line_after(core, line);
         }
         // A line that is no record header where one is due is counted and lies inside the
         // span of the entry before it.
         ++core.lines;
-        lineStart = after;
+        line_start = after;
     }
-    table.add_start(lineStart);
+    table.add_start(line_start);
 }
 
 FLATMARK_INSTANTIATE_SCANNER(scan_fastq)

@@ -25,10 +25,10 @@ enum class KeySearch {
 // Skips blank and header-prefixed lines at the top of the file, without polling or counting
 // them, and leaves the input at the first other line. Returns its position.
 std::uint64_t skip_header(ScanCore& core) {
-    const std::string& prefix = core.settings.headerPrefix;
-    std::uint64_t firstContent = 0;
+    const std::string& prefix = core.settings.header_prefix;
+    std::uint64_t first_content = 0;
     if (prefix.empty())
-        return firstContent;
+        return first_content;
     Line line;
     while (next_line_unpolled(core, line)) {
         bool content = false;
@@ -36,12 +36,12 @@ std::uint64_t skip_header(ScanCore& core) {
             content = !is_blank_line(text) && !begins_with(text, prefix);
         });
         if (content) {
-            seek_input(core, firstContent);
+            seek_input(core, first_content);
             break;
         }
-        firstContent = line_after(core, line);
+        first_content = line_after(core, line);
     }
-    return firstContent;
+    return first_content;
 }
 
 // Where token first occurs in the line, or kNoMatch.
@@ -66,22 +66,21 @@ std::size_t find_token(const LongLine& text, const std::string& token) {
     }
     std::size_t from = line.base;
     for (;;) {
-        const std::size_t at =
-            std::string_view(line.text, line.size).find(token, from - line.base);
+        const std::size_t at = std::string_view(line.text, line.size).find(token, from - line.base);
         if (at != std::string_view::npos)
             return line.base + at;
-        const std::size_t windowEnd = line.base + line.size;
-        if (!text.has(windowEnd))
+        const std::size_t window_end = line.base + line.size;
+        if (!text.has(window_end))
             return kNoMatch;
-        if (windowEnd >= token.size())
-            from = std::max(from, windowEnd - token.size() + 1);
+        if (window_end >= token.size())
+            from = std::max(from, window_end - token.size() + 1);
     }
 }
 
 template <class Text> void look_for_key(const Text& text, KeySearch& search) {
     std::size_t anchor = 0;
     if (search == KeySearch::Token) {
-        const std::string& token = text.core.settings.keyToken;
+        const std::string& token = text.core.settings.key_token;
         if (!token.empty()) {
             const std::size_t at = find_token(text, token);
             if (at == kNoMatch)
@@ -99,7 +98,7 @@ void close_entry(ScanCore& core, OffsetTable<Offset>& table, std::uint64_t start
                  KeySearch search) {
     table.add_start(start);
     table.add_end(end);
-    if (core.settings.writeKeys) {
+    if (core.settings.write_keys) {
         if (search != KeySearch::Found)
             core.files.fail(Error::KeyNotFound);
         write_key(core);
@@ -118,9 +117,9 @@ template <class Offset> void scan_flat(ScanCore& core, OffsetTable<Offset>& tabl
     Line line;
     while (next_line(core, line)) {
         with_line_access(core, line, [&](const auto& text) {
-            const std::size_t afterDelimiter = prefix_end(text, settings.entryDelimiter);
-            if (afterDelimiter != kNoMatch) {
-                const std::size_t rest = skip_blanks(text, afterDelimiter);
+            const std::size_t after_delimiter = prefix_end(text, settings.entryDelimiter);
+            if (after_delimiter != kNoMatch) {
+                const std::size_t rest = skip_blanks(text, after_delimiter);
                 state = EntryState::Pending;
                 if (!text.has(rest) || text.at(rest) == '\r' || text.at(rest) == '\n') {
                     ++core.lines;
@@ -141,7 +140,7 @@ template <class Offset> void scan_flat(ScanCore& core, OffsetTable<Offset>& tabl
                 search = KeySearch::Token;
                 state = EntryState::Open;
             }
-            if (settings.writeKeys && search != KeySearch::Found)
+            if (settings.write_keys && search != KeySearch::Found)
                 look_for_key(text, search);
             ++core.lines;
             end = next = text.after();

@@ -1,6 +1,7 @@
 // The five scanners, one per indexer type (bound to their names in contract.cpp), each in its
-// own file and instantiated for both offset widths. A scanner reads the input from its first line to its end, streams the keys
-// into the index file, counts entries and lines in core and fills the offset table.
+// own file and instantiated for both offset widths. A scanner reads the input from its first line
+// to its end, streams the keys into the index file, counts entries and lines in core and fills the
+// offset table.
 #pragma once
 
 #include "contract.h"

@@ -26,10 +26,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzzkit::Bytes in(data, size);
     const std::uint8_t flags = in.byte();
     alignport::BamFacts bam;
-    bam.nTargets = flags & 3;
+    bam.n_targets = flags & 3;
     bam.complete = (flags >> 2 & 1) != 0;
-    bam.firstRecordOffset = in.u32();
-    bam.compressedSize = std::uint64_t{in.byte()} | std::uint64_t{in.byte()} << 8;
+    bam.first_record_offset = in.u32();
+    bam.compressed_size = std::uint64_t{in.byte()} | std::uint64_t{in.byte()} << 8;
     in.byte();
     const int naming = flags >> 3 & 3;
     const std::string file = fuzzkit::temp_file(naming == 1 ? "in.idx" : "in.bai");
@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const alignport::IndexPtr index = alignport::load_index(text.c_str(), bam);
     if (index != nullptr) {
-        for (int tid = 0; tid < bam.nTargets; ++tid) {
+        for (int tid = 0; tid < bam.n_targets; ++tid) {
             for (const auto& region : kRegions) {
                 if (bam_iter_t iter = bam_iter_query(index.get(), tid, region[0], region[1]))
                     bam_iter_destroy(iter);

@@ -10,8 +10,8 @@
 #include "bam_checks.h"
 #include "fuzzkit.h"
 
-#include <sanitizer/asan_interface.h>
 #include <samtools/bam.h>
+#include <sanitizer/asan_interface.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -87,7 +87,8 @@ int read_memory(void* source, void* buffer, int length) {
 HeaderPtr made_up_header(std::int32_t n) {
     HeaderPtr h(bam_header_init());
     h->n_targets = n;
-    h->target_name = static_cast<char**>(std::calloc(static_cast<std::size_t>(n) + 1, sizeof(char*)));
+    h->target_name =
+        static_cast<char**>(std::calloc(static_cast<std::size_t>(n) + 1, sizeof(char*)));
     h->target_len = static_cast<std::uint32_t*>(std::calloc(static_cast<std::size_t>(n) + 1, 4));
     for (std::int32_t k = 0; k < n; ++k) {
         const std::string name = "r" + std::to_string(k);
@@ -100,7 +101,8 @@ HeaderPtr made_up_header(std::int32_t n) {
 
 // What the reader's header check promises: names terminated within their allocation.
 void check_header(const bam_header_t& h) {
-    if (h.n_targets < 0 || (h.n_targets > 0 && (h.target_name == nullptr || h.target_len == nullptr)))
+    if (h.n_targets < 0 ||
+        (h.n_targets > 0 && (h.target_name == nullptr || h.target_len == nullptr)))
         fuzzkit::fail("accepted header without its reference lists");
     for (std::int32_t k = 0; k < h.n_targets; ++k)
         (void)std::strlen(h.target_name[k]); // ASan checks the terminator lies inside
@@ -110,11 +112,11 @@ void check_header(const bam_header_t& h) {
 
 // One record: block_size, the 32 fixed bytes, then block_size - 32 bytes of data.
 void check_record(const bam1_core_t& core, const std::uint8_t* bytes, std::int32_t size,
-                  const bam_header_t* header, std::int32_t nRef) {
+                  const bam_header_t* header, std::int32_t n_ref) {
     std::uint8_t* data = arena().place(bytes, static_cast<std::size_t>(size));
     if (data == nullptr)
         return;
-    if (!alignport::record_is_valid(core, data, size, nRef))
+    if (!alignport::record_is_valid(core, data, size, n_ref))
         return;
     bam1_t b{};
     b.core = core;
@@ -128,10 +130,10 @@ void check_record(const bam1_core_t& core, const std::uint8_t* bytes, std::int32
     // The values do not matter here, only that the walks stay inside the record.
     const std::uint32_t* cigar = bam1_cigar(&b);
     volatile std::uint32_t end = bam_calend(&b.core, cigar);
-    volatile std::int32_t queryLength = bam_cigar2qlen(&b.core, cigar);
+    volatile std::int32_t query_length = bam_cigar2qlen(&b.core, cigar);
     (void)end;
-    (void)queryLength;
-    if (header != nullptr && nRef >= 0) {
+    (void)query_length;
+    if (header != nullptr && n_ref >= 0) {
         char* line = bam_format1(header, &b);
         if (line == nullptr)
             fuzzkit::fail("the library formatted nothing for an accepted record");
@@ -140,16 +142,16 @@ void check_record(const bam1_core_t& core, const std::uint8_t* bytes, std::int32
 }
 
 void check_records(const std::uint8_t* at, const std::uint8_t* end, const bam_header_t* header,
-                   std::int32_t nRef) {
+                   std::int32_t n_ref) {
     while (end - at >= 4 + 32) {
-        std::int32_t blockSize;
-        std::memcpy(&blockSize, at, 4);
-        if (blockSize < 32 || blockSize > end - at - 4)
+        std::int32_t block_size;
+        std::memcpy(&block_size, at, 4);
+        if (block_size < 32 || block_size > end - at - 4)
             return; // the reader stops here with a read error
         bam1_core_t core{};
         alignport::decode_record_core(at + 4, &core);
-        check_record(core, at + 4 + 32, blockSize - 32, header, nRef);
-        at += 4 + blockSize;
+        check_record(core, at + 4 + 32, block_size - 32, header, n_ref);
+        at += 4 + block_size;
     }
 }
 
@@ -169,9 +171,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check_header(*header);
         check_records(source.at, end, header.get(), header->n_targets);
     } else {
-        const std::int32_t nRef = (selector >> 1) % 8 - 1;
-        HeaderPtr header = nRef >= 0 ? made_up_header(nRef) : nullptr;
-        check_records(begin, end, header.get(), nRef);
+        const std::int32_t n_ref = (selector >> 1) % 8 - 1;
+        HeaderPtr header = n_ref >= 0 ? made_up_header(n_ref) : nullptr;
+        check_records(begin, end, header.get(), n_ref);
     }
     return 0;
 }

@@ -19,8 +19,8 @@ class TempFolder {
 public:
     TempFolder() {
         const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
-                              "/helixo-fuzz.XXXXXX";
+        std::string pattern =
+            std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/helixo-fuzz.XXXXXX";
         std::vector<char> name(pattern.begin(), pattern.end());
         name.push_back('\0');
         if (mkdtemp(name.data()) == nullptr)
@@ -53,7 +53,9 @@ const std::string& temp_dir() {
     return folder.path();
 }
 
-std::string temp_file(const std::string& name) { return temp_dir() + "/" + name; }
+std::string temp_file(const std::string& name) {
+    return temp_dir() + "/" + name;
+}
 
 void write_file(const std::string& path, const void* data, std::size_t size) {
     std::FILE* out = std::fopen(path.c_str(), "wb");

@@ -100,7 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fuzzkit::fail("the header checker refuses " + kFirstReference);
     note_reference(kFirstReference, names);
     std::string accepted = kFirstReference + "\n";
-    bool headerSound = true;
+    bool header_sound = true;
     std::size_t k = 0;
     for (; k < lines.size() && !lines[k].empty() && lines[k][0] == '@'; ++k) {
         std::string& line = lines[k];
@@ -113,7 +113,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             accepted += line + "\n";
         } else {
             check_problem(problem, line);
-            headerSound = false;
+            header_sound = false;
         }
     }
     std::size_t records = 0;
@@ -131,14 +131,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         alignport::SamLineProblem problem;
         if (!alignport::check_sam_line(exact.data(), exact.size(), &problem)) {
             check_problem(problem, line);
-        } else if (headerSound && names_resolve(line, names) && !(records == 0 && line[0] == '@')) {
+        } else if (header_sound && names_resolve(line, names) &&
+                   !(records == 0 && line[0] == '@')) {
             // A record line beginning with '@' straight after the header would be read as a
             // header line: only a later one stays a record.
             accepted += line + "\n";
             ++records;
         }
     }
-    if (headerSound && records > 0)
+    if (header_sound && records > 0)
         read_back(accepted, records);
     return 0;
 }

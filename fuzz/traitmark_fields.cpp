@@ -27,9 +27,9 @@ struct Feature {
 };
 
 const Feature kFeatures[] = {
-    {"sam", "Flag", 2},         {"sam", "Position", 4},    {"sam", "MappingQuality", 1},
-    {"sam", "MatePosition", 4}, {"sam", "MateIndex", 4},   {"sam", "QueryLength", 2},
-    {"sam", "EndPosition", 4},  {"sam", "Reference", 1},   {"fasta", "Length", 4},
+    {"sam", "Flag", 2},         {"sam", "Position", 4},  {"sam", "MappingQuality", 1},
+    {"sam", "MatePosition", 4}, {"sam", "MateIndex", 4}, {"sam", "QueryLength", 2},
+    {"sam", "EndPosition", 4},  {"sam", "Reference", 1}, {"fasta", "Length", 4},
     {"fastq", "Length", 2},
 };
 const char* const kFeatureTypes[] = {"uint8", "uint16", "uint32", "char"};
@@ -42,9 +42,9 @@ const hxhost::Plugin& plugin() {
 
 struct Options {
     bool wide;
-    bool countOneMore;
-    const char* featureType;
-    long interruptAt;
+    bool count_one_more;
+    const char* feature_type;
+    long stop_at_poll;
     int scheme;
     int shift;
     std::vector<std::uint64_t> raw;
@@ -55,9 +55,9 @@ Options options_from(fuzzkit::Bytes& in) {
     const std::uint8_t b = in.byte();
     Options o;
     o.wide = (a & 1) != 0;
-    o.countOneMore = (a >> 1 & 1) != 0;
-    o.featureType = kFeatureTypes[a >> 2 & 3];
-    o.interruptAt = a >> 4 & 7;
+    o.count_one_more = (a >> 1 & 1) != 0;
+    o.feature_type = kFeatureTypes[a >> 2 & 3];
+    o.stop_at_poll = a >> 4 & 7;
     o.scheme = b & 3;
     o.shift = b >> 2;
     if (o.scheme == 3) {
@@ -118,21 +118,21 @@ void extract_once(const Feature& feature, const std::string& text, const Options
     std::uint32_t count = static_cast<std::uint32_t>(offsets.size());
     if (fasta && count > 0)
         --count;
-    if (o.countOneMore)
+    if (o.count_one_more)
         ++count;
     // The index file holds kOldIndex before every call: written once, cut back after each call
     // (cheaper than rewriting it, which makes the file system flush a file emptied and refilled).
-    const std::string indexPath = fuzzkit::temp_file("out.idx");
+    const std::string index_path = fuzzkit::temp_file("out.idx");
     static const bool written =
-        (fuzzkit::write_file(indexPath, kOldIndex.data(), kOldIndex.size()), true);
+        (fuzzkit::write_file(index_path, kOldIndex.data(), kOldIndex.size()), true);
     (void)written;
 
     std::vector<hxhost::ArrayPtr> owned;
     owned.push_back(hxhost::make_text(feature.indexer));
     owned.push_back(hxhost::make_text(feature.name));
-    owned.push_back(hxhost::make_text(o.featureType));
+    owned.push_back(hxhost::make_text(o.feature_type));
     owned.push_back(hxhost::make_text(fuzzkit::temp_file("in.txt")));
-    owned.push_back(hxhost::make_text(indexPath));
+    owned.push_back(hxhost::make_text(index_path));
     owned.push_back(hxhost::make_double(0));
     owned.push_back(hxhost::make_numeric<std::uint32_t>(haUINT32_CLASS, {count}));
     owned.push_back(hxhost::make_logical(o.wide));
@@ -147,19 +147,19 @@ void extract_once(const Feature& feature, const std::string& text, const Options
         inputs.push_back(a.get());
 
     const std::string what = std::string(feature.indexer) + " " + feature.name;
-    const long arraysBefore = hxhost::live_arrays();
-    const int fdsBefore = hxhost::open_fd_count();
+    const long arrays_before = hxhost::live_arrays();
+    const int fds_before = hxhost::open_fd_count();
     hxhost::CallOptions call;
-    call.interrupt_at = o.interruptAt;
+    call.interrupt_at = o.stop_at_poll;
     const hxhost::CallResult r = plugin().call(0, inputs, call);
     hxhost::clear_interrupt();
     if (r.foreign_exception)
         fuzzkit::fail(what + ": a foreign exception escaped the plug-in: " + r.message);
-    if (hxhost::open_fd_count() != fdsBefore)
+    if (hxhost::open_fd_count() != fds_before)
         fuzzkit::fail(what + ": the call left a file open (" + r.identifier + ")");
-    if (hxhost::live_arrays() != arraysBefore)
+    if (hxhost::live_arrays() != arrays_before)
         fuzzkit::fail(what + ": the call left arrays alive");
-    const std::string index = fuzzkit::read_file(indexPath);
+    const std::string index = fuzzkit::read_file(index_path);
     if (index.compare(0, kOldIndex.size(), kOldIndex) != 0)
         fuzzkit::fail(what + ": the index file's earlier bytes changed");
     if (r.ok && index.size() != kOldIndex.size() + std::size_t{count} * feature.width)
@@ -171,8 +171,8 @@ void extract_once(const Feature& feature, const std::string& text, const Options
     if (!r.ok && r.identifier.rfind("helixo:traitmark:", 0) != 0)
         fuzzkit::fail(what + ": an error outside the plug-in's namespace: " + r.identifier);
     if (index.size() != kOldIndex.size() &&
-        truncate(indexPath.c_str(), static_cast<off_t>(kOldIndex.size())) != 0)
-        fuzzkit::fail("cannot cut " + indexPath + " back");
+        truncate(index_path.c_str(), static_cast<off_t>(kOldIndex.size())) != 0)
+        fuzzkit::fail("cannot cut " + index_path + " back");
 }
 
 } // namespace

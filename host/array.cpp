@@ -28,8 +28,12 @@ template <class T> double first_as_double(const haArray* a) {
 
 } // namespace
 
-haArray_tag::haArray_tag() { ++g_live; }
-haArray_tag::~haArray_tag() { --g_live; }
+haArray_tag::haArray_tag() {
+    ++g_live;
+}
+haArray_tag::~haArray_tag() {
+    --g_live;
+}
 
 namespace hxhost {
 
@@ -80,9 +84,13 @@ void arena_open() {
     g_arena.open = true;
 }
 
-bool arena_contains(const haArray* array) { return g_arena.arrays.count(array) != 0; }
+bool arena_contains(const haArray* array) {
+    return g_arena.arrays.count(array) != 0;
+}
 
-void arena_forget(const haArray* array) { g_arena.arrays.erase(array); }
+void arena_forget(const haArray* array) {
+    g_arena.arrays.erase(array);
+}
 
 void arena_free_all() {
     g_arena.open = false;
@@ -99,7 +107,9 @@ void destroy(haArray* array) {
     detail::free_array(array);
 }
 
-long live_arrays() { return g_live.load(); }
+long live_arrays() {
+    return g_live.load();
+}
 
 std::size_t element_size(haClassID cls) {
     switch (cls) {
@@ -126,20 +136,34 @@ std::size_t element_size(haClassID cls) {
 
 const char* class_name(haClassID cls) {
     switch (cls) {
-    case haCELL_CLASS: return "cell";
-    case haLOGICAL_CLASS: return "logical";
-    case haCHAR_CLASS: return "char";
-    case haDOUBLE_CLASS: return "double";
-    case haSINGLE_CLASS: return "single";
-    case haINT8_CLASS: return "int8";
-    case haUINT8_CLASS: return "uint8";
-    case haINT16_CLASS: return "int16";
-    case haUINT16_CLASS: return "uint16";
-    case haINT32_CLASS: return "int32";
-    case haUINT32_CLASS: return "uint32";
-    case haINT64_CLASS: return "int64";
-    case haUINT64_CLASS: return "uint64";
-    default: return "unknown";
+    case haCELL_CLASS:
+        return "cell";
+    case haLOGICAL_CLASS:
+        return "logical";
+    case haCHAR_CLASS:
+        return "char";
+    case haDOUBLE_CLASS:
+        return "double";
+    case haSINGLE_CLASS:
+        return "single";
+    case haINT8_CLASS:
+        return "int8";
+    case haUINT8_CLASS:
+        return "uint8";
+    case haINT16_CLASS:
+        return "int16";
+    case haUINT16_CLASS:
+        return "uint16";
+    case haINT32_CLASS:
+        return "int32";
+    case haUINT32_CLASS:
+        return "uint32";
+    case haINT64_CLASS:
+        return "int64";
+    case haUINT64_CLASS:
+        return "uint64";
+    default:
+        return "unknown";
     }
 }
 
@@ -182,13 +206,17 @@ ArrayPtr make_char(const std::vector<haChar>& codes, const std::vector<haSize>& 
     return make_from_bytes(haCHAR_CLASS, codes.data(), codes.size(), dims);
 }
 
-ArrayPtr make_double(double value) { return make_numeric<double>(haDOUBLE_CLASS, {value}); }
+ArrayPtr make_double(double value) {
+    return make_numeric<double>(haDOUBLE_CLASS, {value});
+}
 
 ArrayPtr make_logical(bool value) {
     return make_numeric<std::uint8_t>(haLOGICAL_CLASS, {static_cast<std::uint8_t>(value)});
 }
 
-ArrayPtr make_cell_shaped(const std::vector<haSize>& dims) { return make_array(haCELL_CLASS, dims); }
+ArrayPtr make_cell_shaped(const std::vector<haSize>& dims) {
+    return make_array(haCELL_CLASS, dims);
+}
 
 ArrayPtr make_cell(std::vector<ArrayPtr> elements) {
     ArrayPtr cell = make_cell_shaped({1, elements.size()});
@@ -206,7 +234,9 @@ void set_cell(haArray* cell, haSize index, ArrayPtr value) {
     cell->cells[index] = value.release();
 }
 
-std::vector<haSize> dims_of(const haArray* array) { return array->dims; }
+std::vector<haSize> dims_of(const haArray* array) {
+    return array->dims;
+}
 
 std::string text_of(const haArray* array) {
     if (array == nullptr || array->cls != haCHAR_CLASS)
@@ -229,39 +259,74 @@ double haGetScalar(const haArray* a) {
     if (a == nullptr || a->cls == haCELL_CLASS || a->real.empty())
         return std::numeric_limits<double>::quiet_NaN();
     switch (a->cls) {
-    case haDOUBLE_CLASS: return first_as_double<double>(a);
-    case haSINGLE_CLASS: return first_as_double<float>(a);
-    case haLOGICAL_CLASS: return first_as_double<std::uint8_t>(a) != 0 ? 1.0 : 0.0;
-    case haCHAR_CLASS: return first_as_double<haChar>(a);
-    case haINT8_CLASS: return first_as_double<std::int8_t>(a);
-    case haUINT8_CLASS: return first_as_double<std::uint8_t>(a);
-    case haINT16_CLASS: return first_as_double<std::int16_t>(a);
-    case haUINT16_CLASS: return first_as_double<std::uint16_t>(a);
-    case haINT32_CLASS: return first_as_double<std::int32_t>(a);
-    case haUINT32_CLASS: return first_as_double<std::uint32_t>(a);
-    case haINT64_CLASS: return first_as_double<std::int64_t>(a);
-    case haUINT64_CLASS: return first_as_double<std::uint64_t>(a);
-    default: return std::numeric_limits<double>::quiet_NaN();
+    case haDOUBLE_CLASS:
+        return first_as_double<double>(a);
+    case haSINGLE_CLASS:
+        return first_as_double<float>(a);
+    case haLOGICAL_CLASS:
+        return first_as_double<std::uint8_t>(a) != 0 ? 1.0 : 0.0;
+    case haCHAR_CLASS:
+        return first_as_double<haChar>(a);
+    case haINT8_CLASS:
+        return first_as_double<std::int8_t>(a);
+    case haUINT8_CLASS:
+        return first_as_double<std::uint8_t>(a);
+    case haINT16_CLASS:
+        return first_as_double<std::int16_t>(a);
+    case haUINT16_CLASS:
+        return first_as_double<std::uint16_t>(a);
+    case haINT32_CLASS:
+        return first_as_double<std::int32_t>(a);
+    case haUINT32_CLASS:
+        return first_as_double<std::uint32_t>(a);
+    case haINT64_CLASS:
+        return first_as_double<std::int64_t>(a);
+    case haUINT64_CLASS:
+        return first_as_double<std::uint64_t>(a);
+    default:
+        return std::numeric_limits<double>::quiet_NaN();
     }
 }
 
-haSize haGetNumberOfElements(const haArray* a) { return hxhost::detail::element_count(a->dims); }
-haSize haGetM(const haArray* a) { return a->dims[0]; }
+haSize haGetNumberOfElements(const haArray* a) {
+    return hxhost::detail::element_count(a->dims);
+}
+haSize haGetM(const haArray* a) {
+    return a->dims[0];
+}
 haSize haGetN(const haArray* a) {
     haSize n = 1;
     for (std::size_t k = 1; k < a->dims.size(); ++k)
         n *= a->dims[k];
     return n;
 }
-haSize haGetNumberOfDimensions(const haArray* a) { return a->dims.size(); }
-const haSize* haGetDimensions(const haArray* a) { return a->dims.data(); }
-haClassID haGetClassID(const haArray* a) { return a->cls; }
-bool haIsComplex(const haArray* a) { return a->complex; }
-bool haIsChar(const haArray* a) { return a->cls == haCHAR_CLASS; }
-bool haIsCell(const haArray* a) { return a->cls == haCELL_CLASS; }
-bool haIsUint32(const haArray* a) { return a->cls == haUINT32_CLASS; }
-bool haIsUint64(const haArray* a) { return a->cls == haUINT64_CLASS; }
-bool haIsInt32(const haArray* a) { return a->cls == haINT32_CLASS; }
+haSize haGetNumberOfDimensions(const haArray* a) {
+    return a->dims.size();
+}
+const haSize* haGetDimensions(const haArray* a) {
+    return a->dims.data();
+}
+haClassID haGetClassID(const haArray* a) {
+    return a->cls;
+}
+bool haIsComplex(const haArray* a) {
+    return a->complex;
+}
+bool haIsChar(const haArray* a) {
+    return a->cls == haCHAR_CLASS;
+}
+bool haIsCell(const haArray* a) {
+    return a->cls == haCELL_CLASS;
+}
+bool haIsUint32(const haArray* a) {
+    return a->cls == haUINT32_CLASS;
+}
+bool haIsUint64(const haArray* a) {
+    return a->cls == haUINT64_CLASS;
+}
+bool haIsInt32(const haArray* a) {
+    return a->cls == haINT32_CLASS;
+}
 
 void* haGetData(const haArray* a) {
     if (a->cls == haCELL_CLASS)
@@ -309,14 +374,18 @@ haArray* haCreateCharArray(haSize ndim, const haSize* dims) {
     return allocate(haCHAR_CLASS, std::vector<haSize>(dims, dims + ndim), false);
 }
 
-haArray* haCreateCellMatrix(haSize m, haSize n) { return allocate(haCELL_CLASS, {m, n}, false); }
+haArray* haCreateCellMatrix(haSize m, haSize n) {
+    return allocate(haCELL_CLASS, {m, n}, false);
+}
 
 void haSetCell(haArray* cell, haSize index, haArray* value) {
     if (cell == nullptr || cell->cls != haCELL_CLASS || index >= cell->cells.size())
-        hxErrMsgIdAndTxt("hxhost:InvalidCell", "haSetCell: not a cell array or index out of range.");
+        hxErrMsgIdAndTxt("hxhost:InvalidCell",
+                         "haSetCell: not a cell array or index out of range.");
     if (value != nullptr) {
         if (value->owned_by_cell || value == cell)
-            hxErrMsgIdAndTxt("hxhost:InvalidCell", "haSetCell: the array already belongs to a cell.");
+            hxErrMsgIdAndTxt("hxhost:InvalidCell",
+                             "haSetCell: the array already belongs to a cell.");
         value->owned_by_cell = true;
         hxhost::detail::arena_forget(value);
     }

@@ -9,10 +9,10 @@
 struct haArray_tag {
     haClassID cls = haDOUBLE_CLASS;
     bool complex = false;
-    std::vector<haSize> dims;          // at least two
-    std::vector<std::uint8_t> real;    // element data, column order
-    std::vector<std::uint8_t> imag;    // same size as real when complex
-    std::vector<haArray*> cells;       // owned elements of a cell array (null = unset)
+    std::vector<haSize> dims;       // at least two
+    std::vector<std::uint8_t> real; // element data, column order
+    std::vector<std::uint8_t> imag; // same size as real when complex
+    std::vector<haArray*> cells;    // owned elements of a cell array (null = unset)
     bool owned_by_cell = false;
 
     haArray_tag();
@@ -32,7 +32,7 @@ void free_array(haArray* array);
 // The arena of the running call: every array created while it is open.
 void arena_open();
 bool arena_contains(const haArray* array);
-void arena_forget(const haArray* array);  // the array passed to a caller or a cell
-void arena_free_all();                    // frees what is left, closes the arena
+void arena_forget(const haArray* array); // the array passed to a caller or a cell
+void arena_free_all();                   // frees what is left, closes the arena
 
 } // namespace hxhost::detail

@@ -40,7 +40,9 @@ namespace hx {
 HostError::HostError(std::string identifier, std::string message)
     : identifier_(std::move(identifier)), message_(std::move(message)) {}
 HostError::~HostError() = default;
-const char* HostError::what() const noexcept { return message_.c_str(); }
+const char* HostError::what() const noexcept {
+    return message_.c_str();
+}
 
 } // namespace hx
 

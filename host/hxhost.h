@@ -27,7 +27,7 @@ std::size_t element_size(haClassID cls);
 
 // --- building arrays (owned by the caller) ---
 ArrayPtr make_array(haClassID cls, const std::vector<haSize>& dims, bool complex = false);
-ArrayPtr make_text(const std::string& utf8);  // 1-by-n char row
+ArrayPtr make_text(const std::string& utf8); // 1-by-n char row
 ArrayPtr make_char(const std::vector<haChar>& codes, const std::vector<haSize>& dims);
 ArrayPtr make_double(double value);
 ArrayPtr make_logical(bool value);
@@ -35,8 +35,8 @@ ArrayPtr make_logical(bool value);
 // n-by-1 column. Throws std::invalid_argument on a size mismatch.
 ArrayPtr make_from_bytes(haClassID cls, const void* bytes, std::size_t count,
                          std::vector<haSize> dims);
-template <class T> ArrayPtr make_numeric(haClassID cls, const std::vector<T>& values,
-                                         std::vector<haSize> dims = {}) {
+template <class T>
+ArrayPtr make_numeric(haClassID cls, const std::vector<T>& values, std::vector<haSize> dims = {}) {
     if (sizeof(T) != element_size(cls))
         throw std::invalid_argument("make_numeric: element size does not match the class");
     return make_from_bytes(cls, values.data(), values.size(), std::move(dims));
@@ -51,7 +51,7 @@ void set_cell(haArray* cell, haSize index, ArrayPtr value);
 const char* class_name(haClassID cls);
 bool class_from_name(const std::string& name, haClassID& cls); // numeric and logical classes
 std::vector<haSize> dims_of(const haArray* array);
-std::string text_of(const haArray* array); // UTF-8 of a char array's codes
+std::string text_of(const haArray* array);   // UTF-8 of a char array's codes
 const void* imag_data(const haArray* array); // null when real
 template <class T> std::vector<T> values_of(const haArray* array) {
     const T* data = static_cast<const T*>(haGetData(array));

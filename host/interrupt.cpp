@@ -36,9 +36,15 @@ extern "C" void on_sigint(int) {
 
 namespace hxhost {
 
-void request_interrupt() noexcept { g_pending = 1; }
-bool interrupt_pending() noexcept { return g_pending != 0; }
-void clear_interrupt() noexcept { g_pending = 0; }
+void request_interrupt() noexcept {
+    g_pending = 1;
+}
+bool interrupt_pending() noexcept {
+    return g_pending != 0;
+}
+void clear_interrupt() noexcept {
+    g_pending = 0;
+}
 
 void install_sigint_handler() {
     struct sigaction action {};

@@ -3,8 +3,8 @@
 #include "hxhost.h"
 #include "interrupt_impl.h"
 
-#include <dlfcn.h>
 #include <dirent.h>
+#include <dlfcn.h>
 
 #include <stdexcept>
 #include <unordered_set>
@@ -29,8 +29,8 @@ Plugin::~Plugin() = default;
 CallResult Plugin::call(int outCount, const std::vector<const haArray*>& inputs,
                         const CallOptions& options) const {
     CallResult result;
-    const std::size_t slotCount = outCount > 0 ? static_cast<std::size_t>(outCount) : 1;
-    std::vector<haArray*> slots(slotCount + 1, nullptr);
+    const std::size_t slot_count = outCount > 0 ? static_cast<std::size_t>(outCount) : 1;
+    std::vector<haArray*> slots(slot_count + 1, nullptr);
     std::vector<const haArray*> args(inputs);
     args.push_back(nullptr);
 

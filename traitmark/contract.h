@@ -123,10 +123,9 @@ using ErrorList = hxb::Rows<Error>;
 // rest. The offsets must be a real vector of the class input 8 names, with at least one element
 // per entry (one more for the FASTA length, which reads the next entry's offset); an empty one
 // counts when there is no entry.
-inline constexpr Error kErrorsBeforeFeature[] = {Error::InputCount, Error::OutputCount,
-                                                 Error::InvalidIndexerType,
-                                                 Error::UnknownIndexerType,
-                                                 Error::InvalidFeatureName};
+inline constexpr Error kErrorsBeforeFeature[] = {
+    Error::InputCount, Error::OutputCount, Error::InvalidIndexerType, Error::UnknownIndexerType,
+    Error::InvalidFeatureName};
 inline constexpr Error kErrorsAfterFeature[] = {
     Error::InvalidFeatureType, Error::UnknownFeatureType, Error::InvalidInputName,
     Error::CannotOpenInput,    Error::InvalidIndexName,   Error::CannotOpenIndex,
@@ -192,7 +191,7 @@ enum class Feature {
 // the entry unreadable and its value 0. A pattern holds at most one 'N', one 'S' and one 'C'.
 struct FeatureRow {
     const char* indexer_type;
-    const char* name;    // input 2, compared whole and case-sensitively
+    const char* name; // input 2, compared whole and case-sensitively
     Feature feature;
     unsigned width;      // bytes per value, whatever feature type the caller names
     const char* columns; // SAM columns read (see above); empty for FASTA and FASTQ

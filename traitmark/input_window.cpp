@@ -22,8 +22,8 @@ InputWindow::InputWindow(std::FILE* file)
 void InputWindow::jump_to(std::uint64_t offset) {
     // A short step forward past the window is still sequential reading: keep the read size.
     const std::uint64_t end = base_ + filled_;
-    const bool shortStepForward = offset > end && offset - end < next_read_;
-    if (!shortStepForward)
+    const bool short_step_forward = offset > end && offset - end < next_read_;
+    if (!short_step_forward)
         next_read_ = kSmallRead;
     base_ = offset;
     filled_ = 0;

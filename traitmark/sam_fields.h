@@ -19,10 +19,10 @@ constexpr std::size_t kMaxToken = 65535;
 enum class ReadOutcome { Read, Unreadable, TokenTooLong };
 
 struct CigarWalk {
-    bool valid = true;                // false: an operation character due is not one of MIDNSHP=X
-    bool unavailable = false;         // the token begins with "*": nothing was walked
-    hxb::CigarSpans spans;            // query and reference lengths; the reference span is
-                                      // stored modulo 2^32
+    bool valid = true;        // false: an operation character due is not one of MIDNSHP=X
+    bool unavailable = false; // the token begins with "*": nothing was walked
+    hxb::CigarSpans spans;    // query and reference lengths; the reference span is
+                              // stored modulo 2^32
 };
 
 // Walks a CIGAR token character by character as it is read, so a CIGAR of any length needs no

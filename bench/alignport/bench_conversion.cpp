@@ -4,13 +4,13 @@
 //   bench_conversion [RECORDS] [FOLDER] [ROUNDS] [JOBS]
 //
 // Writes a seeded SAM text of RECORDS records (default 4,000,000) in random order over four
-// references in FOLDER (default, or when empty: a new folder under TMPDIR, removed afterwards). Every run is a
-// child process: the parent measures its wall time and its peak resident memory. Contenders
-// alternate, first one then the other leading, for ROUNDS rounds (default 3); the best time of
-// each is kept. JOBS, a comma-separated
-// list of job names, runs those only (the inputs a job needs are made all the same). One line
-// per job:
-//   job=NAME records=N bare_s=.. service_s=.. ratio=.. bare_rss_kb=.. service_rss_kb=.. samtools_s=..
+// references in FOLDER (default, or when empty: a new folder under TMPDIR, removed afterwards).
+// Every run is a child process: the parent measures its wall time and its peak resident memory.
+// Contenders alternate, first one then the other leading, for ROUNDS rounds (default 3); the best
+// time of each is kept. JOBS, a comma-separated list of job names, runs those only (the inputs a
+// job needs are made all the same). One line per job:
+//   job=NAME records=N bare_s=.. service_s=.. ratio=.. bare_rss_kb=.. service_rss_kb=..
+//   samtools_s=..
 #include "hxhost.h"
 
 #include <samtools/bam.h>
@@ -45,7 +45,7 @@ constexpr int kReadLength = 100;
 
 struct Run {
     double seconds;
-    long maxRssKb;
+    long max_rss_kb;
 };
 
 // Runs job in a child process; its exit status must be 0.
@@ -57,7 +57,8 @@ Run in_child(const std::function<int()>& job) {
     int status = 0;
     rusage usage{};
     wait4(pid, &status, 0, &usage);
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         std::fprintf(stderr, "a benchmark run failed (status %d)\n", status);
         std::exit(1);
@@ -95,9 +96,9 @@ void write_sam(const std::string& path, long records) {
 }
 
 // The bare programs: the library calls the services make, and nothing else.
-int bare_copy(const char* in, const char* inMode, const char* out, const char* outMode) {
-    samfile_t* input = samopen(in, inMode, nullptr);
-    samfile_t* output = samopen(out, outMode, input->header);
+int bare_copy(const char* in, const char* in_mode, const char* out, const char* out_mode) {
+    samfile_t* input = samopen(in, in_mode, nullptr);
+    samfile_t* output = samopen(out, out_mode, input->header);
     bam1_t* b = bam_init1();
     while (samread(input, b) >= 0)
         samwrite(output, b);
@@ -131,7 +132,7 @@ int bare_fastq(const char* in, const char* out) {
 }
 
 int service(const std::string& plugin, const std::vector<std::string>& texts,
-            bool emptySelection = false) {
+            bool empty_selection = false) {
     hxhost::Plugin p(plugin);
     std::vector<hxhost::ArrayPtr> owned;
     std::vector<const haArray*> in;
@@ -139,7 +140,7 @@ int service(const std::string& plugin, const std::vector<std::string>& texts,
         owned.push_back(hxhost::make_text(t));
         in.push_back(owned.back().get());
     }
-    if (emptySelection) {
+    if (empty_selection) {
         owned.push_back(hxhost::make_array(haUINT32_CLASS, {0, 0}));
         in.push_back(owned.back().get());
     }
@@ -156,7 +157,7 @@ double timed_command(const std::string& command) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
-std::string selectedJobs; // empty: every job
+std::string selected_jobs; // empty: every job
 
 // The outputs of the jobs are removed before every timed run: truncating a large existing file
 // costs the kernel time that would otherwise be charged to whichever contender runs second.
@@ -168,11 +169,12 @@ void remove_outputs(const std::vector<std::string>& outputs) {
 void compare(const char* job, long records, int rounds, const std::vector<std::string>& outputs,
              const std::function<int()>& bare, const std::function<int()>& svc,
              const std::string& samtools) {
-    if (!selectedJobs.empty() && ("," + selectedJobs + ",").find(std::string(",") + job + ",") == std::string::npos) {
+    if (!selected_jobs.empty() &&
+        ("," + selected_jobs + ",").find(std::string(",") + job + ",") == std::string::npos) {
         svc(); // later jobs may need what this one writes
         return;
     }
-    Run bestBare{1e30, 0}, bestService{1e30, 0};
+    Run best_bare{1e30, 0}, best_service{1e30, 0};
     // The contender that runs second meets the write-back of the first one's output: swap the
     // order every round.
     for (int k = 0; k < rounds; ++k) {
@@ -184,17 +186,17 @@ void compare(const char* job, long records, int rounds, const std::vector<std::s
             else
                 s = in_child(svc);
         }
-        if (b.seconds < bestBare.seconds)
-            bestBare = b;
-        if (s.seconds < bestService.seconds)
-            bestService = s;
+        if (b.seconds < best_bare.seconds)
+            best_bare = b;
+        if (s.seconds < best_service.seconds)
+            best_service = s;
     }
-    const double samtoolsSeconds = samtools.empty() ? 0.0 : timed_command(samtools);
+    const double samtools_seconds = samtools.empty() ? 0.0 : timed_command(samtools);
     std::printf("job=%s records=%ld bare_s=%.3f service_s=%.3f ratio=%.3f bare_rss_kb=%ld "
                 "service_rss_kb=%ld samtools_s=%.3f\n",
-                job, records, bestBare.seconds, bestService.seconds,
-                bestService.seconds / bestBare.seconds, bestBare.maxRssKb, bestService.maxRssKb,
-                samtoolsSeconds);
+                job, records, best_bare.seconds, best_service.seconds,
+                best_service.seconds / best_bare.seconds, best_bare.max_rss_kb,
+                best_service.max_rss_kb, samtools_seconds);
     std::fflush(stdout);
 }
 
@@ -202,47 +204,72 @@ void compare(const char* job, long records, int rounds, const std::vector<std::s
 
 int main(int argc, char** argv) {
     const long records = argc > 1 ? std::atol(argv[1]) : 4000000;
-    const bool ownFolder = argc <= 2 || argv[2][0] == '\0';
+    const bool own_folder = argc <= 2 || argv[2][0] == '\0';
     std::string folder;
-    if (ownFolder) {
+    if (own_folder) {
         const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp != nullptr && *tmp ? tmp : "/tmp") + "/bench_conv.XXXXXX";
+        std::string pattern =
+            std::string(tmp != nullptr && *tmp ? tmp : "/tmp") + "/bench_conv.XXXXXX";
         folder = mkdtemp(&pattern[0]) != nullptr ? pattern : "/tmp";
     } else {
         folder = argv[2];
     }
     const int rounds = argc > 3 ? std::atoi(argv[3]) : 3;
     if (argc > 4)
-        selectedJobs = argv[4];
-    const std::string plugin = std::filesystem::path(argv[0]).parent_path().string() + "/alignport.so";
+        selected_jobs = argv[4];
+    const std::string plugin =
+        std::filesystem::path(argv[0]).parent_path().string() + "/alignport.so";
     const std::string sam = folder + "/in.sam", bam = folder + "/in.bam", out = folder + "/out";
-    const std::string sortedPrefix = folder + "/sorted", sorted = sortedPrefix + ".bam";
+    const std::string sorted_prefix = folder + "/sorted", sorted = sorted_prefix + ".bam";
     const std::string q = "'";
 
     write_sam(sam, records);
-    compare("sam2bam", records, rounds, {bam}, [&] { return bare_copy(sam.c_str(), "r", bam.c_str(), "wb"); },
-            [&] { return service(plugin, {"sam2bam", sam, bam}); },
-            "samtools view -b -o " + q + out + ".st.bam" + q + " " + q + sam + q);
-    compare("bam2bam_bam", records, rounds, {out + ".bam"},
-            [&] { return bare_copy(bam.c_str(), "rb", (out + ".bam").c_str(), "wb"); },
-            [&] { return service(plugin, {"bam2bam", bam, "bam", out + ".bam", "bam"}, true); },
-            "samtools view -b -o " + q + out + ".st.bam" + q + " " + q + bam + q);
-    compare("bam2bam_sam", records, rounds, {out + ".sam"},
-            [&] { return bare_copy(bam.c_str(), "rb", (out + ".sam").c_str(), "w"); },
-            [&] { return service(plugin, {"bam2bam", bam, "bam", out + ".sam", "sam"}, true); },
-            "samtools view -o " + q + out + ".st.sam" + q + " " + q + bam + q);
-    compare("bam2bam_fastq", records, rounds, {out + ".fq"}, [&] { return bare_fastq(bam.c_str(), (out + ".fq").c_str()); },
-            [&] { return service(plugin, {"bam2bam", bam, "bam", out + ".fq", "fastq"}, true); },
-            "samtools fastq -n " + q + bam + q + " > " + q + out + ".st.fq" + q);
-    compare("bamsort", records, rounds, {sorted},
-            [&] { return bam_sort_core_ext(0, bam.c_str(), sortedPrefix.c_str(), 500000000, 0, 0, -1, 0) < 0; },
-            [&] { return service(plugin, {"bamsort", bam, sortedPrefix}); },
-            "samtools sort -m 500M -o " + q + out + ".st.sorted.bam" + q + " " + q + bam + q);
-    compare("indexbamfile", records, rounds, {sorted + ".bai"},
-            [&] { return bam_index_build2(sorted.c_str(), (sorted + ".bai").c_str()) < 0; },
-            [&] { return service(plugin, {"indexbamfile", sorted, sorted + ".bai"}); },
-            "samtools index " + q + sorted + q + " " + q + out + ".st.bai" + q);
-    if (ownFolder)
+    compare(
+        "sam2bam", records, rounds, {bam},
+        [&] { return bare_copy(sam.c_str(), "r", bam.c_str(), "wb"); },
+        [&] {
+            return service(plugin, {"sam2bam", sam, bam});
+        },
+        "samtools view -b -o " + q + out + ".st.bam" + q + " " + q + sam + q);
+    compare(
+        "bam2bam_bam", records, rounds, {out + ".bam"},
+        [&] { return bare_copy(bam.c_str(), "rb", (out + ".bam").c_str(), "wb"); },
+        [&] {
+            return service(plugin, {"bam2bam", bam, "bam", out + ".bam", "bam"}, true);
+        },
+        "samtools view -b -o " + q + out + ".st.bam" + q + " " + q + bam + q);
+    compare(
+        "bam2bam_sam", records, rounds, {out + ".sam"},
+        [&] { return bare_copy(bam.c_str(), "rb", (out + ".sam").c_str(), "w"); },
+        [&] {
+            return service(plugin, {"bam2bam", bam, "bam", out + ".sam", "sam"}, true);
+        },
+        "samtools view -o " + q + out + ".st.sam" + q + " " + q + bam + q);
+    compare(
+        "bam2bam_fastq", records, rounds, {out + ".fq"},
+        [&] { return bare_fastq(bam.c_str(), (out + ".fq").c_str()); },
+        [&] {
+            return service(plugin, {"bam2bam", bam, "bam", out + ".fq", "fastq"}, true);
+        },
+        "samtools fastq -n " + q + bam + q + " > " + q + out + ".st.fq" + q);
+    compare(
+        "bamsort", records, rounds, {sorted},
+        [&] {
+            return bam_sort_core_ext(0, bam.c_str(), sorted_prefix.c_str(), 500000000, 0, 0, -1,
+                                     0) < 0;
+        },
+        [&] {
+            return service(plugin, {"bamsort", bam, sorted_prefix});
+        },
+        "samtools sort -m 500M -o " + q + out + ".st.sorted.bam" + q + " " + q + bam + q);
+    compare(
+        "indexbamfile", records, rounds, {sorted + ".bai"},
+        [&] { return bam_index_build2(sorted.c_str(), (sorted + ".bai").c_str()) < 0; },
+        [&] {
+            return service(plugin, {"indexbamfile", sorted, sorted + ".bai"});
+        },
+        "samtools index " + q + sorted + q + " " + q + out + ".st.bai" + q);
+    if (own_folder)
         std::filesystem::remove_all(folder);
     return 0;
 }

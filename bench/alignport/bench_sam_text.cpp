@@ -143,11 +143,14 @@ int main(int argc, char** argv) {
                             {1, 0});
             },
             [&] { run("samtools view -o '" + theirs + "' '" + bam + "' chr2"); });
-        report("writesambyregion", records, region, "samtools_view_region", same_bytes(mine, theirs));
+        report("writesambyregion", records, region, "samtools_view_region",
+               same_bytes(mine, theirs));
 
         const Pair whole = side_by_side(
             rounds,
-            [&] { call_or_die(alignport, 0, {"bam2bam", bam, "bam", mine, "sam"}, {}, true); },
+            [&] {
+                call_or_die(alignport, 0, {"bam2bam", bam, "bam", mine, "sam"}, {}, true);
+            },
             [&] { run("samtools view -o '" + theirs + "' '" + bam + "'"); });
         report("bam2bam_to_sam", records, whole, "samtools_view", same_bytes(mine, theirs));
 

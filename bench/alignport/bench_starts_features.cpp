@@ -42,46 +42,50 @@ void write_bam(const std::string& path, long reads) {
     h->target_name[0] = strdup("chr1");
     h->target_len = static_cast<std::uint32_t*>(std::calloc(1, sizeof(std::uint32_t)));
     h->target_len[0] = kReferenceLength;
-    const std::string text = "@HD\tVN:1.0\tSO:coordinate\n@SQ\tSN:chr1\tLN:" +
-                             std::to_string(kReferenceLength) + "\n";
+    const std::string text =
+        "@HD\tVN:1.0\tSO:coordinate\n@SQ\tSN:chr1\tLN:" + std::to_string(kReferenceLength) + "\n";
     h->text = strdup(text.c_str());
     h->l_text = static_cast<std::uint32_t>(text.size());
     bamFile out = bam_open(path.c_str(), "w");
     bam_header_write(out, h);
 
     std::mt19937_64 rng(20240601);
-    const double step = static_cast<double>(kReferenceLength - 2 * kReadLength) / static_cast<double>(reads);
+    const double step =
+        static_cast<double>(kReferenceLength - 2 * kReadLength) / static_cast<double>(reads);
     std::vector<std::uint8_t> data;
     bam1_core_t c{};
     for (long k = 0; k < reads; ++k) {
         char name[32];
-        const int nameLength = std::snprintf(name, sizeof name, "read%ld", k) + 1;
+        const int name_length = std::snprintf(name, sizeof name, "read%ld", k) + 1;
         const std::uint32_t clip = static_cast<std::uint32_t>(rng() % 3);
         std::uint32_t cigar[2];
-        int nCigar = 0;
+        int n_cigar = 0;
         if (clip != 0)
-            cigar[nCigar++] = clip << 4 | 4u;
-        cigar[nCigar++] = static_cast<std::uint32_t>(kReadLength - clip) << 4 | 0u;
-        data.assign(name, name + nameLength);
+            cigar[n_cigar++] = clip << 4 | 4u;
+        cigar[n_cigar++] = static_cast<std::uint32_t>(kReadLength - clip) << 4 | 0u;
+        data.assign(name, name + name_length);
         data.insert(data.end(), reinterpret_cast<std::uint8_t*>(cigar),
-                    reinterpret_cast<std::uint8_t*>(cigar) + 4 * nCigar);
+                    reinterpret_cast<std::uint8_t*>(cigar) + 4 * n_cigar);
         for (int i = 0; i < kReadLength / 2; ++i) {
             const std::uint64_t r = rng();
-            data.push_back(static_cast<std::uint8_t>((1u << (r & 3)) << 4 | (1u << ((r >> 2) & 3))));
+            data.push_back(
+                static_cast<std::uint8_t>((1u << (r & 3)) << 4 | (1u << ((r >> 2) & 3))));
         }
         for (int i = 0; i < kReadLength; ++i)
             data.push_back(static_cast<std::uint8_t>(2 + rng() % 39));
         c.tid = 0;
-        c.pos = static_cast<std::int32_t>(static_cast<double>(k) * step) + static_cast<std::int32_t>(rng() % 3);
+        c.pos = static_cast<std::int32_t>(static_cast<double>(k) * step) +
+                static_cast<std::int32_t>(rng() % 3);
         c.qual = static_cast<std::uint8_t>(rng() % 61);
-        c.l_qname = static_cast<std::uint8_t>(nameLength);
+        c.l_qname = static_cast<std::uint8_t>(name_length);
         c.flag = static_cast<std::uint16_t>((rng() & 1) ? 16 : 0);
-        c.n_cigar = static_cast<std::uint16_t>(nCigar);
+        c.n_cigar = static_cast<std::uint16_t>(n_cigar);
         c.l_qseq = kReadLength;
         c.mtid = -1;
         c.mpos = -1;
         c.isize = 0;
-        c.bin = static_cast<std::uint16_t>(bam_reg2bin(c.pos, c.pos + kReadLength - static_cast<int>(clip)));
+        c.bin = static_cast<std::uint16_t>(
+            bam_reg2bin(c.pos, c.pos + kReadLength - static_cast<int>(clip)));
         bam_write1_core(out, &c, static_cast<int>(data.size()), data.data());
     }
     bam_close(out);
@@ -133,7 +137,8 @@ std::size_t bare_two_passes(const std::string& bam) {
     return c.n;
 }
 
-hxhost::CallResult call(const hxhost::Plugin& p, int nout, const std::vector<hxhost::ArrayPtr>& in) {
+hxhost::CallResult call(const hxhost::Plugin& p, int nout,
+                        const std::vector<hxhost::ArrayPtr>& in) {
     std::vector<const haArray*> raw;
     for (const auto& a : in)
         raw.push_back(a.get());
@@ -154,16 +159,17 @@ std::string self_folder() {
 int main(int argc, char** argv) {
     const long reads = argc > 1 ? std::atol(argv[1]) : 1200000;
     std::string folder;
-    bool removeFolder = false;
+    bool remove_folder = false;
     if (argc > 2) {
         folder = argv[2];
     } else {
         const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp != nullptr && *tmp ? tmp : "/tmp") + "/helixo-bench.XXXXXX";
+        std::string pattern =
+            std::string(tmp != nullptr && *tmp ? tmp : "/tmp") + "/helixo-bench.XXXXXX";
         if (::mkdtemp(&pattern[0]) == nullptr)
             return 1;
         folder = pattern;
-        removeFolder = true;
+        remove_folder = true;
     }
     const std::string bam = folder + "/starts.bam";
     struct stat st {};
@@ -174,11 +180,11 @@ int main(int argc, char** argv) {
     }
 
     hxhost::Plugin alignport(self_folder() + "/alignport.so");
-    std::vector<hxhost::ArrayPtr> startsIn;
-    startsIn.push_back(hxhost::make_text("getstartsinref"));
-    startsIn.push_back(hxhost::make_text(bam));
-    startsIn.push_back(hxhost::make_text(bam + ".bai"));
-    startsIn.push_back(hxhost::make_double(0));
+    std::vector<hxhost::ArrayPtr> starts_in;
+    starts_in.push_back(hxhost::make_text("getstartsinref"));
+    starts_in.push_back(hxhost::make_text(bam));
+    starts_in.push_back(hxhost::make_text(bam + ".bai"));
+    starts_in.push_back(hxhost::make_double(0));
 
     double bare = 1e30, plugin = 1e30, feats = 1e30;
     std::size_t n = 0;
@@ -189,7 +195,7 @@ int main(int argc, char** argv) {
         bare = std::min(bare, seconds_since(t0));
 
         t0 = std::chrono::steady_clock::now();
-        hxhost::CallResult r = call(alignport, 3, startsIn);
+        hxhost::CallResult r = call(alignport, 3, starts_in);
         plugin = std::min(plugin, seconds_since(t0));
         if (!r.ok) {
             std::fprintf(stderr, "%s: %s\n", r.identifier.c_str(), r.message.c_str());
@@ -209,20 +215,21 @@ int main(int argc, char** argv) {
     for (std::uint32_t k = static_cast<std::uint32_t>(n) - 1500; wanted.size() < 1000; ++k)
         wanted.push_back(k);
     std::vector<hxhost::ArrayPtr> names;
-    for (const char* f : {"Flag", "Position", "MappingQuality", "MatePosition", "MateIndex",
-                          "QueryLength", "EndPosition", "Signature", "Sequence", "Header", "Quality"})
+    for (const char* f :
+         {"Flag", "Position", "MappingQuality", "MatePosition", "MateIndex", "QueryLength",
+          "EndPosition", "Signature", "Sequence", "Header", "Quality"})
         names.push_back(hxhost::make_text(f));
-    std::vector<hxhost::ArrayPtr> featuresIn;
-    featuresIn.push_back(hxhost::make_text("getfeaturesinrefbyindex"));
-    featuresIn.push_back(hxhost::make_text(bam));
-    featuresIn.push_back(hxhost::make_text(bam + ".bai"));
-    featuresIn.push_back(hxhost::make_cell(std::move(names)));
-    featuresIn.push_back(hxhost::make_double(0));
-    featuresIn.push_back(hxhost::make_numeric(haUINT32_CLASS, wanted));
-    featuresIn.push_back(hxhost::make_numeric(haINT32_CLASS, starts));
+    std::vector<hxhost::ArrayPtr> features_in;
+    features_in.push_back(hxhost::make_text("getfeaturesinrefbyindex"));
+    features_in.push_back(hxhost::make_text(bam));
+    features_in.push_back(hxhost::make_text(bam + ".bai"));
+    features_in.push_back(hxhost::make_cell(std::move(names)));
+    features_in.push_back(hxhost::make_double(0));
+    features_in.push_back(hxhost::make_numeric(haUINT32_CLASS, wanted));
+    features_in.push_back(hxhost::make_numeric(haINT32_CLASS, starts));
     for (int round = 0; round < 5; ++round) {
         const auto t0 = std::chrono::steady_clock::now();
-        hxhost::CallResult r = call(alignport, 11, featuresIn);
+        hxhost::CallResult r = call(alignport, 11, features_in);
         feats = std::min(feats, seconds_since(t0));
         if (!r.ok) {
             std::fprintf(stderr, "%s: %s\n", r.identifier.c_str(), r.message.c_str());
@@ -236,7 +243,7 @@ int main(int argc, char** argv) {
     std::printf("bench=getfeaturesinrefbyindex features=11 wanted=1000 plugin_s=%.5f "
                 "getstartsinref_s=%.4f ratio=%.4f limit=0.05\n",
                 feats, plugin, feats / plugin);
-    if (removeFolder)
+    if (remove_folder)
         std::filesystem::remove_all(folder);
     return 0;
 }

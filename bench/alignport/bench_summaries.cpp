@@ -84,8 +84,9 @@ void bare_region_loop(const std::string& bam, const std::string& out) {
 }
 
 void report(const char* name, long records, std::pair<double, double> t, const char* baseline) {
-    std::printf("bench=%s records=%ld cpu_seconds=%.3f baseline=%s baseline_cpu_seconds=%.3f ratio=%.3f\n",
-                name, records, t.first, baseline, t.second, t.first / t.second);
+    std::printf(
+        "bench=%s records=%ld cpu_seconds=%.3f baseline=%s baseline_cpu_seconds=%.3f ratio=%.3f\n",
+        name, records, t.first, baseline, t.second, t.first / t.second);
     std::fflush(stdout);
 }
 
@@ -96,21 +97,27 @@ int main(int argc, char** argv) {
         const long records = argc > 1 ? std::atol(argv[1]) : 4000000;
         const std::string dir = work_folder(argc, argv, 2);
         const std::string sam = dir + "/bench.sam", bam = dir + "/bench.bam";
-        const std::string out = dir + "/region.sam", bareOut = dir + "/bare.sam";
+        const std::string out = dir + "/region.sam", bare_out = dir + "/bare.sam";
         make_sample(dir, records);
         hxhost::Plugin alignport(folder_of(argv[0]) + "/alignport.so");
 
         report("baminfo", records,
-               best_of([&] { call_or_die(alignport, 2, {"baminfo", bam}); },
-                             [&] { bare_read_loop(bam); }),
+               best_of(
+                   [&] {
+                       call_or_die(alignport, 2, {"baminfo", bam});
+                   },
+                   [&] { bare_read_loop(bam); }),
                "library_read_loop");
         report("saminfo", records,
-               best_of([&] { call_or_die(alignport, 3, {"saminfo", sam}); },
-                             [&] {
-                                 const std::string cmd = "wc -l < '" + sam + "' > /dev/null";
-                                 if (std::system(cmd.c_str()) != 0)
-                                     throw std::runtime_error("wc failed");
-                             }),
+               best_of(
+                   [&] {
+                       call_or_die(alignport, 3, {"saminfo", sam});
+                   },
+                   [&] {
+                       const std::string cmd = "wc -l < '" + sam + "' > /dev/null";
+                       if (std::system(cmd.c_str()) != 0)
+                           throw std::runtime_error("wc failed");
+                   }),
                "wc_-l");
         report("writesambyregion", records,
                best_of(
@@ -120,8 +127,8 @@ int main(int argc, char** argv) {
                                    {"writesambyregion", bam, bam + ".bai", out, "chr2"}, {1, 0});
                    },
                    [&] {
-                       std::remove(bareOut.c_str());
-                       bare_region_loop(bam, bareOut);
+                       std::remove(bare_out.c_str());
+                       bare_region_loop(bam, bare_out);
                    }),
                "library_fetch_format_write_loop");
         return 0;

@@ -44,40 +44,43 @@ struct Seconds {
     double cpu = 0; // the process's processor time
 };
 
-Seconds operator-(Seconds a, Seconds b) { return {a.wall - b.wall, a.cpu - b.cpu}; }
+Seconds operator-(Seconds a, Seconds b) {
+    return {a.wall - b.wall, a.cpu - b.cpu};
+}
 
 Seconds now() {
-    return {std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(),
-            static_cast<double>(std::clock()) / CLOCKS_PER_SEC};
+    return {
+        std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(),
+        static_cast<double>(std::clock()) / CLOCKS_PER_SEC};
 }
 
 // Seeded alignments over random reference sequences: sorted starts at about 5x coverage, read
 // bases copied from the reference with a few changes, qualities that drift as a sequencer's do.
 class RecordMaker {
 public:
-    explicit RecordMaker(std::uint64_t contentBytes) : rng_(20261208) {
-        const std::uint64_t records = contentBytes / 230 + 1;
-        refLength_ = static_cast<std::uint32_t>(
+    explicit RecordMaker(std::uint64_t content_bytes) : rng_(20261208) {
+        const std::uint64_t records = content_bytes / 230 + 1;
+        ref_length_ = static_cast<std::uint32_t>(
             std::max<std::uint64_t>(100000, records * kReadLength / 5 / kReferences));
         static const char kBases[] = "ACGT";
-        genome_.resize(refLength_ + kReadLength);
+        genome_.resize(ref_length_ + kReadLength);
         for (char& c : genome_)
             c = kBases[rng_() % 4];
-        meanGap_ = static_cast<double>(refLength_) * kReferences / static_cast<double>(records);
+        mean_gap_ = static_cast<double>(ref_length_) * kReferences / static_cast<double>(records);
         record_ = bam_init1();
     }
     ~RecordMaker() { bam_destroy1(record_); }
     RecordMaker(const RecordMaker&) = delete;
     RecordMaker& operator=(const RecordMaker&) = delete;
 
-    std::uint32_t ref_length() const { return refLength_; }
+    std::uint32_t ref_length() const { return ref_length_; }
 
     // The next record in coordinate order, or null after the last reference.
     const bam1_t* next() {
-        std::exponential_distribution<double> gap(1.0 / meanGap_);
+        std::exponential_distribution<double> gap(1.0 / mean_gap_);
         position_ += gap(rng_);
-        while (position_ >= refLength_) {
-            position_ -= refLength_;
+        while (position_ >= ref_length_) {
+            position_ -= ref_length_;
             if (++tid_ == kReferences)
                 return nullptr;
         }
@@ -89,31 +92,33 @@ public:
 private:
     void fill(std::int32_t pos) {
         char qname[32];
-        const int nameLength = std::snprintf(qname, sizeof qname, "run7:%u:%u", serial_ / 4096,
-                                             serial_ % 4096) + 1;
+        const int name_length =
+            std::snprintf(qname, sizeof qname, "run7:%u:%u", serial_ / 4096, serial_ % 4096) + 1;
         const bool clipped = rng_() % 8 == 0;
         const std::uint32_t cigar[2] = {2u << 4 | 4u /* 2S */, (kReadLength - 2u) << 4 /* 99M */};
-        const std::uint32_t fullMatch = static_cast<std::uint32_t>(kReadLength) << 4;
-        const int nCigar = clipped ? 2 : 1;
+        const std::uint32_t full_match = static_cast<std::uint32_t>(kReadLength) << 4;
+        const int n_cigar = clipped ? 2 : 1;
         unsigned char aux[16];
         const unsigned mismatches = rng_() % 4;
         std::memcpy(aux, "NMC", 3);
         aux[3] = static_cast<unsigned char>(mismatches);
         std::memcpy(aux + 4, "RGZgrp1", 8); // with its terminating zero
-        const int auxLength = 12;
-        const int dataLength = nameLength + 4 * nCigar + (kReadLength + 1) / 2 + kReadLength + auxLength;
-        if (record_->m_data < dataLength) {
-            record_->m_data = dataLength;
-            record_->data = static_cast<uint8_t*>(std::realloc(record_->data, static_cast<std::size_t>(dataLength)));
+        const int aux_length = 12;
+        const int data_length =
+            name_length + 4 * n_cigar + (kReadLength + 1) / 2 + kReadLength + aux_length;
+        if (record_->m_data < data_length) {
+            record_->m_data = data_length;
+            record_->data = static_cast<uint8_t*>(
+                std::realloc(record_->data, static_cast<std::size_t>(data_length)));
         }
         std::uint8_t* p = record_->data;
-        std::memcpy(p, qname, static_cast<std::size_t>(nameLength));
-        p += nameLength;
+        std::memcpy(p, qname, static_cast<std::size_t>(name_length));
+        p += name_length;
         if (clipped)
             std::memcpy(p, cigar, sizeof cigar);
         else
-            std::memcpy(p, &fullMatch, 4);
-        p += 4 * nCigar;
+            std::memcpy(p, &full_match, 4);
+        p += 4 * n_cigar;
         const char* bases = genome_.data() + pos;
         std::memset(p, 0, (kReadLength + 1) / 2);
         for (int k = 0; k < kReadLength; ++k) {
@@ -130,36 +135,36 @@ private:
             p[k] = static_cast<std::uint8_t>(q);
         }
         p += kReadLength;
-        std::memcpy(p, aux, static_cast<std::size_t>(auxLength));
+        std::memcpy(p, aux, static_cast<std::size_t>(aux_length));
 
         bam1_core_t& c = record_->core;
         c.tid = tid_;
         c.pos = pos;
-        c.bin = static_cast<std::uint32_t>(bam_reg2bin(static_cast<std::uint32_t>(pos),
-                                                       static_cast<std::uint32_t>(pos + kReadLength)));
+        c.bin = static_cast<std::uint32_t>(bam_reg2bin(
+            static_cast<std::uint32_t>(pos), static_cast<std::uint32_t>(pos + kReadLength)));
         c.qual = static_cast<std::uint32_t>(rng_() % 61);
-        c.l_qname = static_cast<std::uint32_t>(nameLength);
+        c.l_qname = static_cast<std::uint32_t>(name_length);
         c.flag = static_cast<std::uint32_t>(rng_() % 2 ? BAM_FREVERSE : 0);
-        c.n_cigar = static_cast<std::uint32_t>(nCigar);
+        c.n_cigar = static_cast<std::uint32_t>(n_cigar);
         c.l_qseq = kReadLength;
         c.mtid = -1;
         c.mpos = -1;
         c.isize = 0;
-        record_->data_len = dataLength;
-        record_->l_aux = auxLength;
+        record_->data_len = data_length;
+        record_->l_aux = aux_length;
     }
 
     std::mt19937_64 rng_;
-    std::uint32_t refLength_ = 0;
+    std::uint32_t ref_length_ = 0;
     std::string genome_;
-    double meanGap_ = 1;
+    double mean_gap_ = 1;
     double position_ = 0;
     std::int32_t tid_ = 0;
     std::uint32_t serial_ = 0;
     bam1_t* record_ = nullptr;
 };
 
-bam_header_t* make_header(std::uint32_t refLength) {
+bam_header_t* make_header(std::uint32_t reference_length) {
     bam_header_t* h = bam_header_init();
     h->n_targets = kReferences;
     h->target_name = static_cast<char**>(std::calloc(kReferences, sizeof(char*)));
@@ -168,7 +173,7 @@ bam_header_t* make_header(std::uint32_t refLength) {
     for (int r = 0; r < kReferences; ++r) {
         const std::string name = "chr" + std::to_string(r + 1);
         h->target_name[r] = strdup(name.c_str());
-        h->target_len[r] = refLength + kReadLength;
+        h->target_len[r] = reference_length + kReadLength;
         text += "@SQ\tSN:" + name + "\tLN:" + std::to_string(h->target_len[r]) + "\n";
     }
     text += "@RG\tID:grp1\tSM:sample1\n";
@@ -179,7 +184,7 @@ bam_header_t* make_header(std::uint32_t refLength) {
 
 struct Written {
     std::uint64_t records = 0;
-    std::uint64_t contentBytes = 0; // uncompressed BAM stream: header and records
+    std::uint64_t content_bytes = 0; // uncompressed BAM stream: header and records
     Seconds seconds;
 };
 
@@ -197,11 +202,11 @@ Written write_bam(const char* path, double mib) {
     bam_header_t* header = make_header(maker.ref_length());
     if (fp != nullptr)
         bam_header_write(fp, header);
-    w.contentBytes = 12 + header->l_text + 8u * kReferences;
+    w.content_bytes = 12 + header->l_text + 8u * kReferences;
     for (int r = 0; r < kReferences; ++r)
-        w.contentBytes += std::strlen(header->target_name[r]) + 1;
+        w.content_bytes += std::strlen(header->target_name[r]) + 1;
     bam_header_destroy(header);
-    while (w.contentBytes < target) {
+    while (w.content_bytes < target) {
         const bam1_t* b = maker.next();
         if (b == nullptr)
             break;
@@ -209,7 +214,7 @@ Written write_bam(const char* path, double mib) {
             std::fprintf(stderr, "write error on %s\n", path);
             std::exit(1);
         }
-        w.contentBytes += 4u + static_cast<std::uint64_t>(b->data_len) + 32u;
+        w.content_bytes += 4u + static_cast<std::uint64_t>(b->data_len) + 32u;
         ++w.records;
     }
     if (fp != nullptr && bgzf_close(fp) != 0) {
@@ -286,11 +291,11 @@ long file_size(const char* path) {
     return size;
 }
 
-void print(const char* op, const char* coder, std::uint64_t content, long fileBytes,
+void print(const char* op, const char* coder, std::uint64_t content, long file_bytes,
            Seconds seconds, const char* extra = "") {
     std::printf("bench=bgzf op=%s coder=%s content_bytes=%llu file_bytes=%ld seconds=%.3f "
                 "cpu_seconds=%.3f mib_per_s=%.1f%s\n",
-                op, coder, static_cast<unsigned long long>(content), fileBytes, seconds.wall,
+                op, coder, static_cast<unsigned long long>(content), file_bytes, seconds.wall,
                 seconds.cpu, static_cast<double>(content) / 1048576.0 / seconds.cpu, extra);
     std::fflush(stdout);
 }
@@ -318,31 +323,32 @@ Seconds best(const std::vector<Seconds>& v) {
 
 // Checks in one untimed pass per coder that both see the same content, then times the read R
 // times per coder, alternating.
-template <class ReadFn> void compare_reads(const char* op, const char* path, int repeat, ReadFn read) {
+template <class ReadFn>
+void compare_reads(const char* op, const char* path, int repeat, ReadFn read) {
     alignport::set_deflate_shim_enabled(false);
-    const Read zlibChecked = read(path, true);
+    const Read zlib_checked = read(path, true);
     alignport::set_deflate_shim_enabled(true);
-    const Read fastChecked = read(path, true);
-    if (zlibChecked.bytes != fastChecked.bytes || zlibChecked.crc != fastChecked.crc) {
+    const Read fast_checked = read(path, true);
+    if (zlib_checked.bytes != fast_checked.bytes || zlib_checked.crc != fast_checked.crc) {
         std::fprintf(stderr, "%s: the coders disagree\n", op);
         std::exit(1);
     }
-    std::vector<Seconds> zlibTimes, fastTimes;
+    std::vector<Seconds> zlib_times, fast_times;
     Read zlib, fast;
     for (int k = 0; k < repeat; ++k) {
         alignport::set_deflate_shim_enabled(false);
         zlib = read(path, false);
-        zlibTimes.push_back(zlib.seconds);
+        zlib_times.push_back(zlib.seconds);
         alignport::set_deflate_shim_enabled(true);
         fast = read(path, false);
-        fastTimes.push_back(fast.seconds);
+        fast_times.push_back(fast.seconds);
     }
     const long size = file_size(path);
-    const std::string extraZlib = " median_cpu_seconds=" + std::to_string(median_cpu(zlibTimes));
-    const std::string extraFast = " median_cpu_seconds=" + std::to_string(median_cpu(fastTimes));
-    print(op, "zlib", zlib.bytes, size, best(zlibTimes), extraZlib.c_str());
-    print(op, "libdeflate", fast.bytes, size, best(fastTimes), extraFast.c_str());
-    print_ratio(op, best(zlibTimes), best(fastTimes));
+    const std::string extra_zlib = " median_cpu_seconds=" + std::to_string(median_cpu(zlib_times));
+    const std::string extra_fast = " median_cpu_seconds=" + std::to_string(median_cpu(fast_times));
+    print(op, "zlib", zlib.bytes, size, best(zlib_times), extra_zlib.c_str());
+    print(op, "libdeflate", fast.bytes, size, best(fast_times), extra_fast.c_str());
+    print_ratio(op, best(zlib_times), best(fast_times));
 }
 
 Options parse(int argc, char** argv) {
@@ -371,38 +377,38 @@ Options parse(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     const Options o = parse(argc, argv);
-    const std::string fastPath = o.dir + "/bench_bgzf_libdeflate.bam";
-    const std::string zlibPath = o.dir + "/bench_bgzf_zlib.bam";
+    const std::string fast_path = o.dir + "/bench_bgzf_libdeflate.bam";
+    const std::string zlib_path = o.dir + "/bench_bgzf_zlib.bam";
 
     // Writing: the same records through each coder, less the time to make them.
     const Written made = write_bam(nullptr, o.mib);
-    print("generate", "none", made.contentBytes, 0, made.seconds);
+    print("generate", "none", made.content_bytes, 0, made.seconds);
     alignport::set_deflate_shim_enabled(false);
-    const Written zlibWritten = write_bam(zlibPath.c_str(), o.mib);
+    const Written zlib_written = write_bam(zlib_path.c_str(), o.mib);
     alignport::set_deflate_shim_enabled(true);
-    const Written fastWritten = write_bam(fastPath.c_str(), o.mib);
-    const Seconds zlibNet = zlibWritten.seconds - made.seconds;
-    const Seconds fastNet = fastWritten.seconds - made.seconds;
+    const Written fast_written = write_bam(fast_path.c_str(), o.mib);
+    const Seconds zlib_net = zlib_written.seconds - made.seconds;
+    const Seconds fast_net = fast_written.seconds - made.seconds;
     const std::string records = " records=" + std::to_string(made.records);
-    print("write_bam", "zlib", zlibWritten.contentBytes, file_size(zlibPath.c_str()), zlibNet,
+    print("write_bam", "zlib", zlib_written.content_bytes, file_size(zlib_path.c_str()), zlib_net,
           records.c_str());
-    print("write_bam", "libdeflate", fastWritten.contentBytes, file_size(fastPath.c_str()), fastNet,
-          records.c_str());
-    print_ratio("write_bam", zlibNet, fastNet);
+    print("write_bam", "libdeflate", fast_written.content_bytes, file_size(fast_path.c_str()),
+          fast_net, records.c_str());
+    print_ratio("write_bam", zlib_net, fast_net);
 
     // Reading the libdeflate-written file, then the zlib-written one, with each decoder.
-    compare_reads("read_blocks", fastPath.c_str(), o.repeat, read_blocks);
-    compare_reads("read_records", fastPath.c_str(), o.repeat, read_records);
-    compare_reads("read_blocks_zlib_file", zlibPath.c_str(), 1, read_blocks);
-    if (read_blocks(zlibPath.c_str(), true).crc != read_blocks(fastPath.c_str(), true).crc) {
+    compare_reads("read_blocks", fast_path.c_str(), o.repeat, read_blocks);
+    compare_reads("read_records", fast_path.c_str(), o.repeat, read_records);
+    compare_reads("read_blocks_zlib_file", zlib_path.c_str(), 1, read_blocks);
+    if (read_blocks(zlib_path.c_str(), true).crc != read_blocks(fast_path.c_str(), true).crc) {
         std::fprintf(stderr, "the two files hold different content\n");
         return 1;
     }
     std::printf("bench=bgzf check=same_content_from_both_files ok=1\n");
 
     if (!o.keep) {
-        std::remove(fastPath.c_str());
-        std::remove(zlibPath.c_str());
+        std::remove(fast_path.c_str());
+        std::remove(zlib_path.c_str());
     }
     return 0;
 }

@@ -180,18 +180,18 @@ int main(int argc, char** argv) {
 
     for (const Input& input : inputs) {
         time_wc(input.path); // the file in the page cache for both sides
-        Timing best{1e30, 1e30}, bestWc{1e30, 1e30};
+        Timing best{1e30, 1e30}, best_wc{1e30, 1e30};
         double entries = 0;
         for (int round = 0; round < 3; ++round) {
             const Timing wc = time_wc(input.path);
             const Timing ours = time_index(plugin, input.type, input.path, index, entries);
-            bestWc = {std::min(bestWc.wall, wc.wall), std::min(bestWc.cpu, wc.cpu)};
+            best_wc = {std::min(best_wc.wall, wc.wall), std::min(best_wc.cpu, wc.cpu)};
             best = {std::min(best.wall, ours.wall), std::min(best.cpu, ours.cpu)};
         }
         std::printf("bench=flatmark type=%s bytes=%ld entries=%.0f seconds=%.3f wc_seconds=%.3f "
                     "ratio=%.2f cpu_seconds=%.3f wc_cpu_seconds=%.3f cpu_ratio=%.2f\n",
-                    input.type, file_bytes(input.path), entries, best.wall, bestWc.wall,
-                    best.wall / bestWc.wall, best.cpu, bestWc.cpu, best.cpu / bestWc.cpu);
+                    input.type, file_bytes(input.path), entries, best.wall, best_wc.wall,
+                    best.wall / best_wc.wall, best.cpu, best_wc.cpu, best.cpu / best_wc.cpu);
         std::fflush(stdout);
         if (std::getenv("BENCH_KEEP") == nullptr)
             std::remove(input.path.c_str());

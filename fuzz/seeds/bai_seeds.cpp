@@ -22,7 +22,9 @@ void put64(Bytes& out, std::uint64_t v) {
 }
 
 // A virtual offset: the block's byte position in the file and the offset inside the block.
-std::uint64_t voffset(std::uint64_t block, std::uint64_t within) { return block << 16 | within; }
+std::uint64_t voffset(std::uint64_t block, std::uint64_t within) {
+    return block << 16 | within;
+}
 
 constexpr std::uint64_t kFirstBlock = 120;
 constexpr std::uint64_t kCompressedSize = 3000;
@@ -40,7 +42,7 @@ struct Reference {
     bool meta; // the statistics pseudo-bin 37450 the library writes
 };
 
-Bytes bai(const std::vector<Reference>& refs, bool unplacedCount) {
+Bytes bai(const std::vector<Reference>& refs, bool unplaced_count) {
     Bytes out = "BAI\1";
     put32(out, static_cast<std::uint32_t>(refs.size()));
     for (const Reference& r : refs) {
@@ -65,7 +67,7 @@ Bytes bai(const std::vector<Reference>& refs, bool unplacedCount) {
         for (std::uint64_t v : r.linear)
             put64(out, v);
     }
-    if (unplacedCount)
+    if (unplaced_count)
         put64(out, 3);
     return out;
 }
@@ -102,7 +104,8 @@ int main(int argc, char** argv) {
     const Reference empty{{}, {}, false};
     write(folder, "one-reference", facts(1, true, 0) + bai({first}, false));
     write(folder, "two-references-unplaced-count", facts(2, true, 0) + bai({first, second}, true));
-    write(folder, "three-references-one-empty", facts(3, true, 0) + bai({first, empty, second}, false));
+    write(folder, "three-references-one-empty",
+          facts(3, true, 0) + bai({first, empty, second}, false));
     write(folder, "other-name", facts(2, true, 1) + bai({first, second}, false));
     write(folder, "library-lookup", facts(2, true, 2) + bai({first, second}, false));
     write(folder, "no-end-of-file-block", facts(1, false, 0) + bai({first}, false));

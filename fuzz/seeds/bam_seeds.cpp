@@ -65,7 +65,8 @@ Bytes encode(const Record& r) {
     put32(out, static_cast<std::uint32_t>(r.tid));
     put32(out, static_cast<std::uint32_t>(r.pos));
     const std::uint32_t bin = 4681; // the bin value only has to be stored
-    put32(out, bin << 16 | std::uint32_t{r.mapq} << 8 | static_cast<std::uint32_t>(r.name.size() + 1));
+    put32(out,
+          bin << 16 | std::uint32_t{r.mapq} << 8 | static_cast<std::uint32_t>(r.name.size() + 1));
     put32(out, std::uint32_t{r.flag} << 16 | static_cast<std::uint32_t>(r.cigar.size()));
     put32(out, static_cast<std::uint32_t>(r.seq.size()));
     put32(out, static_cast<std::uint32_t>(r.mtid));
@@ -116,19 +117,50 @@ Bytes every_aux_type() {
 
 std::vector<Record> records() {
     std::vector<Record> rs;
-    rs.push_back({"r1", 99, 0, 99, 60, {op(4, 'M'), op(1, 'I'), op(3, 'M')}, "ACGTACGT", true, 0,
-                  199, 108, "NMC\x01"});
-    rs.push_back({"r1", 147, 0, 199, 60, {op(2, 'S'), op(6, 'M'), op(5, 'D'), op(2, 'N')},
-                  "TTGGCCAA", true, 0, 99, -108, every_aux_type()});
-    rs.push_back({"mate-elsewhere", 65, 1, 0, 0, {op(3, '='), op(1, 'X'), op(2, 'H'), op(1, 'P')},
-                  "GGGG", false, 0, 5, 0, {}});
+    rs.push_back({"r1",
+                  99,
+                  0,
+                  99,
+                  60,
+                  {op(4, 'M'), op(1, 'I'), op(3, 'M')},
+                  "ACGTACGT",
+                  true,
+                  0,
+                  199,
+                  108,
+                  "NMC\x01"});
+    rs.push_back({"r1",
+                  147,
+                  0,
+                  199,
+                  60,
+                  {op(2, 'S'), op(6, 'M'), op(5, 'D'), op(2, 'N')},
+                  "TTGGCCAA",
+                  true,
+                  0,
+                  99,
+                  -108,
+                  every_aux_type()});
+    rs.push_back({"mate-elsewhere",
+                  65,
+                  1,
+                  0,
+                  0,
+                  {op(3, '='), op(1, 'X'), op(2, 'H'), op(1, 'P')},
+                  "GGGG",
+                  false,
+                  0,
+                  5,
+                  0,
+                  {}});
     rs.push_back({"unplaced", 4, -1, -1, 0, {}, "NNNAC", false, -1, -1, 0, {}});
     rs.push_back({"empty", 4, -1, -1, 0, {}, "", false, -1, -1, 0, "RGZg1\0"});
     rs.back().aux.push_back('\0');
     return rs;
 }
 
-Bytes header(const std::vector<std::pair<std::string, std::uint32_t>>& refs, const std::string& text) {
+Bytes header(const std::vector<std::pair<std::string, std::uint32_t>>& refs,
+             const std::string& text) {
     Bytes out = "BAM\1";
     put32(out, static_cast<std::uint32_t>(text.size()));
     out += text;
@@ -160,7 +192,8 @@ int main(int argc, char** argv) {
         all += encode(r);
     const std::string text = "@HD\tVN:1.0\tSO:coordinate\n@SQ\tSN:chr1\tLN:1000\n"
                              "@SQ\tSN:chr2\tLN:500\n";
-    const auto refs = std::vector<std::pair<std::string, std::uint32_t>>{{"chr1", 1000}, {"chr2", 500}};
+    const auto refs =
+        std::vector<std::pair<std::string, std::uint32_t>>{{"chr1", 1000}, {"chr2", 500}};
     // Streams: selector 0, then the header and the records.
     write(folder, "stream-all", Bytes(1, '\0') + header(refs, text) + all);
     write(folder, "stream-header-only", Bytes(1, '\0') + header(refs, text));

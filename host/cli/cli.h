@@ -39,7 +39,7 @@ std::string json_array(const haArray* array);
 
 // The whole document of one call: outcome, outputs, poll counts and open descriptors
 // (a negative count is written as null).
-std::string json_document(const hxhost::CallResult& result, int fdsBefore, int fdsAfter);
+std::string json_document(const hxhost::CallResult& result, int fds_before, int fds_after);
 
 // Prints each output in a short human-readable form.
 void print_outputs(std::FILE* out, const std::vector<hxhost::ArrayPtr>& outputs);

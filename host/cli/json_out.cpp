@@ -101,16 +101,36 @@ template <class T> void append_values(std::string& out, const void* data, std::s
 
 void append_data(std::string& out, haClassID cls, const void* data, std::size_t count) {
     switch (cls) {
-    case haDOUBLE_CLASS: append_values<double>(out, data, count); break;
-    case haSINGLE_CLASS: append_values<float>(out, data, count); break;
-    case haINT8_CLASS: append_values<std::int8_t>(out, data, count); break;
-    case haUINT8_CLASS: append_values<std::uint8_t>(out, data, count); break;
-    case haINT16_CLASS: append_values<std::int16_t>(out, data, count); break;
-    case haUINT16_CLASS: append_values<std::uint16_t>(out, data, count); break;
-    case haINT32_CLASS: append_values<std::int32_t>(out, data, count); break;
-    case haUINT32_CLASS: append_values<std::uint32_t>(out, data, count); break;
-    case haINT64_CLASS: append_values<std::int64_t>(out, data, count); break;
-    case haUINT64_CLASS: append_values<std::uint64_t>(out, data, count); break;
+    case haDOUBLE_CLASS:
+        append_values<double>(out, data, count);
+        break;
+    case haSINGLE_CLASS:
+        append_values<float>(out, data, count);
+        break;
+    case haINT8_CLASS:
+        append_values<std::int8_t>(out, data, count);
+        break;
+    case haUINT8_CLASS:
+        append_values<std::uint8_t>(out, data, count);
+        break;
+    case haINT16_CLASS:
+        append_values<std::int16_t>(out, data, count);
+        break;
+    case haUINT16_CLASS:
+        append_values<std::uint16_t>(out, data, count);
+        break;
+    case haINT32_CLASS:
+        append_values<std::int32_t>(out, data, count);
+        break;
+    case haUINT32_CLASS:
+        append_values<std::uint32_t>(out, data, count);
+        break;
+    case haINT64_CLASS:
+        append_values<std::int64_t>(out, data, count);
+        break;
+    case haUINT64_CLASS:
+        append_values<std::uint64_t>(out, data, count);
+        break;
     case haLOGICAL_CLASS: {
         const auto* flags = static_cast<const std::uint8_t*>(data);
         out.push_back('[');
@@ -119,7 +139,9 @@ void append_data(std::string& out, haClassID cls, const void* data, std::size_t 
         out.push_back(']');
         break;
     }
-    default: out += "[]"; break;
+    default:
+        out += "[]";
+        break;
     }
 }
 
@@ -171,7 +193,7 @@ std::string json_array(const haArray* array) {
     return out;
 }
 
-std::string json_document(const hxhost::CallResult& result, int fdsBefore, int fdsAfter) {
+std::string json_document(const hxhost::CallResult& result, int fds_before, int fds_after) {
     std::string out = result.ok ? "{\"ok\": true, " : "{\"ok\": false, ";
     if (!result.ok) {
         out += "\"error\": {\"identifier\": ";
@@ -188,8 +210,8 @@ std::string json_document(const hxhost::CallResult& result, int fdsBefore, int f
     }
     out += "], \"polls\": {\"is_pending\": " + std::to_string(result.polls.is_pending) +
            ", \"handle\": " + std::to_string(result.polls.handle) + "}";
-    out += ", \"fds\": {\"before\": " + count_or_null(fdsBefore) +
-           ", \"after\": " + count_or_null(fdsAfter) + "}}\n";
+    out += ", \"fds\": {\"before\": " + count_or_null(fds_before) +
+           ", \"after\": " + count_or_null(fds_after) + "}}\n";
     return out;
 }
 

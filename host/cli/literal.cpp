@@ -108,9 +108,12 @@ Number parse_number(const std::string& raw) {
 
 double as_double(const Number& n) {
     switch (n.kind) {
-    case Number::Signed: return static_cast<double>(n.s);
-    case Number::Unsigned: return static_cast<double>(n.u);
-    default: return n.d;
+    case Number::Signed:
+        return static_cast<double>(n.s);
+    case Number::Unsigned:
+        return static_cast<double>(n.u);
+    default:
+        return n.d;
     }
 }
 
@@ -164,18 +167,41 @@ void store(haArray* a, const std::vector<Number>& values, Convert convert) {
 
 void fill(haArray* a, const std::vector<Number>& v) {
     switch (haGetClassID(a)) {
-    case haDOUBLE_CLASS: store<double>(a, v, as_double); break;
-    case haSINGLE_CLASS: store<float>(a, v, to_single); break;
-    case haLOGICAL_CLASS: store<std::uint8_t>(a, v, to_logical); break;
-    case haINT8_CLASS: store<std::int8_t>(a, v, to_integer<std::int8_t>); break;
-    case haUINT8_CLASS: store<std::uint8_t>(a, v, to_integer<std::uint8_t>); break;
-    case haINT16_CLASS: store<std::int16_t>(a, v, to_integer<std::int16_t>); break;
-    case haUINT16_CLASS: store<std::uint16_t>(a, v, to_integer<std::uint16_t>); break;
-    case haINT32_CLASS: store<std::int32_t>(a, v, to_integer<std::int32_t>); break;
-    case haUINT32_CLASS: store<std::uint32_t>(a, v, to_integer<std::uint32_t>); break;
-    case haINT64_CLASS: store<std::int64_t>(a, v, to_integer<std::int64_t>); break;
-    case haUINT64_CLASS: store<std::uint64_t>(a, v, to_integer<std::uint64_t>); break;
-    default: throw UsageError("not a numeric class");
+    case haDOUBLE_CLASS:
+        store<double>(a, v, as_double);
+        break;
+    case haSINGLE_CLASS:
+        store<float>(a, v, to_single);
+        break;
+    case haLOGICAL_CLASS:
+        store<std::uint8_t>(a, v, to_logical);
+        break;
+    case haINT8_CLASS:
+        store<std::int8_t>(a, v, to_integer<std::int8_t>);
+        break;
+    case haUINT8_CLASS:
+        store<std::uint8_t>(a, v, to_integer<std::uint8_t>);
+        break;
+    case haINT16_CLASS:
+        store<std::int16_t>(a, v, to_integer<std::int16_t>);
+        break;
+    case haUINT16_CLASS:
+        store<std::uint16_t>(a, v, to_integer<std::uint16_t>);
+        break;
+    case haINT32_CLASS:
+        store<std::int32_t>(a, v, to_integer<std::int32_t>);
+        break;
+    case haUINT32_CLASS:
+        store<std::uint32_t>(a, v, to_integer<std::uint32_t>);
+        break;
+    case haINT64_CLASS:
+        store<std::int64_t>(a, v, to_integer<std::int64_t>);
+        break;
+    case haUINT64_CLASS:
+        store<std::uint64_t>(a, v, to_integer<std::uint64_t>);
+        break;
+    default:
+        throw UsageError("not a numeric class");
     }
 }
 

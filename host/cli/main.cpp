@@ -215,10 +215,10 @@ int run(const Options& o, const char* argv0) {
     }
 
     // Output destinations are checked before the call, so a long run is not wasted.
-    FilePtr jsonFile;
+    FilePtr json_file;
     if (!o.json.empty() && o.json != "-") {
-        jsonFile.reset(std::fopen(o.json.c_str(), "w"));
-        if (!jsonFile)
+        json_file.reset(std::fopen(o.json.c_str(), "w"));
+        if (!json_file)
             return usage_error("cannot write '" + o.json + "': " + std::strerror(errno));
     }
     struct stat st {};
@@ -230,16 +230,16 @@ int run(const Options& o, const char* argv0) {
     hxhost::install_sigint_handler();
     hxhost::CallOptions options;
     options.interrupt_at = o.interrupt_at;
-    const int fdsBefore = hxhost::open_fd_count();
+    const int fds_before = hxhost::open_fd_count();
     const hxhost::CallResult result = plugin->call(static_cast<int>(o.nout), raw, options);
-    const int fdsAfter = hxhost::open_fd_count();
+    const int fds_after = hxhost::open_fd_count();
 
     try {
         if (!o.json.empty()) {
-            const std::string doc = hxrun::json_document(result, fdsBefore, fdsAfter);
-            std::FILE* out = jsonFile ? jsonFile.get() : stdout;
+            const std::string doc = hxrun::json_document(result, fds_before, fds_after);
+            std::FILE* out = json_file ? json_file.get() : stdout;
             if (std::fwrite(doc.data(), 1, doc.size(), out) != doc.size() ||
-                (jsonFile && std::fclose(jsonFile.release()) != 0))
+                (json_file && std::fclose(json_file.release()) != 0))
                 throw std::runtime_error("cannot write '" + o.json + "'");
         }
         if (!o.npy.empty())

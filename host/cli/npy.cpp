@@ -15,19 +15,32 @@ constexpr std::size_t kMagicSize = 6;
 // dtype of each class without its byte-order character.
 const char* dtype_of(haClassID cls) {
     switch (cls) {
-    case haDOUBLE_CLASS: return "f8";
-    case haSINGLE_CLASS: return "f4";
-    case haLOGICAL_CLASS: return "b1";
-    case haCHAR_CLASS: return "u2";
-    case haINT8_CLASS: return "i1";
-    case haUINT8_CLASS: return "u1";
-    case haINT16_CLASS: return "i2";
-    case haUINT16_CLASS: return "u2";
-    case haINT32_CLASS: return "i4";
-    case haUINT32_CLASS: return "u4";
-    case haINT64_CLASS: return "i8";
-    case haUINT64_CLASS: return "u8";
-    default: return "";
+    case haDOUBLE_CLASS:
+        return "f8";
+    case haSINGLE_CLASS:
+        return "f4";
+    case haLOGICAL_CLASS:
+        return "b1";
+    case haCHAR_CLASS:
+        return "u2";
+    case haINT8_CLASS:
+        return "i1";
+    case haUINT8_CLASS:
+        return "u1";
+    case haINT16_CLASS:
+        return "i2";
+    case haUINT16_CLASS:
+        return "u2";
+    case haINT32_CLASS:
+        return "i4";
+    case haUINT32_CLASS:
+        return "u4";
+    case haINT64_CLASS:
+        return "i8";
+    case haUINT64_CLASS:
+        return "u8";
+    default:
+        return "";
     }
 }
 
@@ -45,17 +58,28 @@ std::string header_field(const std::string& header, const std::string& key, char
 
 double element_as_double(const void* data, haClassID cls, std::size_t k) {
     switch (cls) {
-    case haDOUBLE_CLASS: return static_cast<const double*>(data)[k];
-    case haSINGLE_CLASS: return static_cast<const float*>(data)[k];
-    case haINT8_CLASS: return static_cast<const std::int8_t*>(data)[k];
-    case haUINT8_CLASS: return static_cast<const std::uint8_t*>(data)[k];
-    case haINT16_CLASS: return static_cast<const std::int16_t*>(data)[k];
-    case haUINT16_CLASS: return static_cast<const std::uint16_t*>(data)[k];
-    case haINT32_CLASS: return static_cast<const std::int32_t*>(data)[k];
-    case haUINT32_CLASS: return static_cast<const std::uint32_t*>(data)[k];
-    case haINT64_CLASS: return static_cast<double>(static_cast<const std::int64_t*>(data)[k]);
-    case haUINT64_CLASS: return static_cast<double>(static_cast<const std::uint64_t*>(data)[k]);
-    default: return 0;
+    case haDOUBLE_CLASS:
+        return static_cast<const double*>(data)[k];
+    case haSINGLE_CLASS:
+        return static_cast<const float*>(data)[k];
+    case haINT8_CLASS:
+        return static_cast<const std::int8_t*>(data)[k];
+    case haUINT8_CLASS:
+        return static_cast<const std::uint8_t*>(data)[k];
+    case haINT16_CLASS:
+        return static_cast<const std::int16_t*>(data)[k];
+    case haUINT16_CLASS:
+        return static_cast<const std::uint16_t*>(data)[k];
+    case haINT32_CLASS:
+        return static_cast<const std::int32_t*>(data)[k];
+    case haUINT32_CLASS:
+        return static_cast<const std::uint32_t*>(data)[k];
+    case haINT64_CLASS:
+        return static_cast<double>(static_cast<const std::int64_t*>(data)[k]);
+    case haUINT64_CLASS:
+        return static_cast<double>(static_cast<const std::uint64_t*>(data)[k]);
+    default:
+        return 0;
     }
 }
 
@@ -72,14 +96,14 @@ hxhost::ArrayPtr read_npy(const std::string& path, haClassID cls) {
     if (major < 1 || major > 3 || (major > 1 && bytes.size() < 12))
         throw UsageError("'" + path + "' has .npy version " + std::to_string(major) +
                          ", not 1 to 3");
-    const std::size_t lengthBytes = major == 1 ? 2 : 4;
-    std::size_t headerLength = 0;
-    for (std::size_t k = 0; k < lengthBytes; ++k)
-        headerLength |= byte(8 + k) << (8 * k);
-    const std::size_t dataOffset = 8 + lengthBytes + headerLength;
-    if (dataOffset > bytes.size())
+    const std::size_t length_bytes = major == 1 ? 2 : 4;
+    std::size_t header_length = 0;
+    for (std::size_t k = 0; k < length_bytes; ++k)
+        header_length |= byte(8 + k) << (8 * k);
+    const std::size_t data_offset = 8 + length_bytes + header_length;
+    if (data_offset > bytes.size())
         throw UsageError("'" + path + "' has a truncated .npy header");
-    const std::string header = bytes.substr(8 + lengthBytes, headerLength);
+    const std::string header = bytes.substr(8 + length_bytes, header_length);
 
     std::string descr = header_field(header, "descr", '\'', '\'');
     if (!descr.empty() && (descr[0] == '<' || descr[0] == '|' || descr[0] == '='))
@@ -109,10 +133,10 @@ hxhost::ArrayPtr read_npy(const std::string& path, haClassID cls) {
         from = end + 1;
     }
     const std::size_t size = hxhost::element_size(cls);
-    if ((bytes.size() - dataOffset) / size != count || (bytes.size() - dataOffset) % size != 0)
-        throw UsageError("'" + path + "' holds " + std::to_string(bytes.size() - dataOffset) +
+    if ((bytes.size() - data_offset) / size != count || (bytes.size() - data_offset) % size != 0)
+        throw UsageError("'" + path + "' holds " + std::to_string(bytes.size() - data_offset) +
                          " data bytes, not the " + std::to_string(count) + " values of its shape");
-    hxhost::ArrayPtr a = hxhost::make_from_bytes(cls, bytes.data() + dataOffset, count, {});
+    hxhost::ArrayPtr a = hxhost::make_from_bytes(cls, bytes.data() + data_offset, count, {});
     if (cls == haLOGICAL_CLASS) {
         auto* data = static_cast<std::uint8_t*>(haGetData(a.get()));
         for (std::size_t k = 0; k < count; ++k)
@@ -141,9 +165,9 @@ void write_npy(const std::string& path, const haArray* array) {
 
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(kMagic, kMagicSize);
-    const char lengthBytes[] = {1, 0, static_cast<char>(header.size() & 0xFF),
-                                static_cast<char>(header.size() >> 8)};
-    out.write(lengthBytes, sizeof lengthBytes);
+    const char length_bytes[] = {1, 0, static_cast<char>(header.size() & 0xFF),
+                                 static_cast<char>(header.size() >> 8)};
+    out.write(length_bytes, sizeof length_bytes);
     out << header;
     const std::size_t count = haGetNumberOfElements(array);
     const void* real = haGetData(array);

@@ -29,18 +29,30 @@ std::string real_text(double v) {
 
 std::string part_text(haClassID cls, const void* data, std::size_t k) {
     switch (cls) {
-    case haDOUBLE_CLASS: return real_text(at<double>(data, k));
-    case haSINGLE_CLASS: return real_text(at<float>(data, k));
-    case haLOGICAL_CLASS: return at<std::uint8_t>(data, k) ? "true" : "false";
-    case haINT8_CLASS: return std::to_string(at<std::int8_t>(data, k));
-    case haUINT8_CLASS: return std::to_string(at<std::uint8_t>(data, k));
-    case haINT16_CLASS: return std::to_string(at<std::int16_t>(data, k));
-    case haUINT16_CLASS: return std::to_string(at<std::uint16_t>(data, k));
-    case haINT32_CLASS: return std::to_string(at<std::int32_t>(data, k));
-    case haUINT32_CLASS: return std::to_string(at<std::uint32_t>(data, k));
-    case haINT64_CLASS: return std::to_string(at<std::int64_t>(data, k));
-    case haUINT64_CLASS: return std::to_string(at<std::uint64_t>(data, k));
-    default: return "?";
+    case haDOUBLE_CLASS:
+        return real_text(at<double>(data, k));
+    case haSINGLE_CLASS:
+        return real_text(at<float>(data, k));
+    case haLOGICAL_CLASS:
+        return at<std::uint8_t>(data, k) ? "true" : "false";
+    case haINT8_CLASS:
+        return std::to_string(at<std::int8_t>(data, k));
+    case haUINT8_CLASS:
+        return std::to_string(at<std::uint8_t>(data, k));
+    case haINT16_CLASS:
+        return std::to_string(at<std::int16_t>(data, k));
+    case haUINT16_CLASS:
+        return std::to_string(at<std::uint16_t>(data, k));
+    case haINT32_CLASS:
+        return std::to_string(at<std::int32_t>(data, k));
+    case haUINT32_CLASS:
+        return std::to_string(at<std::uint32_t>(data, k));
+    case haINT64_CLASS:
+        return std::to_string(at<std::int64_t>(data, k));
+    case haUINT64_CLASS:
+        return std::to_string(at<std::uint64_t>(data, k));
+    default:
+        return "?";
     }
 }
 

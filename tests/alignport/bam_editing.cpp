@@ -43,7 +43,8 @@ void append_block(std::string& out, const char* data, std::size_t size) {
     deflateEnd(&z);
     if (rc != Z_STREAM_END)
         throw std::runtime_error("deflate");
-    static const unsigned char kHead[16] = {0x1f, 0x8b, 8, 4, 0, 0, 0, 0, 0, 0xff, 6, 0, 'B', 'C', 2, 0};
+    static const unsigned char kHead[16] = {0x1f, 0x8b, 8, 4, 0,   0,   0, 0,
+                                            0,    0xff, 6, 0, 'B', 'C', 2, 0};
     out.append(reinterpret_cast<const char*>(kHead), sizeof kHead);
     append_u16(out, static_cast<std::uint16_t>(compressed.size() + 25));
     out += compressed;
@@ -54,10 +55,10 @@ void append_block(std::string& out, const char* data, std::size_t size) {
 
 } // namespace
 
-std::string content_of(const std::string& bamPath) {
-    gzFile in = gzopen(bamPath.c_str(), "rb");
+std::string content_of(const std::string& bam_path) {
+    gzFile in = gzopen(bam_path.c_str(), "rb");
     if (in == nullptr)
-        throw std::runtime_error("cannot open " + bamPath);
+        throw std::runtime_error("cannot open " + bam_path);
     std::string content;
     char buf[1 << 16];
     int n;
@@ -72,8 +73,9 @@ void write_stored_bgzf(const std::string& path, const std::string& content) {
     std::string out;
     for (std::size_t at = 0; at < content.size(); at += kBlock)
         append_block(out, content.data() + at, std::min(kBlock, content.size() - at));
-    static const unsigned char kEndOfFile[28] = {0x1f, 0x8b, 8, 4, 0, 0, 0, 0, 0, 0xff, 6, 0, 0x42, 0x43,
-                                                 2, 0, 0x1b, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    static const unsigned char kEndOfFile[28] = {0x1f, 0x8b, 8,    4,    0, 0, 0,    0, 0, 0xff,
+                                                 6,    0,    0x42, 0x43, 2, 0, 0x1b, 0, 3, 0,
+                                                 0,    0,    0,    0,    0, 0, 0,    0};
     out.append(reinterpret_cast<const char*>(kEndOfFile), sizeof kEndOfFile);
     std::FILE* f = std::fopen(path.c_str(), "wb");
     ASSERT_NE(f, nullptr) << path;
@@ -84,10 +86,10 @@ void write_stored_bgzf(const std::string& path, const std::string& content) {
 Layout layout_of(const std::string& content) {
     Layout l;
     std::size_t at = 8 + get_u32(content, 4);
-    l.refCount = at;
-    const std::uint32_t nRef = get_u32(content, at);
+    l.ref_count = at;
+    const std::uint32_t n_ref = get_u32(content, at);
     at += 4;
-    for (std::uint32_t r = 0; r < nRef; ++r) {
+    for (std::uint32_t r = 0; r < n_ref; ++r) {
         l.refs.push_back(at);
         at += 8 + get_u32(content, at);
     }
@@ -100,17 +102,17 @@ Layout layout_of(const std::string& content) {
 
 RecordFields fields_of(const std::string& content, std::size_t record) {
     RecordFields f{};
-    f.refId = record + 4;
+    f.ref_id = record + 4;
     f.pos = record + 8;
-    f.nameLength = record + 12;
-    f.cigarCount = record + 16;
-    f.seqLength = record + 20;
-    f.mateRefId = record + 24;
+    f.name_length = record + 12;
+    f.cigar_count = record + 16;
+    f.seq_length = record + 20;
+    f.mate_ref_id = record + 24;
     f.name = record + 36;
-    f.cigar = f.name + static_cast<unsigned char>(content[f.nameLength]);
+    f.cigar = f.name + static_cast<unsigned char>(content[f.name_length]);
     f.seq = f.cigar + 4 * (get_u32(content, record + 16) & 0xffff);
-    const std::uint32_t seqLength = get_u32(content, f.seqLength);
-    f.aux = f.seq + (seqLength + 1) / 2 + seqLength;
+    const std::uint32_t seq_length = get_u32(content, f.seq_length);
+    f.aux = f.seq + (seq_length + 1) / 2 + seq_length;
     return f;
 }
 
@@ -123,17 +125,34 @@ std::size_t aux_field(const std::string& content, std::size_t record, const char
         const char type = content[at + 2];
         at += 3;
         switch (type) {
-        case 'A': case 'c': case 'C': at += 1; break;
-        case 's': case 'S': at += 2; break;
-        case 'i': case 'I': case 'f': at += 4; break;
-        case 'Z': case 'H': at = content.find('\0', at) + 1; break;
+        case 'A':
+        case 'c':
+        case 'C':
+            at += 1;
+            break;
+        case 's':
+        case 'S':
+            at += 2;
+            break;
+        case 'i':
+        case 'I':
+        case 'f':
+            at += 4;
+            break;
+        case 'Z':
+        case 'H':
+            at = content.find('\0', at) + 1;
+            break;
         case 'B': {
             const char sub = content[at];
-            const std::size_t size = sub == 'c' || sub == 'C' ? 1 : sub == 's' || sub == 'S' ? 2 : 4;
+            const std::size_t size = sub == 'c' || sub == 'C'   ? 1
+                                     : sub == 's' || sub == 'S' ? 2
+                                                                : 4;
             at += 5 + size * get_u32(content, at + 1);
             break;
         }
-        default: return std::string::npos;
+        default:
+            return std::string::npos;
         }
     }
     return std::string::npos;

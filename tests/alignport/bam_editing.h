@@ -12,23 +12,24 @@
 namespace bamedit {
 
 // The uncompressed content of a BAM (or any BGZF) file.
-std::string content_of(const std::string& bamPath);
+std::string content_of(const std::string& bam_path);
 
 // Writes content as stored BGZF blocks followed by the end-of-file block.
 void write_stored_bgzf(const std::string& path, const std::string& content);
 
 // Offsets of the header fields and of each record in a BAM's content.
 struct Layout {
-    std::size_t textLength = 4;   // l_text
-    std::size_t refCount = 0;     // n_ref
-    std::vector<std::size_t> refs; // l_name of each reference
+    std::size_t text_length = 4;      // l_text
+    std::size_t ref_count = 0;        // n_ref
+    std::vector<std::size_t> refs;    // l_name of each reference
     std::vector<std::size_t> records; // block_size of each record
 };
 Layout layout_of(const std::string& content);
 
 // Offsets within a record that begins at record (its block_size).
 struct RecordFields {
-    std::size_t refId, pos, nameLength, cigarCount, seqLength, mateRefId, name, cigar, seq, aux;
+    std::size_t ref_id, pos, name_length, cigar_count, seq_length, mate_ref_id, name, cigar, seq,
+        aux;
 };
 RecordFields fields_of(const std::string& content, std::size_t record);
 

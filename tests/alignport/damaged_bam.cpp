@@ -16,7 +16,8 @@ std::string truncated_copy(const testkit::TempDir& dir, const std::string& bam,
         block += length;
     }
     EXPECT_GT(length, 28u) << "no data block at the cut";
-    const std::string path = dir.write_text(name + ".bam", bytes.substr(0, cut == Cut::MidBlock ? block + length / 2 : block));
+    const std::string path = dir.write_text(
+        name + ".bam", bytes.substr(0, cut == Cut::MidBlock ? block + length / 2 : block));
     dir.write_text(name + ".bam.bai", testkit::read_file(bam + ".bai"));
     return path;
 }

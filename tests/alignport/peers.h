@@ -21,7 +21,9 @@ inline std::string run(const std::string& command) {
     return out;
 }
 
-inline std::string quoted(const std::string& s) { return "'" + s + "'"; }
+inline std::string quoted(const std::string& s) {
+    return "'" + s + "'";
+}
 
 // `samtools view FILE REGION` (no header lines).
 inline std::string samtools_view(const std::string& bam, const std::string& region = "") {
@@ -55,7 +57,9 @@ inline std::vector<std::string> lines_of(const std::string& text) {
 }
 
 // The tab-separated fields of a SAM line.
-inline std::vector<std::string> fields_of(const std::string& line) { return split(line, '\t'); }
+inline std::vector<std::string> fields_of(const std::string& line) {
+    return split(line, '\t');
+}
 
 // Joins lines back into text, each ending in a newline.
 inline std::string joined(const std::vector<std::string>& lines) {
@@ -91,19 +95,20 @@ inline std::string mandatory_columns(const std::string& line) {
 
 struct PeerAlignment {
     std::uint32_t flag = 0;
-    std::uint32_t position = 0;     // reference_start + 1
-    std::uint32_t mappingQuality = 0;
-    std::uint32_t matePosition = 0; // next_reference_start + 1
-    std::uint32_t queryLength = 0;
-    std::uint32_t endPosition = 0;  // reference_end (start + 1 without a CIGAR)
+    std::uint32_t position = 0; // reference_start + 1
+    std::uint32_t mapping_quality = 0;
+    std::uint32_t mate_position = 0; // next_reference_start + 1
+    std::uint32_t query_length = 0;
+    std::uint32_t end_position = 0; // reference_end (start + 1 without a CIGAR)
     std::string cigar;              // "*" without operations
     std::string sequence;
     std::string name;
-    std::string quality;            // Phred + 33; empty when the record has none
+    std::string quality; // Phred + 33; empty when the record has none
 };
 
 // Every alignment that pysam's fetch of reference number ref delivers, in delivery order.
-std::vector<PeerAlignment> pysam_fetch(const testkit::TempDir& dir, const std::string& bam, int ref);
+std::vector<PeerAlignment> pysam_fetch(const testkit::TempDir& dir, const std::string& bam,
+                                       int ref);
 
 // Column of one field of the peer's alignments.
 template <class F> auto column(const std::vector<PeerAlignment>& all, F field) {

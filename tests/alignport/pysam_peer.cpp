@@ -20,16 +20,20 @@ for a in f.fetch(f.references[int(sys.argv[2])]):
               a.query_sequence or "", a.query_name, qual]) + "\n")
 )";
 
-std::uint32_t to_u32(const std::string& s) { return static_cast<std::uint32_t>(std::stoul(s)); }
+std::uint32_t to_u32(const std::string& s) {
+    return static_cast<std::uint32_t>(std::stoul(s));
+}
 
 } // namespace
 
-std::vector<PeerAlignment> pysam_fetch(const testkit::TempDir& dir, const std::string& bam, int ref) {
+std::vector<PeerAlignment> pysam_fetch(const testkit::TempDir& dir, const std::string& bam,
+                                       int ref) {
     const std::string script = dir.write_text("peer_fetch.py", kScript);
     const std::string out = dir.file("peer_fetch.tsv");
     // Debian's interpreter is the one that has python3-pysam.
     const char* python = testkit::file_exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
-    const std::string command = std::string(python) + " '" + script + "' '" + bam + "' " + std::to_string(ref) + " '" + out + "'";
+    const std::string command = std::string(python) + " '" + script + "' '" + bam + "' " +
+                                std::to_string(ref) + " '" + out + "'";
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
     std::vector<PeerAlignment> all;
     std::ifstream in(out);
@@ -44,10 +48,10 @@ std::vector<PeerAlignment> pysam_fetch(const testkit::TempDir& dir, const std::s
         PeerAlignment a;
         a.flag = to_u32(f[0]);
         a.position = to_u32(f[1]);
-        a.mappingQuality = to_u32(f[2]);
-        a.matePosition = to_u32(f[3]);
-        a.queryLength = to_u32(f[4]);
-        a.endPosition = to_u32(f[5]);
+        a.mapping_quality = to_u32(f[2]);
+        a.mate_position = to_u32(f[3]);
+        a.query_length = to_u32(f[4]);
+        a.end_position = to_u32(f[5]);
         a.cigar = f[6];
         a.sequence = f[7];
         a.name = f[8];

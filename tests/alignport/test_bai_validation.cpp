@@ -57,7 +57,7 @@ struct BinAt {
 };
 struct ReferenceAt {
     std::vector<BinAt> bins;
-    std::vector<std::size_t> linearAt;
+    std::vector<std::size_t> linear_at;
     std::vector<std::uint64_t> linear;
 };
 
@@ -77,25 +77,25 @@ std::vector<ReferenceAt> layout_of(const std::string& bai) {
     std::vector<ReferenceAt> refs;
     EXPECT_EQ(bai.substr(0, 4), std::string("BAI\1", 4));
     std::size_t at = 4;
-    const auto nRef = get<std::int32_t>(bai, at);
+    const auto n_ref = get<std::int32_t>(bai, at);
     at += 4;
-    for (std::int32_t r = 0; r < nRef && at < bai.size(); ++r) {
+    for (std::int32_t r = 0; r < n_ref && at < bai.size(); ++r) {
         ReferenceAt ref;
-        const auto nBin = get<std::int32_t>(bai, at);
+        const auto n_bin = get<std::int32_t>(bai, at);
         at += 4;
-        for (std::int32_t b = 0; b < nBin; ++b) {
+        for (std::int32_t b = 0; b < n_bin; ++b) {
             BinAt bin{at, get<std::uint32_t>(bai, at), {}};
-            const auto nChunk = get<std::int32_t>(bai, at + 4);
+            const auto n_chunk = get<std::int32_t>(bai, at + 4);
             at += 8;
-            for (std::int32_t c = 0; c < nChunk; ++c, at += 16)
+            for (std::int32_t c = 0; c < n_chunk; ++c, at += 16)
                 bin.chunks.push_back(
                     {at, get<std::uint64_t>(bai, at), get<std::uint64_t>(bai, at + 8)});
             ref.bins.push_back(bin);
         }
-        const auto nIntv = get<std::int32_t>(bai, at);
+        const auto n_intv = get<std::int32_t>(bai, at);
         at += 4;
-        for (std::int32_t k = 0; k < nIntv; ++k, at += 8) {
-            ref.linearAt.push_back(at);
+        for (std::int32_t k = 0; k < n_intv; ++k, at += 8) {
+            ref.linear_at.push_back(at);
             ref.linear.push_back(get<std::uint64_t>(bai, at));
         }
         refs.push_back(ref);
@@ -141,7 +141,7 @@ std::uint64_t header_length() {
 // What an edit may use: the index's layout and the BAM's facts.
 struct Target {
     std::vector<ReferenceAt> refs;
-    std::uint64_t firstRecord;
+    std::uint64_t first_record;
     std::uint64_t size; // bytes of the BAM
 };
 
@@ -164,7 +164,7 @@ const ChunkAt& last_chunk_of_chr3(const Target& t) {
     return real_bins(t.refs.at(2)).back()->chunks.back();
 }
 std::size_t last_linear_of_chr1(const Target& t) {
-    return t.refs.at(0).linearAt.back();
+    return t.refs.at(0).linear_at.back();
 }
 
 enum class Builder { Library, Samtools };
@@ -177,15 +177,15 @@ protected:
     static void SetUpTestSuite() {
         dir_ = new TempDir();
         bam_ = bamkit::make_bam(*dir_, "v", validation_sam());
-        const std::string samtoolsBai = dir_->file("samtools.bai");
-        peers::run("samtools index -b " + peers::quoted(bam_) + " " + peers::quoted(samtoolsBai));
+        const std::string samtools_bai = dir_->file("samtools.bai");
+        peers::run("samtools index -b " + peers::quoted(bam_) + " " + peers::quoted(samtools_bai));
         bai_[0] = read_file(bam_ + ".bai");
-        bai_[1] = read_file(samtoolsBai);
-        firstRecord_ = first_record_offset(*dir_, bam_);
+        bai_[1] = read_file(samtools_bai);
+        first_record_ = first_record_offset(*dir_, bam_);
         for (int ref = 0; ref < 3; ++ref) {
-            peerStarts_[ref] =
+            peer_starts_[ref] =
                 peers::column(peers::pysam_fetch(*dir_, bam_, ref),
-                             [](const peers::PeerAlignment& a) { return a.position; });
+                              [](const peers::PeerAlignment& a) { return a.position; });
         }
     }
     static void TearDownTestSuite() {
@@ -195,20 +195,21 @@ protected:
 
     static const std::string& bai_bytes(Builder b) { return bai_[b == Builder::Library ? 0 : 1]; }
     static Target target(Builder b) {
-        return {layout_of(bai_bytes(b)), firstRecord_, static_cast<std::uint64_t>(file_size(bam_))};
+        return {layout_of(bai_bytes(b)), first_record_,
+                static_cast<std::uint64_t>(file_size(bam_))};
     }
 
     static TempDir* dir_;
     static std::string bam_;
     static std::string bai_[2];
-    static std::uint64_t firstRecord_;
-    static std::vector<std::uint32_t> peerStarts_[3];
+    static std::uint64_t first_record_;
+    static std::vector<std::uint32_t> peer_starts_[3];
 };
 TempDir* BaiValidation::dir_ = nullptr;
 std::string BaiValidation::bam_;
 std::string BaiValidation::bai_[2];
-std::uint64_t BaiValidation::firstRecord_ = 0;
-std::vector<std::uint32_t> BaiValidation::peerStarts_[3];
+std::uint64_t BaiValidation::first_record_ = 0;
+std::vector<std::uint32_t> BaiValidation::peer_starts_[3];
 
 // Starts of every reference as getstartsinref gives them over this BAM and index.
 std::vector<std::vector<std::uint32_t>> starts_of(const std::string& bam, const std::string& bai) {
@@ -226,7 +227,7 @@ std::vector<std::vector<std::uint32_t>> starts_of(const std::string& bam, const 
 struct IndexedCall {
     const char* service;
     int nout;
-    std::function<Inputs()> serviceInputs;
+    std::function<Inputs()> service_inputs;
 };
 
 const std::vector<std::int32_t> kChr1Starts = {100000, 100397, 100794};
@@ -258,7 +259,7 @@ hxhost::CallResult run_indexed(const IndexedCall& c, const std::string& bam, con
         in.push_back(num(1));
         in.push_back(num(0));
     }
-    for (auto& a : c.serviceInputs())
+    for (auto& a : c.service_inputs())
         in.push_back(std::move(a));
     hxhost::capture_console(true);
     auto r = call("alignport", c.nout, in);
@@ -322,7 +323,7 @@ const EditCase kDamage[] = {
      [](const Target& t, std::string& b) { put<std::uint64_t>(b, first_chunk(t).at, 0); }},
     {"ChunkBeginsOneByteBeforeTheFirstRecord",
      [](const Target& t, std::string& b) {
-         put<std::uint64_t>(b, first_chunk(t).at, t.firstRecord - 1);
+         put<std::uint64_t>(b, first_chunk(t).at, t.first_record - 1);
      }},
     {"ChunkBeginsAtTheHeadersLastByte",
      [](const Target& t, std::string& b) {
@@ -356,7 +357,7 @@ const EditCase kDamage[] = {
      }},
     {"LinearEntryInTheHeader",
      [](const Target& t, std::string& b) {
-         put<std::uint64_t>(b, last_linear_of_chr1(t), t.firstRecord - 1);
+         put<std::uint64_t>(b, last_linear_of_chr1(t), t.first_record - 1);
      }},
     {"LinearEntryOne",
      [](const Target& t, std::string& b) { put<std::uint64_t>(b, last_linear_of_chr1(t), 1); }},
@@ -384,14 +385,14 @@ TEST_P(HarmlessEdit, LoadsAndGivesTheSameStarts) {
         dir_->write_text(std::string(c.label) + "." + name_of(builder) + ".bai", bytes);
     const auto starts = starts_of(bam_, edited);
     for (int ref = 0; ref < 3; ++ref)
-        EXPECT_EQ(starts.at(static_cast<std::size_t>(ref)), peerStarts_[ref])
+        EXPECT_EQ(starts.at(static_cast<std::size_t>(ref)), peer_starts_[ref])
             << "reference " << ref;
 }
 
 const EditCase kHarmless[] = {
     {"ChunkBeginsAtTheFirstRecord",
      [](const Target& t, std::string& b) {
-         put<std::uint64_t>(b, first_chunk(t).at, t.firstRecord);
+         put<std::uint64_t>(b, first_chunk(t).at, t.first_record);
      }},
     // The end of a file without the end-of-file block, the largest end a chunk can have.
     {"ChunkEndsAtTheFilesEnd",
@@ -402,7 +403,7 @@ const EditCase kHarmless[] = {
      [](const Target& t, std::string& b) { put<std::uint64_t>(b, last_linear_of_chr1(t), 0); }},
     {"LinearEntryAtTheFirstRecord",
      [](const Target& t, std::string& b) {
-         put<std::uint64_t>(b, last_linear_of_chr1(t), t.firstRecord);
+         put<std::uint64_t>(b, last_linear_of_chr1(t), t.first_record);
      }},
     // The pseudo-bin's second pair holds counts, its first the reference's span: neither is
     // an offset a query reads from.
@@ -439,9 +440,9 @@ TEST_F(BaiValidation, TheIndexesCarryTheShapesTheTablesEdit) {
         }
         EXPECT_NE(t.refs[0].linear.back(), 0u);
         EXPECT_LT(header_length(), 65536u); // one block
-        EXPECT_GT(t.firstRecord,
+        EXPECT_GT(t.first_record,
                   header_length()); // the first record begins after the header's block
-        EXPECT_GE(first_chunk(t).begin, t.firstRecord);
+        EXPECT_GE(first_chunk(t).begin, t.first_record);
         EXPECT_LT(first_chunk(t).begin >> 16, last_chunk_of_chr3(t).end >> 16); // several blocks
     }
     // The library leaves the windows before chr1's first read empty; samtools fills them.
@@ -472,34 +473,34 @@ TEST_F(BaiValidation, EveryIndexedCallSucceedsOverTheValidIndexes) {
 
 // Every pair of BAM writer and index builder: the index loads and the starts are pysam's.
 TEST_F(BaiValidation, IndexesOfTheLibraryIndexbamfileAndSamtoolsGiveTheStartsPysamReads) {
-    const std::string samtoolsBam = dir_->file("st.bam");
-    peers::run("samtools view -b -o " + peers::quoted(samtoolsBam) + " " +
+    const std::string samtools_bam = dir_->file("st.bam");
+    peers::run("samtools view -b -o " + peers::quoted(samtools_bam) + " " +
                peers::quoted(dir_->file("v.sam")));
-    for (const std::string& bam : {bam_, samtoolsBam}) {
+    for (const std::string& bam : {bam_, samtools_bam}) {
         SCOPED_TRACE(bam);
-        const std::string viaSamtools = bam + ".samtools.bai";
-        peers::run("samtools index -b " + peers::quoted(bam) + " " + peers::quoted(viaSamtools));
-        if (bam == samtoolsBam) // BAM.bai, for pysam's open; the library's own stays beside bam_
+        const std::string via_samtools = bam + ".samtools.bai";
+        peers::run("samtools index -b " + peers::quoted(bam) + " " + peers::quoted(via_samtools));
+        if (bam == samtools_bam) // BAM.bai, for pysam's open; the library's own stays beside bam_
             peers::run("samtools index -b " + peers::quoted(bam));
         // Both writers end the header's block with the header: the first record begins a block.
         EXPECT_EQ(first_record_offset(*dir_, bam) & 0xffff, 0u);
-        const std::string viaPlugin = bam + ".plugin.bai";
-        auto built = call("alignport", 0, args("indexbamfile", bam, viaPlugin));
+        const std::string via_plugin = bam + ".plugin.bai";
+        auto built = call("alignport", 0, args("indexbamfile", bam, via_plugin));
         ASSERT_TRUE(built.ok) << built.identifier << ": " << built.message;
-        std::vector<std::string> indexes = {viaSamtools, viaPlugin};
+        std::vector<std::string> indexes = {via_samtools, via_plugin};
         if (bam == bam_)
             indexes.push_back(bam_ + ".bai"); // bam_index_build's
         for (const std::string& bai : indexes) {
             SCOPED_TRACE(bai);
             const auto starts = starts_of(bam, bai);
             for (int ref = 0; ref < 3; ++ref)
-                EXPECT_EQ(starts.at(static_cast<std::size_t>(ref)), peerStarts_[ref])
+                EXPECT_EQ(starts.at(static_cast<std::size_t>(ref)), peer_starts_[ref])
                     << "reference " << ref;
         }
     }
-    EXPECT_EQ(peerStarts_[0].size(), 400u);
-    EXPECT_TRUE(peerStarts_[1].empty());
-    EXPECT_EQ(peerStarts_[2].size(), 300u);
+    EXPECT_EQ(peer_starts_[0].size(), 400u);
+    EXPECT_TRUE(peer_starts_[1].empty());
+    EXPECT_EQ(peer_starts_[2].size(), 300u);
 }
 
 } // namespace

@@ -33,10 +33,10 @@ const char* const kFormats[] = {"sam", "bam", "fastq", "fasta"};
 
 // A record as each output format writes it, from samtools' view of the input (stored bases and
 // qualities; a missing quality, stored as 255, becomes a space).
-std::string rendered(const std::string& samLine, const std::string& format) {
+std::string rendered(const std::string& sam_line, const std::string& format) {
     if (format == "sam" || format == "bam")
-        return samLine + "\n";
-    const std::vector<std::string> f = peers::fields_of(samLine);
+        return sam_line + "\n";
+    const std::vector<std::string> f = peers::fields_of(sam_line);
     const std::string seq = f[9] == "*" ? "" : f[9];
     const std::string qual = f[10] == "*" ? std::string(seq.size(), ' ') : f[10];
     if (format == "fasta")
@@ -45,11 +45,11 @@ std::string rendered(const std::string& samLine, const std::string& format) {
 }
 
 // Records 1-based by number, rendered in the format.
-std::string expected(const std::vector<std::string>& samLines, const std::vector<int>& numbers,
+std::string expected(const std::vector<std::string>& sam_lines, const std::vector<int>& numbers,
                      const std::string& format) {
     std::string text;
     for (int k : numbers)
-        text += rendered(samLines[static_cast<std::size_t>(k - 1)], format);
+        text += rendered(sam_lines[static_cast<std::size_t>(k - 1)], format);
     return text;
 }
 
@@ -65,7 +65,9 @@ std::vector<int> numbers_from(int first, int last) {
     return numbers;
 }
 
-hxhost::ArrayPtr empty_selection() { return hxhost::make_array(haUINT32_CLASS, {0, 0}); }
+hxhost::ArrayPtr empty_selection() {
+    return hxhost::make_array(haUINT32_CLASS, {0, 0});
+}
 
 class Conversion : public ::testing::Test {
 public:
@@ -74,11 +76,12 @@ public:
     std::string sam = dir.file("in.sam");
     std::vector<std::string> lines = peers::lines_of(peers::view(bam));
 
-    hxhost::CallResult bam2bam(const std::string& in, const std::string& inFormat,
-                               const std::string& out, const std::string& outFormat,
-                               hxhost::ArrayPtr selection, const hxhost::CallOptions& options = {}) {
+    hxhost::CallResult bam2bam(const std::string& in, const std::string& in_format,
+                               const std::string& out, const std::string& out_format,
+                               hxhost::ArrayPtr selection,
+                               const hxhost::CallOptions& options = {}) {
         return call("alignport", 0,
-                    args("bam2bam", in, inFormat, out, outFormat, std::move(selection)), options);
+                    args("bam2bam", in, in_format, out, out_format, std::move(selection)), options);
     }
 };
 
@@ -93,8 +96,8 @@ struct SelectionCase {
     const char* label;
     std::vector<std::uint32_t> selection;
     std::vector<int> written;
-    bool badIndex;
-    long recordsRead; // one poll per record read
+    bool bad_index;
+    long records_read; // one poll per record read
 };
 
 const SelectionCase kSelections[] = {
@@ -123,25 +126,26 @@ class EveryFormat : public Conversion, public ::testing::WithParamInterface<Form
 TEST_P(EveryFormat, WritesTheSelectedRecordsAndNothingElse) {
     const std::string format = std::get<0>(GetParam());
     const SelectionCase& c = std::get<1>(GetParam());
-    for (const char* inFormat : {"bam", "sam"}) {
-        SCOPED_TRACE(inFormat);
-        const std::string out = dir.file(std::string("out.") + inFormat + "." + format);
+    for (const char* in_format : {"bam", "sam"}) {
+        SCOPED_TRACE(in_format);
+        const std::string out = dir.file(std::string("out.") + in_format + "." + format);
         auto selection = c.selection.empty() ? empty_selection() : u32(c.selection);
-        const auto r = bam2bam(inFormat == std::string("bam") ? bam : sam, inFormat, out, format,
+        const auto r = bam2bam(in_format == std::string("bam") ? bam : sam, in_format, out, format,
                                std::move(selection));
-        if (c.badIndex)
+        if (c.bad_index)
             EXPECT_HX_ERROR(r, "helixo:alignport:BadIndex",
                             "Index is not positive, unique and monotonic increasing.");
         else
             EXPECT_TRUE(r.ok) << r.identifier << ": " << r.message;
         EXPECT_EQ(output_text(out, format), expected(lines, c.written, format));
-        EXPECT_EQ(r.polls.handle, c.recordsRead);
+        EXPECT_EQ(r.polls.handle, c.records_read);
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, EveryFormat, ::testing::Combine(::testing::ValuesIn(kFormats), ::testing::ValuesIn(kSelections)),
-    format_and_selection_label);
+INSTANTIATE_TEST_SUITE_P(Table, EveryFormat,
+                         ::testing::Combine(::testing::ValuesIn(kFormats),
+                                            ::testing::ValuesIn(kSelections)),
+                         format_and_selection_label);
 
 TEST_F(Conversion, BamOutputCarriesTheInputHeader) {
     const std::string out = dir.file("copy.bam");
@@ -156,9 +160,11 @@ TEST_F(Conversion, SamOutputStartsWithTheFirstAlignment) {
 }
 
 TEST_F(Conversion, FastqOfForwardReadsEqualsSamtoolsFastq) {
-    const std::string forward = bamkit::make_bam(dir, "fwd", bamkit::generated_sam(7, 2, 40), false);
+    const std::string forward =
+        bamkit::make_bam(dir, "fwd", bamkit::generated_sam(7, 2, 40), false);
     const std::string filtered = dir.file("fwd_only.bam");
-    peers::run("samtools view -b -F 16 -o " + peers::quoted(filtered) + " " + peers::quoted(forward));
+    peers::run("samtools view -b -F 16 -o " + peers::quoted(filtered) + " " +
+               peers::quoted(forward));
     const std::string out = dir.file("fwd.fq");
     ASSERT_TRUE(bam2bam(filtered, "bam", out, "fastq", empty_selection()).ok);
     EXPECT_EQ(read_file(out), peers::run("samtools fastq -n " + peers::quoted(filtered)));
@@ -192,22 +198,24 @@ TEST_F(Conversion, ReadsOfManyThousandBasesAreWrittenWhole) {
         seq.push_back("ACGT"[k % 4]);
         qual.push_back(static_cast<char>('!' + k % 40));
     }
-    const std::string longSam = kHeader + "short\t4\t*\t0\t0\t*\t*\t0\t0\tAC\tII\n" +
-                                "long\t4\t*\t0\t0\t*\t*\t0\t0\t" + seq + "\t" + qual + "\n" +
-                                "after\t4\t*\t0\t0\t*\t*\t0\t0\tG\tI\n";
-    const std::string in = bamkit::make_bam(dir, "long", longSam, false);
+    const std::string long_sam = kHeader + "short\t4\t*\t0\t0\t*\t*\t0\t0\tAC\tII\n" +
+                                 "long\t4\t*\t0\t0\t*\t*\t0\t0\t" + seq + "\t" + qual + "\n" +
+                                 "after\t4\t*\t0\t0\t*\t*\t0\t0\tG\tI\n";
+    const std::string in = bamkit::make_bam(dir, "long", long_sam, false);
     const std::string fq = dir.file("long.fq");
     const std::string fa = dir.file("long.fa");
     ASSERT_TRUE(bam2bam(in, "bam", fq, "fastq", empty_selection()).ok);
     ASSERT_TRUE(bam2bam(in, "bam", fa, "fasta", empty_selection()).ok);
-    EXPECT_EQ(read_file(fq), "@short\nAC\n+\nII\n@long\n" + seq + "\n+\n" + qual + "\n@after\nG\n+\nI\n");
+    EXPECT_EQ(read_file(fq),
+              "@short\nAC\n+\nII\n@long\n" + seq + "\n+\n" + qual + "\n@after\nG\n+\nI\n");
     EXPECT_EQ(read_file(fa), ">short\nAC\n>long\n" + seq + "\n>after\nG\n");
 }
 
 TEST_F(Conversion, ExistingOutputIsTruncated) {
     for (const char* format : kFormats) {
         SCOPED_TRACE(format);
-        const std::string out = dir.write_text(std::string("old.") + format, std::string(100000, 'x'));
+        const std::string out =
+            dir.write_text(std::string("old.") + format, std::string(100000, 'x'));
         ASSERT_TRUE(bam2bam(bam, "bam", out, format, u32({1})).ok);
         EXPECT_EQ(output_text(out, format), expected(lines, {1}, format));
     }
@@ -216,17 +224,17 @@ TEST_F(Conversion, ExistingOutputIsTruncated) {
 TEST_F(Conversion, RoundTripSamToBamToSamKeepsEveryRecord) {
     const std::string generated = bamkit::generated_sam(11, 3, 300);
     const std::string in = dir.write_text("gen.sam", generated);
-    const std::string viaBam = dir.file("gen.bam");
+    const std::string via_bam = dir.file("gen.bam");
     const std::string back = dir.file("back.sam");
-    ASSERT_TRUE(call("alignport", 0, args("sam2bam", in, viaBam)).ok);
-    ASSERT_TRUE(bam2bam(viaBam, "bam", back, "sam", empty_selection()).ok);
+    ASSERT_TRUE(call("alignport", 0, args("sam2bam", in, via_bam)).ok);
+    ASSERT_TRUE(bam2bam(via_bam, "bam", back, "sam", empty_selection()).ok);
     std::string body;
     for (const std::string& line : peers::lines_of(generated))
         if (line[0] != '@')
             body += line + "\n";
     EXPECT_EQ(read_file(back), body);
-    EXPECT_EQ(peers::view(viaBam), body);
-    EXPECT_EQ(peers::view(viaBam, "-H --no-PG"), peers::view(in, "-H --no-PG"));
+    EXPECT_EQ(peers::view(via_bam), body);
+    EXPECT_EQ(peers::view(via_bam, "-H --no-PG"), peers::view(in, "-H --no-PG"));
 }
 
 TEST_F(Conversion, GzipCompressedSamIsReadLikePlainText) {
@@ -234,9 +242,9 @@ TEST_F(Conversion, GzipCompressedSamIsReadLikePlainText) {
     const std::string out = dir.file("from_gz.bam");
     ASSERT_TRUE(call("alignport", 0, args("sam2bam", dir.file("in.sam.gz"), out)).ok);
     EXPECT_EQ(peers::view(out), peers::joined(lines));
-    const std::string headerOnly = dir.write_text("h.sam", kHeader);
-    peers::run("gzip " + peers::quoted(headerOnly));
-    EXPECT_HX_ERROR(call("alignport", 0, args("sam2bam", headerOnly + ".gz", dir.file("h.bam"))),
+    const std::string header_only = dir.write_text("h.sam", kHeader);
+    peers::run("gzip " + peers::quoted(header_only));
+    EXPECT_HX_ERROR(call("alignport", 0, args("sam2bam", header_only + ".gz", dir.file("h.bam"))),
                     "helixo:alignport:CorruptedSAMFile", "SAM file is corrupted.");
 }
 
@@ -432,10 +440,12 @@ struct MalformedCase {
 };
 
 const MalformedCase kMalformed[] = {
-    {"InvalidCigarOperation", "bad\t0\tchr1\t30\t30\t3Z\t*\t0\t0\tACG\tIII\n", "invalid CIGAR operation 'Z'."},
+    {"InvalidCigarOperation", "bad\t0\tchr1\t30\t30\t3Z\t*\t0\t0\tACG\tIII\n",
+     "invalid CIGAR operation 'Z'."},
     {"InvalidCigarCharacter", "bad\t0\tchr1\t30\t30\tM3\t*\t0\t0\tACG\tIII\n",
      "CIGAR is not '*' or length and operation pairs."},
-    {"CigarLongerThanSequence", "bad\t0\tchr1\t30\t30\t4M\t*\t0\t0\tACG\tIII\n", "CIGAR and SEQ lengths differ."},
+    {"CigarLongerThanSequence", "bad\t0\tchr1\t30\t30\t4M\t*\t0\t0\tACG\tIII\n",
+     "CIGAR and SEQ lengths differ."},
     {"QualityShorterThanSequence", "bad\t0\tchr1\t30\t30\t3M\t*\t0\t0\tACG\tII\n",
      "QUAL length differs from SEQ length."},
     {"OptionalFieldWithoutColons", "bad\t0\tchr1\t30\t30\t3M\t*\t0\t0\tACG\tIII\tNMi0\n",
@@ -470,13 +480,15 @@ TEST_P(MalformedLines, EndSam2bamWithTheCorruptedErrorKeepingEarlierRecords) {
     const std::string in = dir.write_text("m.sam", kHeader + peers::joined({lines[0], lines[1]}) +
                                                        GetParam().line + lines[2] + "\n");
     const std::string out = dir.file("m.bam");
-    EXPECT_HX_ERROR(call("alignport", 0, args("sam2bam", in, out)), "helixo:alignport:CorruptedSAMFile",
+    EXPECT_HX_ERROR(call("alignport", 0, args("sam2bam", in, out)),
+                    "helixo:alignport:CorruptedSAMFile",
                     malformed_message(6, GetParam().reason, "SAM file is corrupted."));
     EXPECT_EQ(peers::view(out), peers::joined({lines[0], lines[1]}));
 }
 
 TEST_P(MalformedLines, EndBam2bamWithTheCorruptedErrorKeepingEarlierRecords) {
-    const std::string in = dir.write_text("malformed.sam", kHeader + lines[0] + "\n" + GetParam().line);
+    const std::string in =
+        dir.write_text("malformed.sam", kHeader + lines[0] + "\n" + GetParam().line);
     for (const char* format : kFormats) {
         SCOPED_TRACE(format);
         const std::string out = dir.file(std::string("m.") + format);
@@ -499,8 +511,8 @@ INSTANTIATE_TEST_SUITE_P(EachKind, MalformedLines, ::testing::ValuesIn(kMalforme
                          label_of<MalformedCase>);
 
 TEST_F(Conversion, SelectionStopsBeforeAMalformedLineItNeverReaches) {
-    const std::string in = dir.write_text("late.sam", kHeader + peers::joined({lines[0], lines[1]}) +
-                                                          kMalformed[0].line);
+    const std::string in = dir.write_text(
+        "late.sam", kHeader + peers::joined({lines[0], lines[1]}) + kMalformed[0].line);
     const std::string out = dir.file("late.sam.out");
     EXPECT_TRUE(bam2bam(in, "sam", out, "sam", u32({1, 2})).ok);
     EXPECT_EQ(read_file(out), peers::joined({lines[0], lines[1]}));
@@ -512,7 +524,8 @@ class TruncatedBam : public Conversion {
 protected:
     std::string whole = bamkit::make_bam(dir, "big", bamkit::generated_sam(3, 2, 3000, 100), false);
     std::vector<std::string> all = peers::lines_of(peers::view(whole));
-    std::string cut = dir.write_text("cut.bam", read_file(whole).substr(0, static_cast<std::size_t>(file_size(whole) / 2)));
+    std::string cut = dir.write_text(
+        "cut.bam", read_file(whole).substr(0, static_cast<std::size_t>(file_size(whole) / 2)));
 };
 
 TEST_F(TruncatedBam, GivesTheCorruptedErrorAndKeepsTheRecordsBeforeTheCut) {
@@ -560,7 +573,8 @@ TEST_F(Conversion, WritesToAFullDeviceAreReportedInEveryFormat) {
 }
 
 TEST_F(Conversion, LargeOutputToAFullDeviceFailsDuringTheCopy) {
-    const std::string big = bamkit::make_bam(dir, "many", bamkit::generated_sam(5, 2, 2000, 100), false);
+    const std::string big =
+        bamkit::make_bam(dir, "many", bamkit::generated_sam(5, 2, 2000, 100), false);
     for (const char* format : kFormats) {
         SCOPED_TRACE(format);
         EXPECT_HX_ERROR(bam2bam(big, "bam", "/dev/full", format, empty_selection()),

@@ -10,23 +10,36 @@ using namespace testkit;
 
 namespace {
 
-const char* const kServices[] = {
-    "validatereferencestring", "getnumberofreferences", "getreferencestring", "getstartsinref",
-    "getfeatureinrefbyindex", "getfeaturesinrefbyindex", "indexbamfile", "sam2bam", "bam2bam",
-    "bamsort", "baminfo", "saminfo", "getheader", "writesambyregion", "writesamunaligned",
-    "dumpinfobyregion", "dumpinfobyindex", "dumpinfoinrefbyindex", "dumpstartsinfo"};
-const char* const kIndexed[] = {"getstartsinref", "getfeatureinrefbyindex",
-                                "getfeaturesinrefbyindex", "writesambyregion",
-                                "dumpinfobyregion", "dumpinfobyindex", "dumpinfoinrefbyindex"};
+const char* const kServices[] = {"validatereferencestring",
+                                 "getnumberofreferences",
+                                 "getreferencestring",
+                                 "getstartsinref",
+                                 "getfeatureinrefbyindex",
+                                 "getfeaturesinrefbyindex",
+                                 "indexbamfile",
+                                 "sam2bam",
+                                 "bam2bam",
+                                 "bamsort",
+                                 "baminfo",
+                                 "saminfo",
+                                 "getheader",
+                                 "writesambyregion",
+                                 "writesamunaligned",
+                                 "dumpinfobyregion",
+                                 "dumpinfobyindex",
+                                 "dumpinfoinrefbyindex",
+                                 "dumpstartsinfo"};
+const char* const kIndexed[] = {
+    "getstartsinref",   "getfeatureinrefbyindex", "getfeaturesinrefbyindex", "writesambyregion",
+    "dumpinfobyregion", "dumpinfobyindex",        "dumpinfoinrefbyindex"};
 
 class Dispatcher : public ::testing::Test {
 protected:
     TempDir dir;
-    std::string bam = bamkit::make_bam(
-        dir, "d",
-        bamkit::sam_header({{"chr1", 1000}, {"chr2", 500}}) +
-            "a\t0\tchr1\t10\t30\t5M\t*\t0\t0\tACGTA\tIIIII\n"
-            "b\t0\tchr2\t20\t30\t5M\t*\t0\t0\tACGTA\tIIIII\n");
+    std::string bam = bamkit::make_bam(dir, "d",
+                                       bamkit::sam_header({{"chr1", 1000}, {"chr2", 500}}) +
+                                           "a\t0\tchr1\t10\t30\t5M\t*\t0\t0\tACGTA\tIIIII\n"
+                                           "b\t0\tchr2\t20\t30\t5M\t*\t0\t0\tACGTA\tIIIII\n");
     std::string bai = bam + ".bai";
 };
 
@@ -84,17 +97,17 @@ TEST_F(Dispatcher, LeavesInputTwoOfSelfOpeningServicesToTheService) {
     while (deep.size() < 280)
         deep += "/" + std::string(40, 'd');
     std::filesystem::create_directories(deep);
-    const std::string longName = deep + "/sample.bam";
-    std::filesystem::copy_file(bam, longName);
-    ASSERT_GE(longName.size(), 256u);
-    ASSERT_LT(longName.size(), 512u);
-    auto r = call("alignport", 1, args("getheader", longName));
+    const std::string long_name = deep + "/sample.bam";
+    std::filesystem::copy_file(bam, long_name);
+    ASSERT_GE(long_name.size(), 256u);
+    ASSERT_LT(long_name.size(), 512u);
+    auto r = call("alignport", 1, args("getheader", long_name));
     ASSERT_TRUE(r.ok) << r.identifier;
-    EXPECT_HX_ERROR(call("alignport", 1, args("getnumberofreferences", longName)),
+    EXPECT_HX_ERROR(call("alignport", 1, args("getnumberofreferences", long_name)),
                     "helixo:alignport:InvalidFileName", "Invalid BAM file name.");
     // A numeric input 2 reaches the self-opening service too.
-    EXPECT_HX_ERROR(call("alignport", 0, args("getheader", 5.0)), "helixo:alignport:InvalidFileName",
-                    "Invalid BAM file name.");
+    EXPECT_HX_ERROR(call("alignport", 0, args("getheader", 5.0)),
+                    "helixo:alignport:InvalidFileName", "Invalid BAM file name.");
 }
 
 class IndexedService : public Dispatcher, public ::testing::WithParamInterface<const char*> {};
@@ -122,7 +135,8 @@ TEST_P(IndexedService, HandsTheOpenFileAndIndexToTheService) {
     for (const std::string& index : {bai, bam}) {
         auto r = call("alignport", 0, args(GetParam(), bam, index));
         if (!r.ok) {
-            EXPECT_EQ(r.identifier.rfind(std::string("helixo:alignport:") + GetParam() + ":", 0), 0u)
+            EXPECT_EQ(r.identifier.rfind(std::string("helixo:alignport:") + GetParam() + ":", 0),
+                      0u)
                 << index << ": " << r.identifier;
         }
     }
@@ -154,10 +168,11 @@ TEST_F(Dispatcher, ReportsDamagedIndexesAsMissing) {
     std::vector<std::string> damaged = {whole.substr(0, 6), whole.substr(0, whole.size() / 2),
                                         "BAI\1" + std::string(4, '\xff')};
     // An index made for a file with fewer references than this header.
-    damaged.push_back(read_file(
-        bamkit::make_bam(dir, "one", bamkit::sam_header({{"chr1", 1000}}) +
-                                         "a\t0\tchr1\t10\t30\t5M\t*\t0\t0\tACGTA\tIIIII\n") +
-        ".bai"));
+    damaged.push_back(
+        read_file(bamkit::make_bam(dir, "one",
+                                   bamkit::sam_header({{"chr1", 1000}}) +
+                                       "a\t0\tchr1\t10\t30\t5M\t*\t0\t0\tACGTA\tIIIII\n") +
+                  ".bai"));
     for (std::size_t k = 0; k < damaged.size(); ++k) {
         const std::string path = dir.write_text("bad" + std::to_string(k) + ".bai", damaged[k]);
         SCOPED_TRACE("case " + std::to_string(k));

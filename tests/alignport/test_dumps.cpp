@@ -179,9 +179,10 @@ TEST(DumpWindows, AnAlignmentCoveringNoBaseAtTheWindowStartIsCountedAndPrinted) 
     TempDir dir;
     // z1 covers no reference base; without the base before the window it is never delivered,
     // and the skip count would pass over z2 instead.
-    const std::string bam = bamkit::make_bam(
-        dir, "z", kHeader + rec("z0", "chr1", 40) + rec("z1", "chr1", 50, "5I") +
-                      rec("z2", "chr1", 50) + rec("z3", "chr1", 60));
+    const std::string bam =
+        bamkit::make_bam(dir, "z",
+                         kHeader + rec("z0", "chr1", 40) + rec("z1", "chr1", 50, "5I") +
+                             rec("z2", "chr1", 50) + rec("z3", "chr1", 60));
     const std::vector<std::string> view = peers::lines_of(peers::samtools_view(bam));
     auto r = call("alignport", 0, args("dumpinfobyindex", bam, bam + ".bai", 3, 3));
     ASSERT_TRUE(r.ok) << r.message;
@@ -258,8 +259,9 @@ TEST(DumpWindows, SeededRangesPrintTheSameRecordsAsSamtools) {
                     << first << ".." << last;
             const int ref = first <= 300 ? 0 : 1;
             const int base = ref * 300;
-            r = call("alignport", 0, args("dumpinfoinrefbyindex", bam, bam + ".bai", ref,
-                                          first - base, last - base));
+            r = call(
+                "alignport", 0,
+                args("dumpinfoinrefbyindex", bam, bam + ".bai", ref, first - base, last - base));
             ASSERT_TRUE(r.ok) << r.message;
             printed = peers::lines_of(hxhost::take_console());
             ASSERT_EQ(printed.size(), static_cast<std::size_t>(count + 2));
@@ -274,9 +276,10 @@ TEST(DumpWindows, SeededRangesPrintTheSameRecordsAsSamtools) {
 TEST(DumpWindows, LinesLongerThanTheLineBufferArePrintedWhole) {
     hxhost::capture_console(true);
     TempDir dir;
-    const std::string bam = bamkit::make_bam(
-        dir, "long", kHeader + rec("l1", "chr1", 10, "5M", "\tXL:Z:" + std::string(7000, 'q')) +
-                         rec("l2", "chr1", 12));
+    const std::string bam =
+        bamkit::make_bam(dir, "long",
+                         kHeader + rec("l1", "chr1", 10, "5M", "\tXL:Z:" + std::string(7000, 'q')) +
+                             rec("l2", "chr1", 12));
     auto r = call("alignport", 0, args("dumpinfobyindex", bam, bam + ".bai", 1, 2));
     ASSERT_TRUE(r.ok) << r.message;
     EXPECT_EQ(hxhost::take_console(),

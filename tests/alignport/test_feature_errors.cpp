@@ -127,7 +127,9 @@ hxhost::ArrayPtr cell_with_number() {
     return hxhost::make_cell(std::move(e));
 }
 
-hxhost::ArrayPtr cell_with_hole() { return hxhost::make_cell_shaped({1, 2}); }
+hxhost::ArrayPtr cell_with_hole() {
+    return hxhost::make_cell_shaped({1, 2});
+}
 
 TEST_F(FeatureErrors, MultiFeatureErrorsComeInTheOrderOfTheChecks) {
     const auto in = [](auto&&... a) {
@@ -194,15 +196,16 @@ TEST_F(FeatureErrors, MultiFeatureErrorsComeInTheOrderOfTheChecks) {
 
 // The boundary rows pass: the same inputs one step inside the limits succeed.
 TEST_F(FeatureErrors, InputsJustInsideTheLimitsAreAccepted) {
-    auto a = call("alignport", 1,
-                  args("getfeatureinrefbyindex", bam_, bam_ + ".bai", "Flag", 1.9, u32({1}),
-                       i32({10})));
+    auto a =
+        call("alignport", 1,
+             args("getfeatureinrefbyindex", bam_, bam_ + ".bai", "Flag", 1.9, u32({1}), i32({10})));
     EXPECT_TRUE(a.ok) << a.identifier; // reference 1 (chrF), window without alignments
-    auto b = call("alignport", 1,
-                  args("getfeatureinrefbyindex", bam_, bam_ + ".bai", "Position", 0, u32({8}),
-                       i32(kStarts)));
+    auto b = call(
+        "alignport", 1,
+        args("getfeatureinrefbyindex", bam_, bam_ + ".bai", "Position", 0, u32({8}), i32(kStarts)));
     ASSERT_TRUE(b.ok) << b.identifier;
-    EXPECT_EQ(hxhost::values_of<std::uint32_t>(b.outputs[0].get()), (std::vector<std::uint32_t>{81}));
+    EXPECT_EQ(hxhost::values_of<std::uint32_t>(b.outputs[0].get()),
+              (std::vector<std::uint32_t>{81}));
 }
 
 } // namespace

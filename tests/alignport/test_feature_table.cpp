@@ -31,8 +31,8 @@ alignport::RecordPtr make_record(int pos, int mpos, const std::vector<std::uint3
         data.insert(data.end(), p, p + 4);
     }
     for (std::size_t i = 0; i < codes.size(); i += 2)
-        data.push_back(static_cast<std::uint8_t>(codes[i] << 4 |
-                                                 (i + 1 < codes.size() ? codes[i + 1] : 0)));
+        data.push_back(
+            static_cast<std::uint8_t>(codes[i] << 4 | (i + 1 < codes.size() ? codes[i + 1] : 0)));
     data.insert(data.end(), quals.begin(), quals.end());
     b->data = static_cast<std::uint8_t*>(std::realloc(b->data, data.size()));
     b->m_data = b->data_len = static_cast<int>(data.size());
@@ -40,7 +40,9 @@ alignport::RecordPtr make_record(int pos, int mpos, const std::vector<std::uint3
     return b;
 }
 
-std::uint32_t op(std::uint32_t length, std::uint32_t code) { return length << 4 | code; }
+std::uint32_t op(std::uint32_t length, std::uint32_t code) {
+    return length << 4 | code;
+}
 
 // Writes one feature of b into a fresh one-row output and returns it.
 hxhost::ArrayPtr written(int code, const bam1_t* b, QualityBytes q = QualityBytes::Unsigned) {
@@ -84,7 +86,8 @@ TEST(FeatureTable, QualityBytesAreSignedForOneFeatureAndUnsignedForSeveral) {
 }
 
 TEST(FeatureTable, NineBasesTakeTheLastFromTheHighHalfOfTheFifthByte) {
-    auto b = make_record(0, -1, {op(9, 0)}, {0, 1, 2, 3, 4, 5, 6, 7, 8}, std::vector<std::uint8_t>(9, 20));
+    auto b = make_record(0, -1, {op(9, 0)}, {0, 1, 2, 3, 4, 5, 6, 7, 8},
+                         std::vector<std::uint8_t>(9, 20));
     const auto seq = written(alignport::kSequence, b.get());
     EXPECT_EQ(hxhost::dims_of(haGetCell(seq.get(), 0)), (std::vector<haSize>{1, 9}));
     EXPECT_EQ(hxhost::text_of(haGetCell(seq.get(), 0)), "=ACMGRSVT");

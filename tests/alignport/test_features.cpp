@@ -26,14 +26,14 @@ std::string pattern(const char* alphabet, std::size_t n) {
 // One alignment as written in the fixture's SAM text, with every feature computed by hand.
 struct Expected {
     std::string name;
-    std::uint32_t flag, position, mappingQuality, matePosition, queryLength, endPosition;
+    std::uint32_t flag, position, mapping_quality, mate_position, query_length, end_position;
     std::string signature, sequence, quality; // quality "" when the record has none
 };
 
 std::string sam_line(const Expected& e, const std::string& cigar, const std::string& rnext) {
     return e.name + "\t" + std::to_string(e.flag) + "\tchrK\t" + std::to_string(e.position) + "\t" +
-           std::to_string(e.mappingQuality) + "\t" + cigar + "\t" + rnext + "\t" +
-           std::to_string(e.matePosition) + "\t0\t" + e.sequence + "\t" +
+           std::to_string(e.mapping_quality) + "\t" + cigar + "\t" + rnext + "\t" +
+           std::to_string(e.mate_position) + "\t0\t" + e.sequence + "\t" +
            (e.quality.empty() ? "*" : e.quality) + "\n";
 }
 
@@ -77,8 +77,8 @@ std::vector<std::int32_t> starts_of(const std::string& bam, int ref) {
     return starts;
 }
 
-hxhost::CallResult features(const std::string& bam, const std::vector<std::string>& names,
-                            int ref, const std::vector<std::uint32_t>& index,
+hxhost::CallResult features(const std::string& bam, const std::vector<std::string>& names, int ref,
+                            const std::vector<std::uint32_t>& index,
                             const std::vector<std::int32_t>& starts,
                             const hxhost::CallOptions& options = {}) {
     return call("alignport", static_cast<int>(names.size()),
@@ -91,10 +91,10 @@ hxhost::CallResult feature(const std::string& bam, const std::string& name, int 
                            const std::vector<std::uint32_t>& index,
                            const std::vector<std::int32_t>& starts, int nout = 1,
                            const hxhost::CallOptions& options = {}) {
-    return call("alignport", nout,
-                args("getfeatureinrefbyindex", bam, bam + ".bai", name, ref, u32(index),
-                     i32(starts)),
-                options);
+    return call(
+        "alignport", nout,
+        args("getfeatureinrefbyindex", bam, bam + ".bai", name, ref, u32(index), i32(starts)),
+        options);
 }
 
 // Texts of an m-by-1 cell output ("<unset>" for a cell never filled).
@@ -139,8 +139,9 @@ haClassID class_of(int code) {
 std::vector<std::uint32_t> expected_numbers(int code, const std::vector<Expected>& rows) {
     std::vector<std::uint32_t> out;
     for (const Expected& e : rows) {
-        const std::uint32_t v[] = {e.flag,         e.position,    e.mappingQuality, e.matePosition,
-                                   e.matePosition, e.queryLength, e.endPosition};
+        const std::uint32_t v[] = {e.flag,          e.position,      e.mapping_quality,
+                                   e.mate_position, e.mate_position, e.query_length,
+                                   e.end_position};
         out.push_back(v[code]);
     }
     return out;
@@ -243,7 +244,8 @@ TEST_F(FeatureKinds, QualityFirstAndFlagSecondComeBackInThatOrder) {
     auto r = features(bam_, {"Quality", "Flag"}, 0, {4}, starts_of(bam_, 0));
     ASSERT_TRUE(r.ok);
     EXPECT_EQ(haGetClassID(r.outputs[0].get()), haCELL_CLASS);
-    EXPECT_EQ(hxhost::values_of<std::uint16_t>(r.outputs[1].get()), (std::vector<std::uint16_t>{0}));
+    EXPECT_EQ(hxhost::values_of<std::uint16_t>(r.outputs[1].get()),
+              (std::vector<std::uint16_t>{0}));
     // Nine bases without qualities: character 288 from the multi service, a blank from the single.
     const haArray* q = haGetCell(r.outputs[0].get(), 0);
     EXPECT_EQ(hxhost::dims_of(q), (std::vector<haSize>{1, 9}));
@@ -257,9 +259,9 @@ TEST_F(FeatureKinds, StartsMayComeAsUint32) {
     std::vector<std::uint32_t> starts;
     for (std::int32_t s : starts_of(bam_, 0))
         starts.push_back(static_cast<std::uint32_t>(s));
-    auto r = call("alignport", 1,
-                  args("getfeatureinrefbyindex", bam_, bam_ + ".bai", "Header", 0,
-                       u32({2, 7}), u32(starts)));
+    auto r = call(
+        "alignport", 1,
+        args("getfeatureinrefbyindex", bam_, bam_ + ".bai", "Header", 0, u32({2, 7}), u32(starts)));
     ASSERT_TRUE(r.ok);
     EXPECT_EQ(texts(r.outputs[0].get()), (std::vector<std::string>{"k2", "k7"}));
 }
@@ -274,8 +276,8 @@ std::string windows_sam() {
     for (int k = 0; k < 8; ++k) {
         const bool reaching = k == 1;
         sam += "w" + std::to_string(k + 1) + "\t0\tchrW\t" + std::to_string(w[k]) + "\t30\t" +
-               (reaching ? "81M" : "10M") + "\t*\t0\t0\t" +
-               pattern("ACGT", reaching ? 81 : 10) + "\t*\n";
+               (reaching ? "81M" : "10M") + "\t*\t0\t0\t" + pattern("ACGT", reaching ? 81 : 10) +
+               "\t*\n";
     }
     sam += "z1\t0\tchrZ\t101\t30\t10M\t*\t0\t0\tACGTACGTAC\t*\n"
            "z2\t0\tchrZ\t151\t30\t5S\t*\t0\t0\tACGTA\t*\n"
@@ -292,7 +294,9 @@ struct WindowCase {
     long deliveries;                  // alignments the window fetch delivers (one poll each)
 };
 
-void PrintTo(const WindowCase& c, std::ostream* os) { *os << c.label; }
+void PrintTo(const WindowCase& c, std::ostream* os) {
+    *os << c.label;
+}
 
 class Windows : public ::testing::TestWithParam<WindowCase> {
 protected:
@@ -331,8 +335,11 @@ INSTANTIATE_TEST_SUITE_P(
         WindowCase{"DuplicatesAtTheFirstStart", 0, {5, 6}, {"w5", "w6"}, 5},
         WindowCase{"SecondOfTwoAtTheFirstStart", 0, {2, 7}, {"w2", "w7"}, 7},
         WindowCase{"LastAlone", 0, {8}, {"w8"}, 1},
-        WindowCase{"Everything", 0, {1, 2, 3, 4, 5, 6, 7, 8},
-                   {"w1", "w2", "w3", "w4", "w5", "w6", "w7", "w8"}, 8},
+        WindowCase{"Everything",
+                   0,
+                   {1, 2, 3, 4, 5, 6, 7, 8},
+                   {"w1", "w2", "w3", "w4", "w5", "w6", "w7", "w8"},
+                   8},
         WindowCase{"RepeatedNumberFillsOnce", 0, {3, 3}, {"w3", "<unset>"}, 4},
         WindowCase{"DecreasingNumbersFetchNothing", 0, {6, 4}, {"<unset>", "<unset>"}, 0},
         WindowCase{"ZeroSpanFirstWanted", 1, {2, 4}, {"z2", "z4"}, 3},
@@ -392,17 +399,19 @@ TEST(FeatureInterrupts, AStopAfterTheLastDeliveryIsNotSeen) {
 // other features still come back.
 TEST(FeaturesOfALongRead, QueryLengthBeyond65535IsValueOutOfRangeInBothServices) {
     TempDir dir;
-    const std::string sam = bamkit::sam_header({{"chrK", 80000}}) +
-                            "a\t0\tchrK\t5\t30\t4M\t*\t0\t0\tACGT\tIIII\n" + "b\t0\tchrK\t9\t30\t70000M\t*\t0\t0\t" +
-                            pattern("ACGT", 70000) + "\t*\n";
+    const std::string sam =
+        bamkit::sam_header({{"chrK", 80000}}) + "a\t0\tchrK\t5\t30\t4M\t*\t0\t0\tACGT\tIIII\n" +
+        "b\t0\tchrK\t9\t30\t70000M\t*\t0\t0\t" + pattern("ACGT", 70000) + "\t*\n";
     const std::string bam = bamkit::make_bam(dir, "long", sam);
     const auto starts = starts_of(bam, 0);
     auto single = feature(bam, "QueryLength", 0, {1, 2}, starts);
-    EXPECT_HX_ERROR(single, "helixo:alignport:getfeatureinrefbyindex:ValueOutOfRange",
-                    "getfeatureinrefbyindex: QueryLength of alignment 2 is 70000, more than 65535.");
+    EXPECT_HX_ERROR(
+        single, "helixo:alignport:getfeatureinrefbyindex:ValueOutOfRange",
+        "getfeatureinrefbyindex: QueryLength of alignment 2 is 70000, more than 65535.");
     auto multi = features(bam, {"Flag", "QueryLength"}, 0, {2}, starts);
-    EXPECT_HX_ERROR(multi, "helixo:alignport:getfeaturesinrefbyindex:ValueOutOfRange",
-                    "getfeaturesinrefbyindex: QueryLength of alignment 2 is 70000, more than 65535.");
+    EXPECT_HX_ERROR(
+        multi, "helixo:alignport:getfeaturesinrefbyindex:ValueOutOfRange",
+        "getfeaturesinrefbyindex: QueryLength of alignment 2 is 70000, more than 65535.");
     auto first = feature(bam, "QueryLength", 0, {1}, starts);
     ASSERT_TRUE(first.ok) << first.message;
     EXPECT_EQ(numbers(first.outputs[0].get()), std::vector<std::uint32_t>{4});
@@ -438,8 +447,8 @@ TEST(FeaturesAgainstPysam, EveryFeatureOfChosenAlignmentsAgrees) {
     std::vector<Expected> rows;
     for (std::uint32_t n : index) {
         const peers::PeerAlignment& a = all[n - 1];
-        rows.push_back({a.name, a.flag, a.position, a.mappingQuality, a.matePosition,
-                        a.queryLength & 0xFFFFu, a.endPosition, a.cigar, a.sequence, a.quality});
+        rows.push_back({a.name, a.flag, a.position, a.mapping_quality, a.mate_position,
+                        a.query_length & 0xFFFFu, a.end_position, a.cigar, a.sequence, a.quality});
     }
     std::vector<std::string> names(kNames, kNames + kCount);
     std::reverse(names.begin(), names.end());

@@ -13,13 +13,13 @@ namespace {
 
 struct Collected {
     std::vector<std::string> names;
-    int stopAt = 0; // return -1 on this call (1-based); 0: never
+    int stop_at = 0; // return -1 on this call (1-based); 0: never
 };
 
 int collect(const bam1_t* b, void* data) {
     auto& c = *static_cast<Collected*>(data);
     c.names.push_back(bam1_qname(b));
-    return static_cast<int>(c.names.size()) == c.stopAt ? -1 : 0;
+    return static_cast<int>(c.names.size()) == c.stop_at ? -1 : 0;
 }
 
 // chrA: reads with zero-span CIGARs at 150 and at 0, a long read reaching from 100 to 180,
@@ -27,7 +27,9 @@ int collect(const bam1_t* b, void* data) {
 std::string walk_sam() {
     return bamkit::sam_header({{"chrA", 2000}, {"chrB", 2000}}) +
            "a0\t0\tchrA\t1\t30\t4S\t*\t0\t0\tACGT\t*\n"
-           "a1\t0\tchrA\t101\t30\t81M\t*\t0\t0\t" + std::string(81, 'A') + "\t*\n"
+           "a1\t0\tchrA\t101\t30\t81M\t*\t0\t0\t" +
+           std::string(81, 'A') +
+           "\t*\n"
            "a2\t0\tchrA\t151\t30\t5S\t*\t0\t0\tACGTA\t*\n"
            "a3\t0\tchrA\t151\t30\t10M\t*\t0\t0\tACGTACGTAC\t*\n"
            "a4\t4\tchrA\t161\t0\t*\t*\t0\t0\tACGT\t*\n"
@@ -54,7 +56,7 @@ struct Region {
 
 TEST_F(Walk, DeliversWhatTheLibraryDeliversInTheSameOrder) {
     ASSERT_TRUE(file && index);
-    const Region regions[] = {{0, 0, 1 << 29}, {0, 149, 301}, {0, 150, 301}, {0, 160, 161},
+    const Region regions[] = {{0, 0, 1 << 29}, {0, 149, 301}, {0, 150, 301},   {0, 160, 161},
                               {0, 0, 1},       {0, 299, 300}, {0, 1000, 2000}, {1, 0, 1 << 29}};
     for (const Region& r : regions) {
         Collected c;
@@ -74,7 +76,7 @@ TEST_F(Walk, ZeroSpanAlignmentsReachOnlyWindowsThatBeginBeforeThem) {
 
 TEST_F(Walk, NegativeCallbackResultStopsAtOnce) {
     Collected c;
-    c.stopAt = 3;
+    c.stop_at = 3;
     const int result = zrbam_fetch(file->x.bam, index.get(), 0, 0, 1 << 29, &c, collect);
     EXPECT_EQ(result, alignport::kWalkStopped);
     EXPECT_EQ(c.names.size(), 3u); // no fourth call
@@ -82,7 +84,7 @@ TEST_F(Walk, NegativeCallbackResultStopsAtOnce) {
 
 TEST_F(Walk, PlainWalkIgnoresTheStop) {
     Collected c;
-    c.stopAt = 3;
+    c.stop_at = 3;
     const int result = plain_bam_fetch(file->x.bam, index.get(), 0, 0, 1 << 29, &c, collect);
     EXPECT_GE(result, 0);
     EXPECT_EQ(c.names, library(0, 0, 1 << 29));
@@ -100,7 +102,9 @@ struct EmptyRegion {
     int beg, end;
 };
 
-void PrintTo(const EmptyRegion& r, std::ostream* os) { *os << r.label; }
+void PrintTo(const EmptyRegion& r, std::ostream* os) {
+    *os << r.label;
+}
 
 class WalkOfEmptyRegion : public Walk, public ::testing::WithParamInterface<EmptyRegion> {};
 
@@ -109,8 +113,8 @@ TEST_P(WalkOfEmptyRegion, DeliversNothingWhereverTheFileStands) {
     ASSERT_EQ(bam_seek(file->x.bam, 0, SEEK_SET), 0);
     bam_header_destroy(bam_header_read(file->x.bam)); // the file now stands at the first record
     Collected c;
-    const int result = zrbam_fetch(file->x.bam, index.get(), 0, GetParam().beg, GetParam().end,
-                                   &c, collect);
+    const int result =
+        zrbam_fetch(file->x.bam, index.get(), 0, GetParam().beg, GetParam().end, &c, collect);
     EXPECT_GE(result, 0);
     EXPECT_TRUE(c.names.empty());
 }

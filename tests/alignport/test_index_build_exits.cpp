@@ -36,7 +36,7 @@ struct OrderCase {
 struct RefusedOrder {
     const char* label;
     std::vector<Placement> records;
-    bool samtoolsIndexes;
+    bool samtools_accepts;
 };
 
 std::string sam_of(const std::vector<Placement>& records) {
@@ -79,10 +79,10 @@ TEST_P(IndexOrder, IsIndexedAsSamtoolsIndexesItLeavingOnlyTheIndex) {
     EXPECT_EQ(after, before);
     for (const char* region : {"chr1", "chr2", "chr3", "chr1:150-400"}) {
         SCOPED_TRACE(region);
-        EXPECT_EQ(peers::run("samtools view -c -X " + peers::quoted(bam) + " " + peers::quoted(ours) +
-                            " " + region),
+        EXPECT_EQ(peers::run("samtools view -c -X " + peers::quoted(bam) + " " +
+                             peers::quoted(ours) + " " + region),
                   peers::run("samtools view -c -X " + peers::quoted(bam) + " " +
-                            peers::quoted(theirs) + " " + region));
+                             peers::quoted(theirs) + " " + region));
     }
 }
 
@@ -95,7 +95,9 @@ const OrderCase kOrders[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Table, IndexOrder, ::testing::ValuesIn(kOrders),
-                         [](const ::testing::TestParamInfo<OrderCase>& p) { return std::string(p.param.label); });
+                         [](const ::testing::TestParamInfo<OrderCase>& p) {
+                             return std::string(p.param.label);
+                         });
 
 const RefusedOrder kRefusedOrders[] = {
     // baminfo's rule does not compare the first record of a reference with the second; the
@@ -117,7 +119,7 @@ TEST(RefusedIndexOrder, GivesCannotBuildIndexAndLeavesTheFolderAsItWas) {
     for (const RefusedOrder& c : kRefusedOrders) {
         const std::string bam = bamkit::make_bam(dir, c.label, sam_of(c.records), false);
         EXPECT_EQ(samtools_indexes(bam, dir.file(std::string(c.label) + ".theirs.bai")),
-                  c.samtoolsIndexes)
+                  c.samtools_accepts)
             << c.label;
         rows.push_back(error_row(c.label, 0, args("indexbamfile", bam, dir.file("ours.bai")),
                                  "helixo:alignport:indexbamfile:CannotBuildIndex",
@@ -144,7 +146,7 @@ protected:
 class FileSizeLimit {
 public:
     explicit FileSizeLimit(rlim_t bytes) {
-        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+        previous_handler_ = std::signal(SIGXFSZ, SIG_IGN);
         ::getrlimit(RLIMIT_FSIZE, &previous_);
         rlimit lowered = previous_;
         lowered.rlim_cur = bytes;
@@ -152,7 +154,7 @@ public:
     }
     ~FileSizeLimit() {
         ::setrlimit(RLIMIT_FSIZE, &previous_);
-        std::signal(SIGXFSZ, previousHandler_);
+        std::signal(SIGXFSZ, previous_handler_);
     }
     FileSizeLimit(const FileSizeLimit&) = delete;
     FileSizeLimit& operator=(const FileSizeLimit&) = delete;
@@ -160,7 +162,7 @@ public:
 
 private:
     rlimit previous_{};
-    void (*previousHandler_)(int) = SIG_DFL;
+    void (*previous_handler_)(int) = SIG_DFL;
     bool set_ = false;
 };
 
@@ -172,15 +174,16 @@ TEST_F(PartFile, IsRemovedWhenTheLibraryWritesAShortIndex) {
         ASSERT_TRUE(limit.set());
         result = call("alignport", 0, args("indexbamfile", sorted, dir.file("short.bai")));
     }
-    EXPECT_HX_ERROR(result, "helixo:alignport:CannotWriteBAMFile", "Cannot write into output file.");
+    EXPECT_HX_ERROR(result, "helixo:alignport:CannotWriteBAMFile",
+                    "Cannot write into output file.");
     EXPECT_EQ(entries_of(dir.path()), before);
 }
 
 TEST_F(PartFile, IsRemovedAndAnExistingIndexKeptWhenARecordIsOutOfOrder) {
     // An existing index of that name stays as it was, and no part file stays beside it.
     const std::string keep = dir.write_text("keep.bai", "old index");
-    const std::string unsorted = bamkit::make_bam(
-        dir, "unsorted", sam_of({{"chr1", 300, 0}, {"chr1", 100, 0}}), false);
+    const std::string unsorted =
+        bamkit::make_bam(dir, "unsorted", sam_of({{"chr1", 300, 0}, {"chr1", 100, 0}}), false);
     const auto before = entries_of(dir.path());
     EXPECT_FALSE(call("alignport", 0, args("indexbamfile", unsorted, keep)).ok);
     EXPECT_EQ(entries_of(dir.path()), before);
@@ -201,7 +204,7 @@ TEST_F(PartFile, AStopRequestNeitherEndsTheBuildNorLeavesAPart) {
     EXPECT_EQ(after.erase("i.bai"), 1u);
     EXPECT_EQ(after, before);
     EXPECT_EQ(peers::run("samtools view -c -X " + peers::quoted(sorted) + " " +
-                        peers::quoted(dir.file("i.bai")) + " chr2"),
+                         peers::quoted(dir.file("i.bai")) + " chr2"),
               "400\n");
 }
 

@@ -20,21 +20,21 @@ namespace {
 // A seeded SAM text whose records are in random order. Positions are distinct within each
 // reference and strand, so every coordinate order of it is the same; a few unmapped reads
 // without a reference come last in coordinate order.
-std::string shuffled_sam(unsigned seed, int references, int readsPerReference) {
+std::string shuffled_sam(unsigned seed, int references, int reads_per_reference) {
     std::mt19937 rng(seed);
     std::vector<std::pair<std::string, int>> refs;
     for (int r = 0; r < references; ++r)
         refs.emplace_back("chr" + std::to_string(r + 1), 200000);
     std::vector<std::string> records;
     for (int r = 0; r < references; ++r) {
-        for (int k = 0; k < readsPerReference; ++k) {
+        for (int k = 0; k < reads_per_reference; ++k) {
             std::string seq;
             for (int j = 0; j < 30; ++j)
                 seq.push_back("ACGT"[rng() % 4]);
             std::ostringstream line;
             line << "q" << r << "_" << k << "\t" << (rng() % 2 ? 16 : 0) << "\t"
-                 << refs[static_cast<std::size_t>(r)].first << "\t" << (1 + 53 * k) << "\t40\t30M\t*\t0\t0\t"
-                 << seq << "\t" << std::string(30, 'I') << "\n";
+                 << refs[static_cast<std::size_t>(r)].first << "\t" << (1 + 53 * k)
+                 << "\t40\t30M\t*\t0\t0\t" << seq << "\t" << std::string(30, 'I') << "\n";
             records.push_back(line.str());
         }
     }
@@ -79,14 +79,14 @@ TEST_F(IndexAndSort, IndexAnswersRegionQueriesLikeSamtoolsOwn) {
     ASSERT_TRUE(call("alignport", 0, args("indexbamfile", sorted, ours)).ok);
     peers::run("samtools index " + peers::quoted(sorted) + " " + peers::quoted(theirs));
     long total = 0;
-    for (const char* region : {"chr1", "chr2", "chr3", "chr1:1-5000", "chr1:20000-20100",
-                               "chr2:50000-60000", "chr3:100-101000", "chr3:101990-102000",
-                               "chr2:1-1"}) {
+    for (const char* region :
+         {"chr1", "chr2", "chr3", "chr1:1-5000", "chr1:20000-20100", "chr2:50000-60000",
+          "chr3:100-101000", "chr3:101990-102000", "chr2:1-1"}) {
         SCOPED_TRACE(region);
         const std::string count = peers::run("samtools view -c -X " + peers::quoted(sorted) + " " +
-                                            peers::quoted(ours) + " " + region);
+                                             peers::quoted(ours) + " " + region);
         EXPECT_EQ(count, peers::run("samtools view -c -X " + peers::quoted(sorted) + " " +
-                                   peers::quoted(theirs) + " " + region));
+                                    peers::quoted(theirs) + " " + region));
         total += std::stol(count);
     }
     EXPECT_GT(total, 1800);
@@ -99,7 +99,8 @@ TEST_F(IndexAndSort, IndexOfAnyNameIsWrittenAndNothingElse) {
     auto after = entries_of(dir.path());
     after.erase("index.custom");
     EXPECT_EQ(after, before);
-    EXPECT_EQ(peers::run("samtools view -c -X " + peers::quoted(sorted) + " " + peers::quoted(ours) + " chr2"),
+    EXPECT_EQ(peers::run("samtools view -c -X " + peers::quoted(sorted) + " " +
+                         peers::quoted(ours) + " chr2"),
               "600\n");
 }
 
@@ -111,9 +112,10 @@ TEST_F(IndexAndSort, IndexReplacesAnExistingFile) {
 
 TEST_F(IndexAndSort, UnsortedInputGivesCannotBuildIndexAndNoFile) {
     const auto before = entries_of(dir.path());
-    EXPECT_HX_ERROR(call("alignport", 0, args("indexbamfile", unsorted, dir.file("u.bai"))),
-                    "helixo:alignport:indexbamfile:CannotBuildIndex",
-                    "indexbamfile: Could not build the BAI index; is the BAM file sorted by coordinate?");
+    EXPECT_HX_ERROR(
+        call("alignport", 0, args("indexbamfile", unsorted, dir.file("u.bai"))),
+        "helixo:alignport:indexbamfile:CannotBuildIndex",
+        "indexbamfile: Could not build the BAI index; is the BAM file sorted by coordinate?");
     EXPECT_EQ(entries_of(dir.path()), before);
 }
 
@@ -121,7 +123,8 @@ TEST_F(IndexAndSort, FailedBuildLeavesAnExistingIndexUntouched) {
     ASSERT_TRUE(call("alignport", 0, args("indexbamfile", sorted, dir.file("keep.bai"))).ok);
     const std::string kept = read_file(dir.file("keep.bai"));
     EXPECT_FALSE(call("alignport", 0, args("indexbamfile", unsorted, dir.file("keep.bai"))).ok);
-    EXPECT_FALSE(call("alignport", 0, args("indexbamfile", truncated_bam(), dir.file("keep.bai"))).ok);
+    EXPECT_FALSE(
+        call("alignport", 0, args("indexbamfile", truncated_bam(), dir.file("keep.bai"))).ok);
     EXPECT_EQ(read_file(dir.file("keep.bai")), kept);
 }
 
@@ -199,10 +202,14 @@ TEST_F(IndexAndSort, SortMatchesSamtoolsSortRecordForRecord) {
 TEST_F(IndexAndSort, SortedOutputCanBeIndexedAndQueried) {
     const std::string prefix = dir.file("chain");
     const std::string bam = dir.file("chain_in.bam");
-    ASSERT_TRUE(call("alignport", 0, args("sam2bam", dir.write_text("chain.sam", shuffled_sam(9, 2, 300)), bam)).ok);
+    ASSERT_TRUE(call("alignport", 0,
+                     args("sam2bam", dir.write_text("chain.sam", shuffled_sam(9, 2, 300)), bam))
+                    .ok);
     ASSERT_TRUE(call("alignport", 0, args("bamsort", bam, prefix)).ok);
-    ASSERT_TRUE(call("alignport", 0, args("indexbamfile", prefix + ".bam", prefix + ".bam.bai")).ok);
-    EXPECT_EQ(peers::run("samtools view -c " + peers::quoted(prefix + ".bam") + " chr2:1-5300"), "100\n");
+    ASSERT_TRUE(
+        call("alignport", 0, args("indexbamfile", prefix + ".bam", prefix + ".bam.bai")).ok);
+    EXPECT_EQ(peers::run("samtools view -c " + peers::quoted(prefix + ".bam") + " chr2:1-5300"),
+              "100\n");
     EXPECT_EQ(peers::run("samtools idxstats " + peers::quoted(prefix + ".bam")),
               "chr1\t200000\t300\t0\nchr2\t200000\t300\t0\n*\t0\t0\t0\n");
 }
@@ -266,4 +273,3 @@ TEST_F(IndexAndSort, SortErrorsComeInTheOrderOfTheChecksAndWriteNoOutput) {
 }
 
 } // namespace
-

@@ -12,7 +12,8 @@ namespace {
 
 // References of 120 and 90 kb; reads of 1 to 40 kb, so that every query length fits the
 // 16-bit QueryLength column.
-const longreads::Shape kShape{{120000, 90000}, {1000, 2500, 5000, 8000, 12000, 20000, 30000, 40000}};
+const longreads::Shape kShape{{120000, 90000},
+                              {1000, 2500, 5000, 8000, 12000, 20000, 30000, 40000}};
 
 class LongReads : public ::testing::TestWithParam<bool> {
 protected:
@@ -22,8 +23,8 @@ protected:
             return;
         dir_ = new TempDir();
         const longreads::Corpus corpus = longreads::simulate(16, kShape);
-        const std::string ref = dir_->write_text("ref.fa", corpus.referenceFasta);
-        const std::string reads = dir_->write_text("reads.fq", corpus.readsFastq);
+        const std::string ref = dir_->write_text("ref.fa", corpus.reference_fasta);
+        const std::string reads = dir_->write_text("reads.fq", corpus.reads_fastq);
         for (const bool eqx : {false, true}) {
             const std::string stem = dir_->file(eqx ? "eqx" : "plain");
             ASSERT_TRUE(longreads::align(ref, reads, eqx, stem + ".sam"));
@@ -49,18 +50,20 @@ TempDir* LongReads::dir_ = nullptr;
 bool LongReads::available_ = false;
 
 TEST_P(LongReads, StartsEndsAndFlagsAgreeWithPysam) {
-    std::size_t eqxCigars = 0;
+    std::size_t eqx_cigars = 0;
     for (int ref : {0, 1}) {
         const auto expected = peers::pysam_fetch(*dir_, bam(), ref);
         ASSERT_GE(expected.size(), 10u) << "reference " << ref;
         for (const auto& a : expected)
-            eqxCigars += a.cigar.find('=') != std::string::npos;
+            eqx_cigars += a.cigar.find('=') != std::string::npos;
         auto r = call("alignport", 3, args("getstartsinref", bam(), bam() + ".bai", ref));
         ASSERT_TRUE(r.ok) << r.message;
-        EXPECT_EQ(hxhost::values_of<std::uint32_t>(r.outputs[0].get()),
-                  peers::column(expected, [](const peers::PeerAlignment& a) { return a.position; }));
-        EXPECT_EQ(hxhost::values_of<std::uint32_t>(r.outputs[1].get()),
-                  peers::column(expected, [](const peers::PeerAlignment& a) { return a.endPosition; }));
+        EXPECT_EQ(
+            hxhost::values_of<std::uint32_t>(r.outputs[0].get()),
+            peers::column(expected, [](const peers::PeerAlignment& a) { return a.position; }));
+        EXPECT_EQ(
+            hxhost::values_of<std::uint32_t>(r.outputs[1].get()),
+            peers::column(expected, [](const peers::PeerAlignment& a) { return a.end_position; }));
         std::vector<std::uint16_t> flags;
         for (const auto& a : expected)
             flags.push_back(static_cast<std::uint16_t>(a.flag));
@@ -68,9 +71,9 @@ TEST_P(LongReads, StartsEndsAndFlagsAgreeWithPysam) {
     }
     // The --eqx file writes its matches as = and X, the other as M.
     if (GetParam())
-        EXPECT_GT(eqxCigars, 20u);
+        EXPECT_GT(eqx_cigars, 20u);
     else
-        EXPECT_EQ(eqxCigars, 0u);
+        EXPECT_EQ(eqx_cigars, 0u);
 }
 
 TEST_P(LongReads, SignatureQueryLengthAndEndPositionAgreeWithPysam) {
@@ -78,32 +81,34 @@ TEST_P(LongReads, SignatureQueryLengthAndEndPositionAgreeWithPysam) {
         const auto expected = peers::pysam_fetch(*dir_, bam(), ref);
         auto starts = call("alignport", 1, args("getstartsinref", bam(), bam() + ".bai", ref));
         ASSERT_TRUE(starts.ok) << starts.message;
-        std::vector<std::int32_t> zeroBased;
+        std::vector<std::int32_t> zero_based;
         for (std::uint32_t s : hxhost::values_of<std::uint32_t>(starts.outputs[0].get()))
-            zeroBased.push_back(static_cast<std::int32_t>(s) - 1);
+            zero_based.push_back(static_cast<std::int32_t>(s) - 1);
         std::vector<std::uint32_t> all(expected.size());
         for (std::size_t k = 0; k < all.size(); ++k)
             all[k] = static_cast<std::uint32_t>(k + 1);
         auto r = call("alignport", 3,
                       args("getfeaturesinrefbyindex", bam(), bam() + ".bai",
                            cell_of({"Signature", "QueryLength", "EndPosition"}), ref, u32(all),
-                           i32(zeroBased)));
+                           i32(zero_based)));
         ASSERT_TRUE(r.ok) << r.identifier << " " << r.message;
         for (std::size_t k = 0; k < expected.size(); ++k)
             EXPECT_EQ(hxhost::text_of(haGetCell(r.outputs[0].get(), k)), expected[k].cigar) << k;
         std::vector<std::uint16_t> lengths;
         for (const auto& a : expected)
-            lengths.push_back(static_cast<std::uint16_t>(a.queryLength));
+            lengths.push_back(static_cast<std::uint16_t>(a.query_length));
         EXPECT_EQ(hxhost::values_of<std::uint16_t>(r.outputs[1].get()), lengths);
-        EXPECT_EQ(hxhost::values_of<std::uint32_t>(r.outputs[2].get()),
-                  peers::column(expected, [](const peers::PeerAlignment& a) { return a.endPosition; }));
+        EXPECT_EQ(
+            hxhost::values_of<std::uint32_t>(r.outputs[2].get()),
+            peers::column(expected, [](const peers::PeerAlignment& a) { return a.end_position; }));
     }
 }
 
 TEST_P(LongReads, ContainedRegionLinesAreSamtoolsLinesWhollyInside) {
     const std::string out = dir_->file(GetParam() ? "eqx.region.sam" : "plain.region.sam");
     const char* region = "chrA:20001-80000";
-    auto r = call("alignport", 0, args("writesambyregion", bam(), bam() + ".bai", out, region, 1, 1));
+    auto r =
+        call("alignport", 0, args("writesambyregion", bam(), bam() + ".bai", out, region, 1, 1));
     ASSERT_TRUE(r.ok) << r.message;
     std::string expected;
     std::size_t left = 0;

@@ -24,9 +24,8 @@ protected:
     TempDir dir;
     std::vector<std::pair<std::string, int>> refs = {
         {"chr1", 1000}, {"chr2", 2000}, {"chr3", 3000}, {"my:ref", 40}, {"HLA-A*01:01", 3503}};
-    std::string bam = bamkit::make_bam(dir, "refs",
-                                       bamkit::sam_header(refs) +
-                                           "r1\t0\tchr1\t10\t30\t5M\t*\t0\t0\tACGTA\tIIIII\n");
+    std::string bam = bamkit::make_bam(
+        dir, "refs", bamkit::sam_header(refs) + "r1\t0\tchr1\t10\t30\t5M\t*\t0\t0\tACGTA\tIIIII\n");
 };
 
 TEST_F(References, GetHeaderReturnsTextNamesAndLengths) {
@@ -53,7 +52,8 @@ TEST_F(References, GetHeaderGivesOnlyTheOutputsAskedFor) {
 }
 
 TEST_F(References, GetHeaderOfAFileWithoutReferencesGivesEmptyColumns) {
-    const std::string empty = bamkit::make_header_only_bam(dir, "empty", "@HD\tVN:1.0\tSO:unsorted\n");
+    const std::string empty =
+        bamkit::make_header_only_bam(dir, "empty", "@HD\tVN:1.0\tSO:unsorted\n");
     auto r = call("alignport", 3, args("getheader", empty));
     ASSERT_TRUE(r.ok) << r.identifier << " " << r.message;
     EXPECT_EQ(hxhost::text_of(r.outputs[0].get()), "@HD\tVN:1.0\tSO:unsorted\n");
@@ -86,8 +86,9 @@ struct RegionCase {
 class ValidateReference : public References, public ::testing::WithParamInterface<RegionCase> {};
 
 TEST_P(ValidateReference, ResolvesTheNamePartOfARegion) {
-    EXPECT_EQ(int32_out(call("alignport", 1, args("validatereferencestring", bam, GetParam().text))),
-              GetParam().expected);
+    EXPECT_EQ(
+        int32_out(call("alignport", 1, args("validatereferencestring", bam, GetParam().text))),
+        GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Texts, ValidateReference,

@@ -24,7 +24,7 @@ Scan scan_with(bool (*scanner)(const char*, std::size_t, AlignmentFields*),
     Scan s;
     s.ok = scanner(line.data(), line.size(), &fields);
     if (s.ok) {
-        s.name.assign(fields.name, fields.nameLength);
+        s.name.assign(fields.name, fields.name_length);
         s.position = fields.position;
     }
     return s;

@@ -38,8 +38,8 @@ using Record = std::unique_ptr<bam1_t, RecordFree>;
 constexpr std::size_t kSlack = 64;
 
 struct Fields {
-    std::string name = "read1";     // l_qname is its size plus one unless nameLength is set
-    int nameLength = -1;
+    std::string name = "read1"; // l_qname is its size plus one unless name_length is set
+    int name_length = -1;
     std::int32_t tid = 0, pos = 99, mtid = -1, mpos = -1, isize = 0;
     std::uint16_t flag = 0;
     std::uint8_t qual = 60;
@@ -47,7 +47,7 @@ struct Fields {
     std::vector<std::uint8_t> bases{1, 2, 4, 8, 15}; // 4-bit codes
     std::vector<std::uint8_t> quals{30, 31, 32, 33, 34};
     std::string aux;
-    int cutAux = 0; // bytes taken off the end of the data
+    int cut_aux = 0; // bytes taken off the end of the data
 };
 
 Record make_record(const Fields& f) {
@@ -61,7 +61,7 @@ Record make_record(const Fields& f) {
     data += seq;
     data.append(reinterpret_cast<const char*>(f.quals.data()), f.quals.size());
     data += f.aux;
-    data.resize(data.size() - static_cast<std::size_t>(f.cutAux));
+    data.resize(data.size() - static_cast<std::size_t>(f.cut_aux));
     Record b(bam_init1());
     bam1_core_t& c = b->core;
     c.tid = f.tid;
@@ -71,7 +71,8 @@ Record make_record(const Fields& f) {
     c.isize = f.isize;
     c.flag = f.flag;
     c.qual = f.qual;
-    c.l_qname = static_cast<std::uint32_t>(f.nameLength >= 0 ? f.nameLength : int(f.name.size()) + 1);
+    c.l_qname =
+        static_cast<std::uint32_t>(f.name_length >= 0 ? f.name_length : int(f.name.size()) + 1);
     c.n_cigar = static_cast<std::uint32_t>(f.cigar.size());
     c.l_qseq = static_cast<std::int32_t>(f.bases.size());
     b->data_len = static_cast<int>(data.size());
@@ -110,7 +111,9 @@ std::string own_text(const bam_header_t* h, const bam1_t* b) {
     return std::string(out.data(), n);
 }
 
-template <typename T> std::string bytes(T v) { return std::string(reinterpret_cast<const char*>(&v), sizeof v); }
+template <typename T> std::string bytes(T v) {
+    return std::string(reinterpret_cast<const char*>(&v), sizeof v);
+}
 
 std::string tag(const char key[3], char type, const std::string& value) {
     return std::string(key, 2) + type + value;
@@ -124,15 +127,19 @@ template <typename T> std::string array(char subtype, const std::vector<T>& valu
     return s;
 }
 
-std::uint32_t op(std::uint32_t length, std::uint32_t code) { return (length << BAM_CIGAR_SHIFT) | code; }
+std::uint32_t op(std::uint32_t length, std::uint32_t code) {
+    return (length << BAM_CIGAR_SHIFT) | code;
+}
 
 struct Case {
     const char* what;
     Fields fields;
-    bool ownText; // made by the plug-in rather than handed to the library
+    bool formats_itself; // made by the plug-in rather than handed to the library
 };
 
-void PrintTo(const Case& c, std::ostream* os) { *os << c.what; }
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.what;
+}
 
 Fields with_aux(const std::string& aux) {
     Fields f;
@@ -153,48 +160,175 @@ const double kDNaN = std::numeric_limits<double>::quiet_NaN();
 std::vector<Case> cases() {
     return {
         {"character", with_aux(tag("XA", 'A', "q") + tag("XB", 'A', "\t")), true},
-        {"character zero ends the text", with_aux(tag("XA", 'A', std::string(1, '\0')) + tag("XZ", 'Z', "after") + '\0'), true},
-        {"int8 extremes", with_aux(tag("X1", 'c', bytes(std::int8_t{-128})) + tag("X2", 'c', bytes(std::int8_t{127}))), true},
-        {"uint8 extremes", with_aux(tag("X1", 'C', bytes(std::uint8_t{0})) + tag("X2", 'C', bytes(std::uint8_t{255}))), true},
-        {"int16 extremes", with_aux(tag("X1", 's', bytes(std::int16_t{-32768})) + tag("X2", 's', bytes(std::int16_t{32767}))), true},
+        {"character zero ends the text",
+         with_aux(tag("XA", 'A', std::string(1, '\0')) + tag("XZ", 'Z', "after") + '\0'), true},
+        {"int8 extremes",
+         with_aux(tag("X1", 'c', bytes(std::int8_t{-128})) +
+                  tag("X2", 'c', bytes(std::int8_t{127}))),
+         true},
+        {"uint8 extremes",
+         with_aux(tag("X1", 'C', bytes(std::uint8_t{0})) +
+                  tag("X2", 'C', bytes(std::uint8_t{255}))),
+         true},
+        {"int16 extremes",
+         with_aux(tag("X1", 's', bytes(std::int16_t{-32768})) +
+                  tag("X2", 's', bytes(std::int16_t{32767}))),
+         true},
         {"uint16 extremes", with_aux(tag("X1", 'S', bytes(std::uint16_t{65535}))), true},
-        {"int32 extremes", with_aux(tag("X1", 'i', bytes(INT32_MIN)) + tag("X2", 'i', bytes(INT32_MAX)) + tag("X3", 'i', bytes(std::int32_t{-1}))), true},
-        {"uint32 extremes", with_aux(tag("X1", 'I', bytes(UINT32_MAX)) + tag("X2", 'I', bytes(std::uint32_t{0}))), true},
-        {"float specials", with_aux(tag("F1", 'f', bytes(kNaN)) + tag("F2", 'f', bytes(-kNaN)) + tag("F3", 'f', bytes(kInf)) + tag("F4", 'f', bytes(-kInf)) + tag("F5", 'f', bytes(-0.0f))), true},
-        {"float denormals and limits", with_aux(tag("F1", 'f', bytes(FLT_TRUE_MIN)) + tag("F2", 'f', bytes(FLT_MIN / 3)) + tag("F3", 'f', bytes(FLT_MAX)) + tag("F4", 'f', bytes(-FLT_MIN))), true},
-        {"float rounding", with_aux(tag("F1", 'f', bytes(0.1f)) + tag("F2", 'f', bytes(999999.5f)) + tag("F3", 'f', bytes(1e-5f)) + tag("F4", 'f', bytes(123456789.0f))), true},
-        {"double specials", with_aux(tag("D1", 'd', bytes(kDNaN)) + tag("D2", 'd', bytes(-HUGE_VAL)) + tag("D3", 'd', bytes(DBL_TRUE_MIN)) + tag("D4", 'd', bytes(-DBL_MAX)) + tag("D5", 'd', bytes(0.3))), true},
-        {"texts empty and not", with_aux(tag("Z1", 'Z', std::string(1, '\0')) + tag("Z2", 'Z', std::string("a b:c") + '\0') + tag("H1", 'H', std::string(1, '\0')) + tag("H2", 'H', std::string("1AE301") + '\0')), true},
-        {"arrays of every subtype", with_aux(tag("B1", 'B', array<std::int8_t>('c', {-128, 0, 127})) + tag("B2", 'B', array<std::uint8_t>('C', {0, 255})) + tag("B3", 'B', array<std::int16_t>('s', {-32768, 32767})) + tag("B4", 'B', array<std::uint16_t>('S', {65535})) + tag("B5", 'B', array<std::int32_t>('i', {INT32_MIN, INT32_MAX})) + tag("B6", 'B', array<std::uint32_t>('I', {UINT32_MAX, 0})) + tag("B7", 'B', array<float>('f', {kNaN, -kInf, FLT_TRUE_MIN, 2.5f}))), true},
-        {"arrays of length zero", with_aux(tag("B1", 'B', array<std::int8_t>('c', {})) + tag("B2", 'B', array<float>('f', {})) + tag("B3", 'B', array<std::int32_t>('i', {}))), true},
-        {"array with a negative count", with_aux(tag("B1", 'B', std::string("i") + bytes(std::int32_t{-3})) + tag("X1", 'i', bytes(7))), true},
-        {"array of unknown subtype without elements", with_aux(tag("B1", 'B', std::string("q") + bytes(std::int32_t{0})) + tag("X1", 'i', bytes(7))), true},
-        {"unknown type: key only, parsing goes on", with_aux(tag("Q1", 'q', "") + tag("X1", 'i', bytes(7))), true},
-        {"zero byte in a key ends the text", with_aux(tag("X1", 'i', bytes(7)) + std::string("\0Y", 2) + "i" + bytes(8)), true},
+        {"int32 extremes",
+         with_aux(tag("X1", 'i', bytes(INT32_MIN)) + tag("X2", 'i', bytes(INT32_MAX)) +
+                  tag("X3", 'i', bytes(std::int32_t{-1}))),
+         true},
+        {"uint32 extremes",
+         with_aux(tag("X1", 'I', bytes(UINT32_MAX)) + tag("X2", 'I', bytes(std::uint32_t{0}))),
+         true},
+        {"float specials",
+         with_aux(tag("F1", 'f', bytes(kNaN)) + tag("F2", 'f', bytes(-kNaN)) +
+                  tag("F3", 'f', bytes(kInf)) + tag("F4", 'f', bytes(-kInf)) +
+                  tag("F5", 'f', bytes(-0.0f))),
+         true},
+        {"float denormals and limits",
+         with_aux(tag("F1", 'f', bytes(FLT_TRUE_MIN)) + tag("F2", 'f', bytes(FLT_MIN / 3)) +
+                  tag("F3", 'f', bytes(FLT_MAX)) + tag("F4", 'f', bytes(-FLT_MIN))),
+         true},
+        {"float rounding",
+         with_aux(tag("F1", 'f', bytes(0.1f)) + tag("F2", 'f', bytes(999999.5f)) +
+                  tag("F3", 'f', bytes(1e-5f)) + tag("F4", 'f', bytes(123456789.0f))),
+         true},
+        {"double specials",
+         with_aux(tag("D1", 'd', bytes(kDNaN)) + tag("D2", 'd', bytes(-HUGE_VAL)) +
+                  tag("D3", 'd', bytes(DBL_TRUE_MIN)) + tag("D4", 'd', bytes(-DBL_MAX)) +
+                  tag("D5", 'd', bytes(0.3))),
+         true},
+        {"texts empty and not",
+         with_aux(
+             tag("Z1", 'Z', std::string(1, '\0')) + tag("Z2", 'Z', std::string("a b:c") + '\0') +
+             tag("H1", 'H', std::string(1, '\0')) + tag("H2", 'H', std::string("1AE301") + '\0')),
+         true},
+        {"arrays of every subtype",
+         with_aux(tag("B1", 'B', array<std::int8_t>('c', {-128, 0, 127})) +
+                  tag("B2", 'B', array<std::uint8_t>('C', {0, 255})) +
+                  tag("B3", 'B', array<std::int16_t>('s', {-32768, 32767})) +
+                  tag("B4", 'B', array<std::uint16_t>('S', {65535})) +
+                  tag("B5", 'B', array<std::int32_t>('i', {INT32_MIN, INT32_MAX})) +
+                  tag("B6", 'B', array<std::uint32_t>('I', {UINT32_MAX, 0})) +
+                  tag("B7", 'B', array<float>('f', {kNaN, -kInf, FLT_TRUE_MIN, 2.5f}))),
+         true},
+        {"arrays of length zero",
+         with_aux(tag("B1", 'B', array<std::int8_t>('c', {})) +
+                  tag("B2", 'B', array<float>('f', {})) +
+                  tag("B3", 'B', array<std::int32_t>('i', {}))),
+         true},
+        {"array with a negative count",
+         with_aux(tag("B1", 'B', std::string("i") + bytes(std::int32_t{-3})) +
+                  tag("X1", 'i', bytes(7))),
+         true},
+        {"array of unknown subtype without elements",
+         with_aux(tag("B1", 'B', std::string("q") + bytes(std::int32_t{0})) +
+                  tag("X1", 'i', bytes(7))),
+         true},
+        {"unknown type: key only, parsing goes on",
+         with_aux(tag("Q1", 'q', "") + tag("X1", 'i', bytes(7))), true},
+        {"zero byte in a key ends the text",
+         with_aux(tag("X1", 'i', bytes(7)) + std::string("\0Y", 2) + "i" + bytes(8)), true},
         {"no CIGAR", edited([](Fields& f) { f.cigar.clear(); }), true},
-        {"every CIGAR operation", edited([](Fields& f) { f.cigar.clear(); for (std::uint32_t k = 0; k < 10; ++k) f.cigar.push_back(op(k * 37 + 1, k)); f.cigar.push_back(op((1u << 28) - 1, 0)); }), true},
-        {"CIGAR code 10 ends the text", edited([](Fields& f) { f.cigar = {op(3, 0), op(2, 10), op(4, 0)}; }), true},
-        {"no sequence", edited([](Fields& f) { f.bases.clear(); f.quals.clear(); f.aux = tag("X1", 'i', bytes(1)); }), true},
-        {"every base code, odd length", edited([](Fields& f) { f.bases.clear(); for (std::uint8_t k = 0; k < 16; ++k) f.bases.push_back(k); f.bases.push_back(3); f.quals.assign(17, 40); }), true},
+        {"every CIGAR operation", edited([](Fields& f) {
+             f.cigar.clear();
+             for (std::uint32_t k = 0; k < 10; ++k)
+                 f.cigar.push_back(op(k * 37 + 1, k));
+             f.cigar.push_back(op((1u << 28) - 1, 0));
+         }),
+         true},
+        {"CIGAR code 10 ends the text", edited([](Fields& f) {
+             f.cigar = {op(3, 0), op(2, 10), op(4, 0)};
+         }),
+         true},
+        {"no sequence", edited([](Fields& f) {
+             f.bases.clear();
+             f.quals.clear();
+             f.aux = tag("X1", 'i', bytes(1));
+         }),
+         true},
+        {"every base code, odd length", edited([](Fields& f) {
+             f.bases.clear();
+             for (std::uint8_t k = 0; k < 16; ++k)
+                 f.bases.push_back(k);
+             f.bases.push_back(3);
+             f.quals.assign(17, 40);
+         }),
+         true},
         {"qualities missing", edited([](Fields& f) { f.quals.assign(5, 0xff); }), true},
-        {"qualities 0xFF after the first", edited([](Fields& f) { f.quals = {0, 93, 0xff, 0xff, 200}; }), true},
-        {"quality 0xDF becomes a zero byte", edited([](Fields& f) { f.quals = {20, 0xdf, 20, 20, 20}; }), true},
-        {"unplaced", edited([](Fields& f) { f.tid = -1; f.pos = -1; f.flag = 4; f.mtid = -1; }), true},
-        {"reference number below -1", edited([](Fields& f) { f.tid = -7; f.mtid = -9; }), true},
-        {"mate on the same reference", edited([](Fields& f) { f.mtid = 0; f.mpos = 500; f.isize = -401; }), true},
-        {"mate on another reference", edited([](Fields& f) { f.mtid = 1; f.mpos = 0; f.flag = 0xffff; f.qual = 255; }), true},
-        {"integer limits of the columns", edited([](Fields& f) { f.pos = INT32_MAX; f.mpos = INT32_MIN; f.isize = INT32_MIN; }), true},
-        {"zero byte inside the name", edited([](Fields& f) { f.name = std::string("ab\0cd", 5); }), true},
+        {"qualities 0xFF after the first", edited([](Fields& f) {
+             f.quals = {0, 93, 0xff, 0xff, 200};
+         }),
+         true},
+        {"quality 0xDF becomes a zero byte", edited([](Fields& f) {
+             f.quals = {20, 0xdf, 20, 20, 20};
+         }),
+         true},
+        {"unplaced", edited([](Fields& f) {
+             f.tid = -1;
+             f.pos = -1;
+             f.flag = 4;
+             f.mtid = -1;
+         }),
+         true},
+        {"reference number below -1", edited([](Fields& f) {
+             f.tid = -7;
+             f.mtid = -9;
+         }),
+         true},
+        {"mate on the same reference", edited([](Fields& f) {
+             f.mtid = 0;
+             f.mpos = 500;
+             f.isize = -401;
+         }),
+         true},
+        {"mate on another reference", edited([](Fields& f) {
+             f.mtid = 1;
+             f.mpos = 0;
+             f.flag = 0xffff;
+             f.qual = 255;
+         }),
+         true},
+        {"integer limits of the columns", edited([](Fields& f) {
+             f.pos = INT32_MAX;
+             f.mpos = INT32_MIN;
+             f.isize = INT32_MIN;
+         }),
+         true},
+        {"zero byte inside the name", edited([](Fields& f) { f.name = std::string("ab\0cd", 5); }),
+         true},
         {"empty name", edited([](Fields& f) { f.name = ""; }), true},
         // The library would read beyond the record's data: its own text is used.
-        {"truncated int32", edited([](Fields& f) { f.aux = tag("X1", 'i', bytes(7)); f.cutAux = 2; }), false},
-        {"truncated double", edited([](Fields& f) { f.aux = tag("D1", 'd', bytes(1.5)); f.cutAux = 1; }), false},
+        {"truncated int32", edited([](Fields& f) {
+             f.aux = tag("X1", 'i', bytes(7));
+             f.cut_aux = 2;
+         }),
+         false},
+        {"truncated double", edited([](Fields& f) {
+             f.aux = tag("D1", 'd', bytes(1.5));
+             f.cut_aux = 1;
+         }),
+         false},
         {"unterminated text", edited([](Fields& f) { f.aux = tag("Z1", 'Z', "abc"); }), false},
-        {"array count beyond the data", edited([](Fields& f) { f.aux = tag("B1", 'B', std::string("s") + bytes(std::int32_t{9}) + bytes(std::int16_t{1})); }), false},
-        {"array of unknown subtype", edited([](Fields& f) { f.aux = tag("B1", 'B', std::string("d") + bytes(std::int32_t{2})) + tag("X1", 'i', bytes(7)); }), false},
+        {"array count beyond the data", edited([](Fields& f) {
+             f.aux =
+                 tag("B1", 'B', std::string("s") + bytes(std::int32_t{9}) + bytes(std::int16_t{1}));
+         }),
+         false},
+        {"array of unknown subtype", edited([](Fields& f) {
+             f.aux = tag("B1", 'B', std::string("d") + bytes(std::int32_t{2})) +
+                     tag("X1", 'i', bytes(7));
+         }),
+         false},
         {"key without its type", edited([](Fields& f) { f.aux = "XY"; }), false},
         {"CIGAR code above 10", edited([](Fields& f) { f.cigar = {op(5, 12)}; }), false},
-        {"sequence beyond the data", edited([](Fields& f) { f.aux.clear(); f.cutAux = 3; }), false},
+        {"sequence beyond the data", edited([](Fields& f) {
+             f.aux.clear();
+             f.cut_aux = 3;
+         }),
+         false},
     };
 }
 
@@ -204,7 +338,7 @@ TEST_P(SamFormatTable, TextEqualsTheLibrarysAndIsMadeWhereTheLibraryReadsWithinT
     const auto header = make_header();
     const Record b = make_record(GetParam().fields);
     EXPECT_EQ(own_text(header.get(), b.get()), library_text(header.get(), b.get()));
-    EXPECT_EQ(alignport::formats_without_library(header.get(), b.get()), GetParam().ownText);
+    EXPECT_EQ(alignport::formats_without_library(header.get(), b.get()), GetParam().formats_itself);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, SamFormatTable, ::testing::ValuesIn(cases()),
@@ -218,9 +352,9 @@ INSTANTIATE_TEST_SUITE_P(Cases, SamFormatTable, ::testing::ValuesIn(cases()),
 // A reused buffer keeps no trace of a longer line before it, and SamLine adds its line feed.
 TEST(SamFormat, ReusedBufferHoldsOnlyTheLatestLineAndSamLineEndsItWithAFeed) {
     const auto header = make_header();
-    Fields longOne;
-    longOne.aux = tag("Z1", 'Z', std::string(5000, 'x') + '\0');
-    const Record first = make_record(longOne);
+    Fields long_one;
+    long_one.aux = tag("Z1", 'Z', std::string(5000, 'x') + '\0');
+    const Record first = make_record(long_one);
     const Record second = make_record(Fields{});
     alignport::SamLine line;
     ASSERT_TRUE(alignport::format_sam_line(header.get(), first.get(), line));
@@ -243,7 +377,7 @@ TEST(SamFormat, GeneratedFileOfEveryFieldTypeAndOperationReadsBackAsTheLibraryFo
         ASSERT_NE(out, nullptr);
         bam_header_write(out, header.get());
         for (const Case& c : cases()) {
-            if (!c.ownText)
+            if (!c.formats_itself)
                 continue;
             const Record b = make_record(c.fields);
             bam_write1(out, b.get());
@@ -256,8 +390,10 @@ TEST(SamFormat, GeneratedFileOfEveryFieldTypeAndOperationReadsBackAsTheLibraryFo
 
 // SAM text through the library's parser: every optional field type it reads, every operation of
 // its CIGAR letters, unplaced reads (its parser refuses empty Z and H texts and B arrays without
-// elements: those are in the generated file above). What the services write and print is the library's text.
-const std::string kEveryFieldSam = bamkit::sam_header({{"chr1", 100000}, {"chr2", 5000}}) +
+// elements: those are in the generated file above). What the services write and print is the
+// library's text.
+const std::string kEveryFieldSam =
+    bamkit::sam_header({{"chr1", 100000}, {"chr2", 5000}}) +
     "a\t99\tchr1\t100\t60\t3S4M1I2D3N2P2=1X5H\t=\t300\t250\tACGTNACGTAC\tIIIII#####I\t"
     "AA:A:q\tC1:i:-128\tC2:i:255\tS1:i:-32768\tS2:i:65535\tI1:i:-2147483648\tI2:i:4294967295\t"
     "F1:f:nan\tF2:f:-inf\tF3:f:1e-45\tF4:f:0.1\tZ2:Z:a b\tH2:H:1AE3\t"
@@ -269,9 +405,9 @@ const std::string kEveryFieldSam = bamkit::sam_header({{"chr1", 100000}, {"chr2"
     "u1\t4\t*\t0\t0\t*\t*\t0\t0\tACGTA\tIIIII\tXX:Z:one\tF1:f:-nan\n"
     "u2\t4\t*\t0\t0\t*\t*\t0\t0\t*\t*\n";
 
-std::vector<std::string> library_lines(const std::string& bamPath, bool placed, bool unplaced) {
+std::vector<std::string> library_lines(const std::string& bam_path, bool placed, bool unplaced) {
     std::vector<std::string> lines;
-    samfile_t* in = samopen(bamPath.c_str(), "rb", nullptr);
+    samfile_t* in = samopen(bam_path.c_str(), "rb", nullptr);
     if (in == nullptr)
         return lines;
     bam1_t* b = bam_init1();
@@ -283,12 +419,12 @@ std::vector<std::string> library_lines(const std::string& bamPath, bool placed, 
     return lines;
 }
 
-std::string joined(const std::vector<std::string>& lines, bool mandatoryOnly) {
+std::string joined(const std::vector<std::string>& lines, bool mandatory_only) {
     std::string text;
     for (const std::string& line : lines) {
         std::size_t cut = std::string::npos;
         int tabs = 0;
-        for (std::size_t k = 0; mandatoryOnly && k < line.size(); ++k) {
+        for (std::size_t k = 0; mandatory_only && k < line.size(); ++k) {
             if (line[k] == '\t' && ++tabs == 11) {
                 cut = k;
                 break;
@@ -307,8 +443,9 @@ protected:
 };
 
 TEST_F(ServiceLines, Bam2bamToSamWritesTheLibrarysLines) {
-    const auto r = call("alignport", 0, args("bam2bam", bam, "bam", out, "sam",
-                                             hxhost::make_array(haUINT32_CLASS, {0, 0})));
+    const auto r =
+        call("alignport", 0,
+             args("bam2bam", bam, "bam", out, "sam", hxhost::make_array(haUINT32_CLASS, {0, 0})));
     ASSERT_TRUE(r.ok) << r.message;
     EXPECT_EQ(read_file(out), joined(library_lines(bam, true, true), false));
 }
@@ -323,8 +460,8 @@ TEST_F(ServiceLines, RegionAndUnplacedWritersWriteTheLibrarysLinesWholeOrCut) {
         chr1.pop_back(); // the chr2 record
         r = call("alignport", 0, args("writesamunaligned", bam, out, keep));
         ASSERT_TRUE(r.ok) << r.message;
-        EXPECT_EQ(read_file(out), joined(chr1, keep == 0.0) +
-                                      joined(library_lines(bam, false, true), keep == 0.0))
+        EXPECT_EQ(read_file(out),
+                  joined(chr1, keep == 0.0) + joined(library_lines(bam, false, true), keep == 0.0))
             << "keep optional fields " << keep;
     }
 }
@@ -362,13 +499,16 @@ public:
         f.cigar.clear();
         const std::uint32_t ops = below(12);
         for (std::uint32_t k = 0; k < ops; ++k)
-            f.cigar.push_back(op(chance(10) ? rng_() >> 4 : below(300), chance(200) ? 10 : below(10)));
+            f.cigar.push_back(
+                op(chance(10) ? rng_() >> 4 : below(300), chance(200) ? 10 : below(10)));
         const std::uint32_t length = chance(10) ? 0 : below(301);
         f.bases.resize(length);
         f.quals.resize(length);
         for (std::uint32_t k = 0; k < length; ++k) {
             f.bases[k] = static_cast<std::uint8_t>(below(16));
-            f.quals[k] = chance(500) ? 0xdf : chance(50) ? 0xff : static_cast<std::uint8_t>(below(94));
+            f.quals[k] = chance(500)  ? 0xdf
+                         : chance(50) ? 0xff
+                                      : static_cast<std::uint8_t>(below(94));
         }
         if (length > 0 && chance(8))
             f.quals[0] = 0xff;
@@ -377,31 +517,40 @@ public:
             f.aux += field();
         // A few records the library reads beyond (within the zeroed slack): its own text is used.
         if (chance(50) && !f.aux.empty())
-            f.cutAux = static_cast<int>(1 + below(std::min<std::uint32_t>(4, static_cast<std::uint32_t>(f.aux.size()))));
+            f.cut_aux = static_cast<int>(
+                1 + below(std::min<std::uint32_t>(4, static_cast<std::uint32_t>(f.aux.size()))));
         return f;
     }
 
 private:
     std::uint32_t below(std::uint32_t n) { return n == 0 ? 0 : rng_() % n; }
-    bool chance(std::uint32_t oneIn) { return below(oneIn) == 0; }
+    bool chance(std::uint32_t one_in) { return below(one_in) == 0; }
     std::string text(std::uint32_t length, int lo, int hi) {
         std::string s(length, ' ');
         for (char& c : s)
-            c = static_cast<char>(lo + static_cast<int>(below(static_cast<std::uint32_t>(hi - lo + 1))));
+            c = static_cast<char>(lo +
+                                  static_cast<int>(below(static_cast<std::uint32_t>(hi - lo + 1))));
         return s;
     }
-    std::int32_t reference() { return chance(20) ? -2 - static_cast<std::int32_t>(below(5)) : static_cast<std::int32_t>(below(3)) - 1; }
+    std::int32_t reference() {
+        return chance(20) ? -2 - static_cast<std::int32_t>(below(5))
+                          : static_cast<std::int32_t>(below(3)) - 1;
+    }
     std::int32_t int32_extreme() {
         static const std::int32_t values[] = {INT32_MIN, INT32_MAX, -1, 0, 1, INT32_MIN + 1};
         return values[below(6)];
     }
-    std::int32_t coordinate() { return chance(10) ? int32_extreme() : static_cast<std::int32_t>(below(1u << 29)) - 1; }
+    std::int32_t coordinate() {
+        return chance(10) ? int32_extreme() : static_cast<std::int32_t>(below(1u << 29)) - 1;
+    }
     std::uint32_t u32() {
         static const std::uint32_t values[] = {0, 1, UINT32_MAX, 0x80000000u, 0x7fffffffu, 99};
         return chance(2) ? values[below(6)] : static_cast<std::uint32_t>(rng_());
     }
     float f32() {
-        static const float values[] = {kNaN, -kNaN, kInf, -kInf, FLT_TRUE_MIN, -FLT_TRUE_MIN, FLT_MIN / 7, FLT_MAX, 0.0f, -0.0f, 0.1f, 1e6f, 999999.5f};
+        static const float values[] = {kNaN,          -kNaN,       kInf,     -kInf, FLT_TRUE_MIN,
+                                       -FLT_TRUE_MIN, FLT_MIN / 7, FLT_MAX,  0.0f,  -0.0f,
+                                       0.1f,          1e6f,        999999.5f};
         if (chance(2))
             return values[below(13)];
         const std::uint32_t bits = static_cast<std::uint32_t>(rng_());
@@ -410,7 +559,8 @@ private:
         return v;
     }
     double f64() {
-        static const double values[] = {kDNaN, -kDNaN, HUGE_VAL, -HUGE_VAL, DBL_TRUE_MIN, DBL_MAX, -0.0, 1e-310, 0.3};
+        static const double values[] = {kDNaN,   -kDNaN, HUGE_VAL, -HUGE_VAL, DBL_TRUE_MIN,
+                                        DBL_MAX, -0.0,   1e-310,   0.3};
         if (chance(2))
             return values[below(9)];
         const std::uint64_t bits = (static_cast<std::uint64_t>(rng_()) << 32) | rng_();

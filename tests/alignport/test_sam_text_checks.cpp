@@ -3,8 +3,8 @@
 // through sam2bam and bam2bam (to SAM and to BAM), plain and gzip-compressed, and valid files of
 // the shapes the checks must let through, which convert exactly as the bare library converts them.
 #include "bamkit.h"
-#include "sam_line_checks.h"
 #include "peers.h"
+#include "sam_line_checks.h"
 
 #include <samtools/sam.h>
 #include <zlib.h>
@@ -21,7 +21,8 @@ namespace {
 
 // --- check_sam_line ---
 
-const std::vector<std::string> kBaseFields = {"r1", "0", "chr1", "10", "30", "5M", "*", "0", "0", "ACGTA", "IIIII"};
+const std::vector<std::string> kBaseFields = {"r1", "0", "chr1", "10",    "30",   "5M",
+                                              "*",  "0", "0",    "ACGTA", "IIIII"};
 
 // The base record with field column (1-based) replaced by value, then the optional fields.
 std::string record(int column = 0, const std::string& value = "", const std::string& tags = "") {
@@ -34,7 +35,9 @@ std::string record(int column = 0, const std::string& value = "", const std::str
     return tags.empty() ? line : line + "\t" + tags;
 }
 
-std::string with_tags(const std::string& tags) { return record(0, "", tags); }
+std::string with_tags(const std::string& tags) {
+    return record(0, "", tags);
+}
 
 std::string repeated(const std::string& piece, std::size_t times) {
     std::string s;
@@ -69,13 +72,16 @@ const LineCase kLines[] = {
     {"QnameOf254", record(1, std::string(254, 'q')), nullptr, 0},
     {"ArraysOfEverySubtype",
      with_tags("Xc:B:c,-128,0,127\tXC:B:C,0,255\tXs:B:s,-32768,32767\tXS:B:S,0,65535\t"
-               "Xi:B:i,-2147483648,2147483647\tXI:B:I,0,4294967295\tXf:B:f,1.5,-2e-3,.5,3.,1E38,inf,NaN,+0"),
+               "Xi:B:i,-2147483648,2147483647\tXI:B:I,0,4294967295\tXf:B:f,1.5,-2e-3,.5,3.,1E38,"
+               "inf,NaN,+0"),
      nullptr, 0},
     {"FlagLetters", record(2, "pPr1"), nullptr, 0},
     {"HexFlag", record(2, "0x10"), nullptr, 0},
     {"FlagOf65535", record(2, "65535"), nullptr, 0},
-    {"IntegerTagExtremes", with_tags("Xa:i:-2147483648\tXb:i:4294967295\tXc:i:+7\tXd:I:007"), nullptr, 0},
-    {"FloatTagNearItsMaximum", with_tags("Xf:f:3.40282e+38\tXg:f:-1.5e-45\tXh:f:340282346638528859811704183484516925440"),
+    {"IntegerTagExtremes", with_tags("Xa:i:-2147483648\tXb:i:4294967295\tXc:i:+7\tXd:I:007"),
+     nullptr, 0},
+    {"FloatTagNearItsMaximum",
+     with_tags("Xf:f:3.40282e+38\tXg:f:-1.5e-45\tXh:f:340282346638528859811704183484516925440"),
      nullptr, 0},
     {"CharHexAndText", with_tags("XA:A:x\tXH:H:0aF9\tXZ:Z:hello world\tXc:c:y"), nullptr, 0},
     {"Unmapped", "r\t4\t*\t0\t0\t*\t*\t0\t0\t*\t*", nullptr, 0},
@@ -85,7 +91,8 @@ const LineCase kLines[] = {
     {"LowerCaseCigar", record(6, "2m1i2M"), nullptr, 0},
     {"MapqOf255", record(5, "255"), nullptr, 0},
     {"CigarOf65535Operations",
-     "r\t0\tchr1\t1\t30\t" + repeated("1M", 65535) + "\t*\t0\t0\t" + bases(65535) + "\t*", nullptr, 0},
+     "r\t0\tchr1\t1\t30\t" + repeated("1M", 65535) + "\t*\t0\t0\t" + bases(65535) + "\t*", nullptr,
+     0},
 
     {"TenFields", "r1\t0\tchr1\t10\t30\t5M\t*\t0\t0\tACGTA", "fewer than 11 fields.", 0},
     {"CarriageReturnInside", record(3, "chr\r1"), "control character 0x0d inside the line.", 0},
@@ -102,9 +109,12 @@ const LineCase kLines[] = {
     {"PosAboveInt32", record(4, "2147483648"), "POS is not an integer in 0..2147483647.", 4},
     {"PosWithTrailingText", record(4, "12x"), "POS is not an integer in 0..2147483647.", 4},
     {"MapqOf256", record(5, "256"), "MAPQ is not an integer in 0..255.", 5},
-    {"CigarOperationOf2To28", record(6, "268435456M"), "CIGAR operation length above 268435455.", 6},
-    {"CigarOperationWithoutLength", record(6, "M"), "CIGAR is not '*' or length and operation pairs.", 6},
-    {"CigarStartingWithStar", record(6, "*5M"), "CIGAR is not '*' or length and operation pairs.", 6},
+    {"CigarOperationOf2To28", record(6, "268435456M"), "CIGAR operation length above 268435455.",
+     6},
+    {"CigarOperationWithoutLength", record(6, "M"),
+     "CIGAR is not '*' or length and operation pairs.", 6},
+    {"CigarStartingWithStar", record(6, "*5M"), "CIGAR is not '*' or length and operation pairs.",
+     6},
     {"CigarBackOperation", record(6, "5B"), "invalid CIGAR operation 'B'.", 6},
     {"CigarOf65536Operations",
      "r\t0\tchr1\t1\t30\t" + repeated("1M", 65536) + "\t*\t0\t0\t" + bases(65536) + "\t*",
@@ -113,9 +123,13 @@ const LineCase kLines[] = {
     {"CigarQueryLengthWrappingTo32Bits", record(6, repeated("268435455I", 16) + "21M"),
      "CIGAR and SEQ lengths differ.", 6},
     {"NegativePnext", record(8, "-5"), "PNEXT is not an integer in 0..2147483647.", 8},
-    {"TlenAboveInt32", record(9, "2147483648"), "TLEN is not an integer in -2147483648..2147483647.", 9},
+    {"TlenAboveInt32", record(9, "2147483648"),
+     "TLEN is not an integer in -2147483648..2147483647.", 9},
     {"TlenWithPlus", record(9, "+5"), "TLEN is not an integer in -2147483648..2147483647.", 9},
-    {"SeqOutsideAscii", record(10, "ACG\xe9" "A"), "SEQ has a character outside ASCII.", 10},
+    {"SeqOutsideAscii",
+     record(10, "ACG\xe9"
+                "A"),
+     "SEQ has a character outside ASCII.", 10},
     {"QualWithSpace", record(11, "III I"), "QUAL has a character outside '!'..'~'.", 11},
     {"QualWithoutSeq", record(10, "*"), "QUAL length differs from SEQ length.", 11},
     {"TrailingTab", record() + "\t", "optional field 12 is not TAG:TYPE:VALUE.", 12},
@@ -127,23 +141,27 @@ const LineCase kLines[] = {
      "tag XI: value is not an integer in -2147483648..4294967295.", 12},
     {"FloatTagWithTrailingText", with_tags("XF:f:1.5x"), "tag XF: value is not a number.", 12},
     {"FloatTagBeyondFloat", with_tags("XF:f:1e39"), "tag XF: value is beyond the float range.", 12},
-    {"FloatTagJustBeyondFloat", with_tags("XF:f:3.4028236e38"), "tag XF: value is beyond the float range.", 12},
+    {"FloatTagJustBeyondFloat", with_tags("XF:f:3.4028236e38"),
+     "tag XF: value is beyond the float range.", 12},
     {"DoubleTag", with_tags("XD:d:1.5"), "tag XD: type d is not supported.", 12},
-    {"ArrayOfText", with_tags("XB:B:c,abc"), "tag XB: array value 1 is not an integer in -128..127.", 12},
+    {"ArrayOfText", with_tags("XB:B:c,abc"),
+     "tag XB: array value 1 is not an integer in -128..127.", 12},
     {"ArrayWithoutCommas", with_tags("XB:B:i,1 2 3"),
      "tag XB: array value 1 is not an integer in -2147483648..2147483647.", 12},
     {"ArrayWithTrailingComma", with_tags("XB:B:s,1,2,"), "tag XB: array value 3 is empty.", 12},
     {"ArrayWithEmptyValue", with_tags("XB:B:S,1,,2"), "tag XB: array value 2 is empty.", 12},
     {"ArrayWithoutValues", with_tags("XB:B:c"), "tag XB: array without values.", 12},
     {"ArrayWithoutComma", with_tags("XB:B:c1,2"), "tag XB: array without values.", 12},
-    {"ArrayValueOutOfRange", with_tags("XB:B:C,1,256"), "tag XB: array value 2 is not an integer in 0..255.", 12},
+    {"ArrayValueOutOfRange", with_tags("XB:B:C,1,256"),
+     "tag XB: array value 2 is not an integer in 0..255.", 12},
     {"ArrayValueInOctal", with_tags("XB:B:i,010"),
      "tag XB: array value 1 is not an integer in -2147483648..2147483647.", 12},
     {"ArrayFloatOfText", with_tags("XB:B:f,1.0,x"), "tag XB: array value 2 is not a number.", 12},
     {"ArrayOfUnknownSubtype", with_tags("XB:B:q,1"), "tag XB: unknown array subtype 'q'.", 12},
     {"UnprintableTag", with_tags("\x01X:Q:1"), "optional field 12: unknown type 'Q'.", 12},
     // 44739243 values of 4 bytes: the library would ask for 6 * 4 * n > 2^30 bytes.
-    {"ArrayTooLargeForTheLibrary", with_tags("XB:B:I" + repeated(",0", 44739243)), "record too large for BAM.", 0},
+    {"ArrayTooLargeForTheLibrary", with_tags("XB:B:I" + repeated(",0", 44739243)),
+     "record too large for BAM.", 0},
 };
 
 class LineChecks : public ::testing::TestWithParam<LineCase> {};
@@ -164,7 +182,9 @@ TEST_P(LineChecks, AcceptOrNameWhatIsWrong) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, LineChecks, ::testing::ValuesIn(kLines),
-                         [](const ::testing::TestParamInfo<LineCase>& p) { return std::string(p.param.label); });
+                         [](const ::testing::TestParamInfo<LineCase>& p) {
+                             return std::string(p.param.label);
+                         });
 
 // The byte checks go 16 bytes at a time, the last block overlapping the one before: a bad byte
 // is found at every position of every length around the block sizes, and the line reports the
@@ -222,14 +242,19 @@ const HeaderCase kHeaders[] = {
     {"EveryKindOfLine",
      {"@HD\tVN:1.0\tSO:unsorted", "@SQ\tSN:chr1\tLN:1000\tM5:abc", "@SQ\tSN:chr2\tLN:2147483647\t",
       "@RG\tID:x\tSM:y", "@PG\tID:p\tCL:a b", "@CO\tfree\t\ttext", "@XY\tab:c"},
-     -1, nullptr},
+     -1,
+     nullptr},
     {"SecondSqWithoutSn", {"@SQ\tSN:chr1\tLN:10", "@SQ\tLN:10"}, 1, "@SQ without SN."},
     {"SqWithoutLn", {"@HD\tVN:1.0", "@SQ\tSN:chr1"}, 1, "@SQ without LN."},
     {"SqWithoutFields", {"@SQ"}, 0, "header line type is not followed by one tab."},
-    {"TypeOfFourCharacters", {"@SQ\tSN:a\tLN:10", "@S@CO\tx"}, 1,
+    {"TypeOfFourCharacters",
+     {"@SQ\tSN:a\tLN:10", "@S@CO\tx"},
+     1,
      "header line type is not two characters."},
     {"TwoTabsAfterType", {"@HD\t\tVN:1.0"}, 0, "header line type is not followed by one tab."},
-    {"CarriageReturnInsideAComment", {"@CO\tab\rx", "@SQ\tSN:a\tLN:10"}, 0,
+    {"CarriageReturnInsideAComment",
+     {"@CO\tab\rx", "@SQ\tSN:a\tLN:10"},
+     0,
      "character 0x0d in a header line."},
     {"TwoSn", {"@SQ\tSN:a\tSN:b\tLN:5"}, 0, "@SQ with more than one SN."},
     {"TwoLn", {"@SQ\tSN:a\tLN:5\tLN:6"}, 0, "@SQ with more than one LN."},
@@ -238,7 +263,9 @@ const HeaderCase kHeaders[] = {
     {"LnAboveInt32", {"@SQ\tSN:a\tLN:2147483648"}, 0, "@SQ LN is not an integer in 1..2147483647."},
     {"LnWithTrailingText", {"@SQ\tSN:a\tLN:100x"}, 0, "@SQ LN is not an integer in 1..2147483647."},
     {"NegativeLn", {"@SQ\tSN:a\tLN:-5"}, 0, "@SQ LN is not an integer in 1..2147483647."},
-    {"RepeatedName", {"@SQ\tSN:a\tLN:5", "@SQ\tSN:b\tLN:5", "@SQ\tSN:a\tLN:7"}, 2,
+    {"RepeatedName",
+     {"@SQ\tSN:a\tLN:5", "@SQ\tSN:b\tLN:5", "@SQ\tSN:a\tLN:7"},
+     2,
      "@SQ SN repeats the name of an earlier @SQ."},
     {"TagShorterThanThree", {"@SQ\tSN:a\tLN:5\tM5"}, 0, "header field is not TAG:VALUE."},
     {"HdTagWithoutColon", {"@HD\tVN"}, 0, "header field is not TAG:VALUE."},
@@ -263,7 +290,9 @@ TEST_P(HeaderChecks, RefuseTheFirstFaultyLine) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, HeaderChecks, ::testing::ValuesIn(kHeaders),
-                         [](const ::testing::TestParamInfo<HeaderCase>& p) { return std::string(p.param.label); });
+                         [](const ::testing::TestParamInfo<HeaderCase>& p) {
+                             return std::string(p.param.label);
+                         });
 
 // --- the services on damaged files ---
 
@@ -278,7 +307,8 @@ const std::vector<std::string> kValidLines = {
 };
 constexpr std::size_t kFirstRecord = 3;
 
-std::string joined(const std::vector<std::string>& lines, std::size_t count, const char* ending = "\n") {
+std::string joined(const std::vector<std::string>& lines, std::size_t count,
+                   const char* ending = "\n") {
     std::string text;
     for (std::size_t k = 0; k < count && k < lines.size(); ++k)
         text += lines[k] + ending;
@@ -291,7 +321,8 @@ std::string write_gzip(const TempDir& dir, const std::string& name, const std::s
     gzFile out = gzopen(path.c_str(), "wb");
     EXPECT_NE(out, nullptr);
     if (out != nullptr) {
-        EXPECT_EQ(gzwrite(out, text.data(), static_cast<unsigned>(text.size())), static_cast<int>(text.size()));
+        EXPECT_EQ(gzwrite(out, text.data(), static_cast<unsigned>(text.size())),
+                  static_cast<int>(text.size()));
         gzclose(out);
     }
     return path;
@@ -315,13 +346,13 @@ std::string inflated(const std::string& path) {
 // the plug-in's checks: what the services wrote before them. mode "w" (SAM) or "wb" (BAM). The
 // bare library must not be asked for a record of a header-only text: it reads past its buffer.
 void library_copy(const std::string& in, const std::string& out, const char* mode,
-                  bool hasRecords = true) {
+                  bool has_records = true) {
     samfile_t* input = samopen(in.c_str(), "r", nullptr);
     ASSERT_NE(input, nullptr);
     samfile_t* output = samopen(out.c_str(), mode, input->header);
     ASSERT_NE(output, nullptr);
     bam1_t* b = bam_init1();
-    while (hasRecords && samread(input, b) >= 0)
+    while (has_records && samread(input, b) >= 0)
         samwrite(output, b);
     bam_destroy1(b);
     samclose(output);
@@ -339,17 +370,22 @@ struct DamageCase {
 const DamageCase kDamage[] = {
     {"SecondSqWithoutSn", 2, "@SQ\tLN:800", 3, "@SQ without SN."},
     {"SqWithoutLn", 1, "@SQ\tSN:chr1", 2, "@SQ without LN."},
-    {"LnBeyondInt32", 2, "@SQ\tSN:chr2\tLN:4294967296", 3, "@SQ LN is not an integer in 1..2147483647."},
+    {"LnBeyondInt32", 2, "@SQ\tSN:chr2\tLN:4294967296", 3,
+     "@SQ LN is not an integer in 1..2147483647."},
     {"EmptySn", 1, "@SQ\tSN:\tLN:1000", 2, "@SQ with an empty SN."},
     {"RepeatedSn", 2, "@SQ\tSN:chr1\tLN:800", 3, "@SQ SN repeats the name of an earlier @SQ."},
     {"HeaderTagOfTwoCharacters", 0, "@HD\tVN", 1, "header field is not TAG:VALUE."},
-    {"FirstQnameOf255", 3, record(1, std::string(255, 'q')), 4, "QNAME longer than 254 characters."},
+    {"FirstQnameOf255", 3, record(1, std::string(255, 'q')), 4,
+     "QNAME longer than 254 characters."},
     {"LaterQnameOf255", 5, "q" + std::string(254, 'x') + "\t4\t*\t0\t0\t*\t*\t0\t0\tTTGCA\t*", 6,
      "QNAME longer than 254 characters."},
-    {"LaterQnameOf300", 4, std::string(300, 'q') + "\t16\tchr1\t20\t30\t3M2S\t*\t0\t0\tGGCAT\tABCDE", 5,
+    {"LaterQnameOf300", 4,
+     std::string(300, 'q') + "\t16\tchr1\t20\t30\t3M2S\t*\t0\t0\tGGCAT\tABCDE", 5,
      "QNAME longer than 254 characters."},
-    {"FirstArrayOfText", 3, with_tags("XB:B:c,abc,def"), 4, "tag XB: array value 1 is not an integer in -128..127."},
-    {"LaterArrayCountMismatch", 4, "r2\t16\tchr1\t20\t30\t3M2S\t*\t0\t0\tGGCAT\tABCDE\tXB:B:c,1 2 3 4 5 6", 5,
+    {"FirstArrayOfText", 3, with_tags("XB:B:c,abc,def"), 4,
+     "tag XB: array value 1 is not an integer in -128..127."},
+    {"LaterArrayCountMismatch", 4,
+     "r2\t16\tchr1\t20\t30\t3M2S\t*\t0\t0\tGGCAT\tABCDE\tXB:B:c,1 2 3 4 5 6", 5,
      "tag XB: array value 1 is not an integer in -128..127."},
     {"LaterFlagBeyond16Bits", 6, "r4\t65552\tchr2\t5\t30\t4M\t*\t0\t0\tACGN\t#$%&", 7,
      "FLAG is not an integer in 0..65535."},
@@ -368,11 +404,14 @@ const DamageCase kDamage[] = {
      "r3\t0\tchr1\t30\t30\t" + repeated("1M", 65536) + "\t*\t0\t0\t" + bases(65536) + "\t*", 6,
      "has more than 65535 CIGAR operations."},
     // Blank lines (one of them CRLF) count as lines.
-    {"AfterBlankLines", 4, "\r\n\n" + std::string(255, 'q') + "\t16\tchr1\t20\t30\t3M2S\t*\t0\t0\tGGCAT\tABCDE",
-     7, "QNAME longer than 254 characters."},
+    {"AfterBlankLines", 4,
+     "\r\n\n" + std::string(255, 'q') + "\t16\tchr1\t20\t30\t3M2S\t*\t0\t0\tGGCAT\tABCDE", 7,
+     "QNAME longer than 254 characters."},
 };
 
-bool is_record_damage(const DamageCase& c) { return c.index >= kFirstRecord; }
+bool is_record_damage(const DamageCase& c) {
+    return c.index >= kFirstRecord;
+}
 
 // The records that precede the damaged line, which the services copy before they stop.
 std::size_t records_before(const DamageCase& c) {
@@ -404,13 +443,15 @@ TEST_P(DamagedSam, IsTheCorruptedSamErrorNamingTheLineInEveryService) {
     const std::string in = damaged_input();
     // "SAM line N: REASON", or "SAM line N has ..." for the one problem worded whole.
     const bool worded = std::string(c.reason).rfind("has ", 0) == 0;
-    const std::string message = "SAM line " + std::to_string(c.line) + (worded ? " " : ": ") + c.reason;
+    const std::string message =
+        "SAM line " + std::to_string(c.line) + (worded ? " " : ": ") + c.reason;
     // What the services write before the damaged line: its records through the bare library.
-    const std::string prefix = dir.write_text("prefix.sam", joined(kValidLines, kFirstRecord + records_before(c)));
-    const std::string prefixBam = dir.file("prefix.bam");
-    const std::string prefixSam = dir.file("prefix.out.sam");
-    library_copy(prefix, prefixBam, "wb", records_before(c) > 0);
-    library_copy(prefix, prefixSam, "w", records_before(c) > 0);
+    const std::string prefix =
+        dir.write_text("prefix.sam", joined(kValidLines, kFirstRecord + records_before(c)));
+    const std::string prefix_bam = dir.file("prefix.bam");
+    const std::string prefix_sam = dir.file("prefix.out.sam");
+    library_copy(prefix, prefix_bam, "wb", records_before(c) > 0);
+    library_copy(prefix, prefix_sam, "w", records_before(c) > 0);
 
     struct Run {
         const char* service;
@@ -433,28 +474,31 @@ TEST_P(DamagedSam, IsTheCorruptedSamErrorNamingTheLineInEveryService) {
             // Refused before the output is created.
             EXPECT_FALSE(file_exists(run.out));
         } else if (run.bam) {
-            EXPECT_EQ(inflated(run.out), inflated(prefixBam));
+            EXPECT_EQ(inflated(run.out), inflated(prefix_bam));
         } else {
-            EXPECT_EQ(read_file(run.out), read_file(prefixSam));
+            EXPECT_EQ(read_file(run.out), read_file(prefix_sam));
         }
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, DamagedSam, ::testing::Combine(::testing::ValuesIn(kDamage), ::testing::Bool()),
-    [](const ::testing::TestParamInfo<DamageAndCompression>& p) {
-        return std::string(std::get<0>(p.param).label) + (std::get<1>(p.param) ? "_Gzip" : "_Plain");
-    });
+INSTANTIATE_TEST_SUITE_P(Table, DamagedSam,
+                         ::testing::Combine(::testing::ValuesIn(kDamage), ::testing::Bool()),
+                         [](const ::testing::TestParamInfo<DamageAndCompression>& p) {
+                             return std::string(std::get<0>(p.param).label) +
+                                    (std::get<1>(p.param) ? "_Gzip" : "_Plain");
+                         });
 
 TEST(BlankLinesAfterTheHeader, AreNoRecordsSoHeaderAndBlankLinesIsTheHeaderOnlyError) {
     TempDir dir;
     const std::string text = joined(kValidLines, kFirstRecord) + "\n\r\n\t\n\n";
-    for (const std::string& in : {dir.write_text("blank.sam", text), write_gzip(dir, "blank.sam.gz", text)}) {
+    for (const std::string& in :
+         {dir.write_text("blank.sam", text), write_gzip(dir, "blank.sam.gz", text)}) {
         SCOPED_TRACE(in);
         EXPECT_HX_ERROR(call("alignport", 0, args("sam2bam", in, dir.file("out.bam"))),
                         "helixo:alignport:CorruptedSAMFile", "SAM file is corrupted.");
-        EXPECT_HX_ERROR(call("alignport", 0, args("bam2bam", in, "sam", dir.file("out.sam"), "sam", u32({}))),
-                        "helixo:alignport:CorruptedSAMFile", "BAM file is corrupted.");
+        EXPECT_HX_ERROR(
+            call("alignport", 0, args("bam2bam", in, "sam", dir.file("out.sam"), "sam", u32({}))),
+            "helixo:alignport:CorruptedSAMFile", "BAM file is corrupted.");
         EXPECT_FALSE(file_exists(dir.file("out.bam")));
         EXPECT_FALSE(file_exists(dir.file("out.sam")));
     }
@@ -466,29 +510,33 @@ struct ShapeCase {
     const char* label;
     std::string text;       // what the services read
     std::string equivalent; // the same records as the bare library reads them correctly
-    bool samtoolsReads;     // samtools 1.16 reads text to the same records
+    bool samtools_reads;    // samtools 1.16 reads text to the same records
 };
 
 const std::string kHeaderText = joined(kValidLines, kFirstRecord);
-const std::string kRecordText = joined(std::vector<std::string>(kValidLines.begin() + kFirstRecord, kValidLines.end()), 4);
+const std::string kRecordText =
+    joined(std::vector<std::string>(kValidLines.begin() + kFirstRecord, kValidLines.end()), 4);
 
 const ShapeCase kShapes[] = {
     {"QnameOf254", kHeaderText + record(1, std::string(254, 'q')) + "\n" + kRecordText, "", true},
     {"ArraysOfEverySubtype",
-     kHeaderText + with_tags("Xc:B:c,-128,0,127\tXC:B:C,0,255\tXs:B:s,-32768,32767\tXS:B:S,0,65535\t"
-                             "Xi:B:i,-2147483648,2147483647\tXI:B:I,0,4294967295\tXf:B:f,1.5,-0.25,1e+10") +
+     kHeaderText +
+         with_tags("Xc:B:c,-128,0,127\tXC:B:C,0,255\tXs:B:s,-32768,32767\tXS:B:S,0,65535\t"
+                   "Xi:B:i,-2147483648,2147483647\tXI:B:I,0,4294967295\tXf:B:f,1.5,-0.25,1e+10") +
          "\n",
      "", true},
-    {"BlankLinesBetweenRecords", kHeaderText + "\n" + kValidLines[3] + "\n\n\n" + kValidLines[4] + "\n\t\n" +
-                                     kValidLines[5] + "\n" + kValidLines[6] + "\n\n",
+    {"BlankLinesBetweenRecords",
+     kHeaderText + "\n" + kValidLines[3] + "\n\n\n" + kValidLines[4] + "\n\t\n" + kValidLines[5] +
+         "\n" + kValidLines[6] + "\n\n",
      kHeaderText + kRecordText, false},
     // The library keeps the header's CRs in the header text and reads the records as with LF.
     {"CrlfLines", joined(kValidLines, kValidLines.size(), "\r\n"), "", false},
     {"NoFinalLineFeed", kHeaderText + kRecordText.substr(0, kRecordText.size() - 1), "", true},
     {"FirstLineOver16KiB", kHeaderText + long_record("long", 20000) + "\n" + kRecordText, "", true},
     {"LineOver1MiBBetweenOthers",
-     kHeaderText + kValidLines[3] + "\n" + long_record("huge", 1200000) + "\tXZ:Z:after\n" + kValidLines[4] + "\n", "",
-     true},
+     kHeaderText + kValidLines[3] + "\n" + long_record("huge", 1200000) + "\tXZ:Z:after\n" +
+         kValidLines[4] + "\n",
+     "", true},
     {"ManyRecordsAcrossBufferRefills", bamkit::generated_sam(5, 2, 700), "", true},
 };
 
@@ -498,30 +546,35 @@ TEST_P(ValidShapes, ConvertExactlyAsTheLibraryReadsThem) {
     const ShapeCase& c = GetParam();
     TempDir dir;
     const std::string in = dir.write_text("in.sam", c.text);
-    const std::string reference = dir.write_text("ref.sam", c.equivalent.empty() ? c.text : c.equivalent);
+    const std::string reference =
+        dir.write_text("ref.sam", c.equivalent.empty() ? c.text : c.equivalent);
     library_copy(reference, dir.file("ref.bam"), "wb");
     library_copy(reference, dir.file("ref.out.sam"), "w");
-    const std::string refBam = inflated(dir.file("ref.bam"));
-    ASSERT_GT(refBam.size(), 100u);
+    const std::string ref_bam = inflated(dir.file("ref.bam"));
+    ASSERT_GT(ref_bam.size(), 100u);
 
     for (const std::string& input : {in, write_gzip(dir, "in.sam.gz", c.text)}) {
         SCOPED_TRACE(input);
         const auto s2b = call("alignport", 0, args("sam2bam", input, dir.file("s2b.bam")));
         ASSERT_TRUE(s2b.ok) << s2b.identifier << ": " << s2b.message;
-        EXPECT_EQ(inflated(dir.file("s2b.bam")), refBam);
-        const auto toSam = call("alignport", 0, args("bam2bam", input, "sam", dir.file("b2b.sam"), "sam", u32({})));
-        ASSERT_TRUE(toSam.ok) << toSam.identifier << ": " << toSam.message;
+        EXPECT_EQ(inflated(dir.file("s2b.bam")), ref_bam);
+        const auto to_sam = call(
+            "alignport", 0, args("bam2bam", input, "sam", dir.file("b2b.sam"), "sam", u32({})));
+        ASSERT_TRUE(to_sam.ok) << to_sam.identifier << ": " << to_sam.message;
         EXPECT_EQ(read_file(dir.file("b2b.sam")), read_file(dir.file("ref.out.sam")));
-        const auto toBam = call("alignport", 0, args("bam2bam", input, "sam", dir.file("b2b.bam"), "bam", u32({})));
-        ASSERT_TRUE(toBam.ok) << toBam.identifier << ": " << toBam.message;
-        EXPECT_EQ(inflated(dir.file("b2b.bam")), refBam);
+        const auto to_bam = call(
+            "alignport", 0, args("bam2bam", input, "sam", dir.file("b2b.bam"), "bam", u32({})));
+        ASSERT_TRUE(to_bam.ok) << to_bam.identifier << ": " << to_bam.message;
+        EXPECT_EQ(inflated(dir.file("b2b.bam")), ref_bam);
     }
-    if (c.samtoolsReads) {
+    if (c.samtools_reads) {
         EXPECT_EQ(peers::view(dir.file("s2b.bam")), peers::view(in));
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, ValidShapes, ::testing::ValuesIn(kShapes),
-                         [](const ::testing::TestParamInfo<ShapeCase>& p) { return std::string(p.param.label); });
+                         [](const ::testing::TestParamInfo<ShapeCase>& p) {
+                             return std::string(p.param.label);
+                         });
 
 } // namespace

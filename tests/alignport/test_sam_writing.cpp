@@ -16,19 +16,19 @@ const std::string kTwoRefs = bamkit::sam_header({{"chr1", 1000}, {"chr2", 1000}}
 
 // chr1:100-200 holds wholly r_in1 (100..109) and r_in2 (191..200); r_out_end starts at 150
 // and reaches 210; r_out_start begins at 95; r_dn ends at 200 through a deletion and a skip.
-const std::string kRegionSam = kTwoRefs +
-    "r_before\t0\tchr1\t50\t30\t10M\t*\t0\t0\tACGTACGTAC\tIIIIIIIIII\tNM:i:0\n"
-    "r_out_start\t0\tchr1\t95\t30\t10M\t*\t0\t0\tACGTACGTAC\tIIIIIIIIII\tNM:i:0\n"
-    "r_in1\t0\tchr1\t100\t30\t10M\t*\t0\t0\tACGTACGTAC\tIIIIIIIIII\tNM:i:0\tXS:Z:keep\n"
-    "r_out_end\t16\tchr1\t150\t30\t5S56M\t*\t0\t0\t*\t*\tNM:i:1\n"
-    "r_dn\t0\tchr1\t160\t30\t5M2D3N5I26M\t*\t0\t0\t*\t*\n"
-    "r_in2\t0\tchr1\t191\t30\t2H10M\t*\t0\t0\tACGTACGTAC\tIIIIIIIIII\tRG:Z:x\n"
-    "r_after\t0\tchr1\t201\t30\t10M\t*\t0\t0\tACGTACGTAC\tIIIIIIIIII\n"
-    "r_chr2\t0\tchr2\t120\t30\t10M\t*\t0\t0\tACGTACGTAC\tIIIIIIIIII\n"
-    "mate_unmapped\t73\tchr2\t300\t30\t10M\t=\t300\t0\tACGTACGTAC\tIIIIIIIIII\n"
-    "mate_placed\t133\tchr2\t300\t0\t*\t=\t300\t0\tACGTACGTAC\tIIIIIIIIII\tXU:i:1\n"
-    "u1\t4\t*\t0\t0\t*\t*\t0\t0\tACGTA\tIIIII\tXX:Z:one\n"
-    "u2\t4\t*\t0\t0\t*\t*\t0\t0\tCCGTA\tIIIII\n";
+const std::string kRegionSam =
+    kTwoRefs + "r_before\t0\tchr1\t50\t30\t10M\t*\t0\t0\tACGTACGTAC\tIIIIIIIIII\tNM:i:0\n"
+               "r_out_start\t0\tchr1\t95\t30\t10M\t*\t0\t0\tACGTACGTAC\tIIIIIIIIII\tNM:i:0\n"
+               "r_in1\t0\tchr1\t100\t30\t10M\t*\t0\t0\tACGTACGTAC\tIIIIIIIIII\tNM:i:0\tXS:Z:keep\n"
+               "r_out_end\t16\tchr1\t150\t30\t5S56M\t*\t0\t0\t*\t*\tNM:i:1\n"
+               "r_dn\t0\tchr1\t160\t30\t5M2D3N5I26M\t*\t0\t0\t*\t*\n"
+               "r_in2\t0\tchr1\t191\t30\t2H10M\t*\t0\t0\tACGTACGTAC\tIIIIIIIIII\tRG:Z:x\n"
+               "r_after\t0\tchr1\t201\t30\t10M\t*\t0\t0\tACGTACGTAC\tIIIIIIIIII\n"
+               "r_chr2\t0\tchr2\t120\t30\t10M\t*\t0\t0\tACGTACGTAC\tIIIIIIIIII\n"
+               "mate_unmapped\t73\tchr2\t300\t30\t10M\t=\t300\t0\tACGTACGTAC\tIIIIIIIIII\n"
+               "mate_placed\t133\tchr2\t300\t0\t*\t=\t300\t0\tACGTACGTAC\tIIIIIIIIII\tXU:i:1\n"
+               "u1\t4\t*\t0\t0\t*\t*\t0\t0\tACGTA\tIIIII\tXX:Z:one\n"
+               "u2\t4\t*\t0\t0\t*\t*\t0\t0\tCCGTA\tIIIII\n";
 
 class SamWriting : public ::testing::Test {
 protected:
@@ -37,23 +37,24 @@ protected:
     std::string bai = bam + ".bai";
     std::string out = dir.file("out.sam");
 
-    hxhost::CallResult by_region(const std::string& region, double keepOptional, double filter,
+    hxhost::CallResult by_region(const std::string& region, double keep_optional, double filter,
                                  const hxhost::CallOptions& options = {}) {
         return call("alignport", 0,
-                    args("writesambyregion", bam, bai, out, region, keepOptional, filter), options);
+                    args("writesambyregion", bam, bai, out, region, keep_optional, filter),
+                    options);
     }
 };
 
 // The lines samtools view gives for a region, kept and cut by the services' own rules.
 std::string expected_region_lines(const std::string& bam, const std::string& region, long begin,
-                                  long end, bool keepOptional, bool filter) {
+                                  long end, bool keep_optional, bool filter) {
     std::string expected;
     for (const std::string& line : peers::lines_of(peers::samtools_view(bam, region))) {
         const std::vector<std::string> cols = peers::split(line, '\t');
         const long pos = std::stol(cols[3]) - 1;
         if (filter && (pos < begin || pos + peers::cigar_span(cols[5]) > end))
             continue;
-        expected += (keepOptional ? line : peers::mandatory_columns(line)) + "\n";
+        expected += (keep_optional ? line : peers::mandatory_columns(line)) + "\n";
     }
     return expected;
 }
@@ -160,12 +161,12 @@ TEST(SamWritingSeeded, RegionLinesMatchSamtoolsViewUnderEveryFlagCombination) {
     for (int keep = 0; keep <= 1; ++keep) {
         for (int filter = 0; filter <= 1; ++filter) {
             std::filesystem::remove(out);
-            auto r = call("alignport", 0,
-                          args("writesambyregion", bam, bam + ".bai", out, "chr2:20000-45000",
-                               keep, filter));
+            auto r = call(
+                "alignport", 0,
+                args("writesambyregion", bam, bam + ".bai", out, "chr2:20000-45000", keep, filter));
             ASSERT_TRUE(r.ok) << r.message;
-            const std::string expected = expected_region_lines(
-                bam, "chr2:20000-45000", 19999, 45000, keep != 0, filter != 0);
+            const std::string expected = expected_region_lines(bam, "chr2:20000-45000", 19999,
+                                                               45000, keep != 0, filter != 0);
             EXPECT_GT(expected.size(), 1000u);
             EXPECT_EQ(read_file(out), expected) << "keep " << keep << " filter " << filter;
         }
@@ -176,9 +177,10 @@ TEST(SamWritingLongLines, LinesLongerThanTheLineBufferAreWrittenWhole) {
     TempDir dir;
     const std::string tag(6000, 'x');
     const std::string bam = bamkit::make_bam(
-        dir, "long", kTwoRefs + "long1\t0\tchr1\t10\t30\t5M\t*\t0\t0\tACGTA\tIIIII\tXL:Z:" + tag +
-                         "\n" + "short\t0\tchr1\t12\t30\t5M\t*\t0\t0\tACGTA\tIIIII\n" +
-                         "long2\t4\t*\t0\t0\t*\t*\t0\t0\tACGTA\tIIIII\tXL:Z:" + tag + "y\n");
+        dir, "long",
+        kTwoRefs + "long1\t0\tchr1\t10\t30\t5M\t*\t0\t0\tACGTA\tIIIII\tXL:Z:" + tag + "\n" +
+            "short\t0\tchr1\t12\t30\t5M\t*\t0\t0\tACGTA\tIIIII\n" +
+            "long2\t4\t*\t0\t0\t*\t*\t0\t0\tACGTA\tIIIII\tXL:Z:" + tag + "y\n");
     const std::string out = dir.file("out.sam");
     auto r = call("alignport", 0, args("writesambyregion", bam, bam + ".bai", out, "chr1", 1, 1));
     ASSERT_TRUE(r.ok) << r.message;
@@ -192,8 +194,7 @@ TEST(SamWritingLongLines, LinesLongerThanTheLineBufferAreWrittenWhole) {
 TEST_F(SamWriting, AFullDiskIsReportedAsAFailedWrite) {
     if (!file_exists("/dev/full"))
         GTEST_SKIP() << "no /dev/full";
-    auto r = call("alignport", 0,
-                  args("writesambyregion", bam, bai, "/dev/full", "chr1", 1, 0));
+    auto r = call("alignport", 0, args("writesambyregion", bam, bai, "/dev/full", "chr1", 1, 0));
     EXPECT_HX_ERROR(r, "helixo:alignport:writesambyregion:CannotWriteFile",
                     "Cannot write into output file.");
     r = call("alignport", 0, args("writesamunaligned", bam, "/dev/full", 1));
@@ -236,8 +237,7 @@ struct TruncatedBam {
 TEST(SamWritingDamagedFiles, ReadErrorsAreReportedAsACorruptedFileNotAnInterrupt) {
     TruncatedBam cut;
     const std::string out = cut.dir.file("out.sam");
-    auto r = call("alignport", 0,
-                  args("writesambyregion", cut.bam, cut.bai, out, "chr2", 1, 0));
+    auto r = call("alignport", 0, args("writesambyregion", cut.bam, cut.bai, out, "chr2", 1, 0));
     EXPECT_HX_ERROR(r, "helixo:alignport:CorruptedBAMFile", "BAM file is corrupted.");
     r = call("alignport", 0, args("writesamunaligned", cut.bam, out, 1));
     EXPECT_HX_ERROR(r, "helixo:alignport:CorruptedBAMFile", "BAM file is corrupted.");

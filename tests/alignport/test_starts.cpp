@@ -168,7 +168,8 @@ class StartsOfTruncatedFile : public ::testing::TestWithParam<damaged::Cut> {};
 TEST_P(StartsOfTruncatedFile, IsACorruptedFileNotAnInterrupt) {
 #if !HELIXO_ALIGNPORT_WRAPS
     if (GetParam() == damaged::Cut::BlockBoundary)
-        GTEST_SKIP() << "a clean end of file is seen only where the build wraps the library's reads";
+        GTEST_SKIP()
+            << "a clean end of file is seen only where the build wraps the library's reads";
 #endif
     TempDir dir;
     const std::string whole = bamkit::make_bam(dir, "whole", bamkit::generated_sam(11, 1, 6000));
@@ -183,8 +184,8 @@ TEST_P(StartsOfTruncatedFile, IsACorruptedFileNotAnInterrupt) {
 INSTANTIATE_TEST_SUITE_P(Cuts, StartsOfTruncatedFile,
                          ::testing::Values(damaged::Cut::MidBlock, damaged::Cut::BlockBoundary),
                          [](const auto& p) {
-                             return std::string(p.param == damaged::Cut::MidBlock ? "MidBlock"
-                                                                                  : "BlockBoundary");
+                             return std::string(
+                                 p.param == damaged::Cut::MidBlock ? "MidBlock" : "BlockBoundary");
                          });
 
 TEST(StartsAgainstPysam, AgreeOnAGeneratedFile) {
@@ -195,10 +196,12 @@ TEST(StartsAgainstPysam, AgreeOnAGeneratedFile) {
         ASSERT_EQ(expected.size(), 1500u);
         auto r = call("alignport", 3, args("getstartsinref", bam, bam + ".bai", ref));
         ASSERT_TRUE(r.ok);
-        EXPECT_EQ(values<std::uint32_t>(r, 0),
-                  peers::column(expected, [](const peers::PeerAlignment& a) { return a.position; }));
-        EXPECT_EQ(values<std::uint32_t>(r, 1),
-                  peers::column(expected, [](const peers::PeerAlignment& a) { return a.endPosition; }));
+        EXPECT_EQ(
+            values<std::uint32_t>(r, 0),
+            peers::column(expected, [](const peers::PeerAlignment& a) { return a.position; }));
+        EXPECT_EQ(
+            values<std::uint32_t>(r, 1),
+            peers::column(expected, [](const peers::PeerAlignment& a) { return a.end_position; }));
         std::vector<std::uint16_t> flags;
         for (const auto& a : expected)
             flags.push_back(static_cast<std::uint16_t>(a.flag));
@@ -223,12 +226,13 @@ TEST(StartsAgainstPysam, RecordWithTheCigarInACgTagEndsWhereItsRealCigarDoes) {
                " && samtools index " + peers::quoted(bam));
     const auto expected = peers::pysam_fetch(dir, bam, 0);
     ASSERT_EQ(expected.size(), 2u);
-    EXPECT_EQ(expected[0].endPosition, 100u + 70000 - 1);
+    EXPECT_EQ(expected[0].end_position, 100u + 70000 - 1);
     auto r = call("alignport", 2, args("getstartsinref", bam, bam + ".bai", 0));
     ASSERT_TRUE(r.ok) << r.message;
     EXPECT_EQ(values<std::uint32_t>(r, 0), (std::vector<std::uint32_t>{100, 200}));
-    EXPECT_EQ(values<std::uint32_t>(r, 1),
-              peers::column(expected, [](const peers::PeerAlignment& a) { return a.endPosition; }));
+    EXPECT_EQ(
+        values<std::uint32_t>(r, 1),
+        peers::column(expected, [](const peers::PeerAlignment& a) { return a.end_position; }));
     const std::string copy = dir.file("copy.bam");
     ASSERT_TRUE(call("alignport", 0, args("bam2bam", bam, "bam", copy, "bam", u32({}))).ok);
     EXPECT_EQ(peers::samtools_view(copy), peers::samtools_view(bam));
@@ -252,9 +256,9 @@ TEST(StartsCollector, KeepsEveryValueInOrderAcrossBlocks) {
 
 // --- dumpstartsinfo ---
 
-std::string dump(const std::string& bam, int nout = 0, int extraInputs = 0) {
+std::string dump(const std::string& bam, int nout = 0, int extra_inputs = 0) {
     Inputs in = args("dumpstartsinfo", bam);
-    for (int k = 0; k < extraInputs; ++k)
+    for (int k = 0; k < extra_inputs; ++k)
         in.push_back(num(k));
     hxhost::capture_console(true);
     auto r = call("alignport", nout, in);
@@ -285,7 +289,8 @@ TEST(DumpStartsInfo, PrintsWhereEachReferenceBeginsThenTheCount) {
 // A BAM of only a header (the library's SAM reader needs a record after the header, so the
 // header is taken from a one-record SAM and written alone).
 std::string header_only_bam(const TempDir& dir) {
-    const std::string sam = dir.write_text("h.sam", bamkit::sam_header({{"A", 100}}) + record("a", "A", 1));
+    const std::string sam =
+        dir.write_text("h.sam", bamkit::sam_header({{"A", 100}}) + record("a", "A", 1));
     const std::string bam = dir.file("h.bam");
     samfile_t* in = samopen(sam.c_str(), "r", nullptr);
     EXPECT_NE(in, nullptr);

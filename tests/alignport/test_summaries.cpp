@@ -97,10 +97,12 @@ struct SortCase {
     const char* label;
     std::string records;
     bool sorted;
-    long pollsWithOneOutput; // records read before the scan stops
+    long polls_with_one_output; // records read before the scan stops
 };
 
-std::ostream& operator<<(std::ostream& os, const SortCase& c) { return os << c.label; }
+std::ostream& operator<<(std::ostream& os, const SortCase& c) {
+    return os << c.label;
+}
 
 class BamSortedness : public ::testing::TestWithParam<SortCase> {};
 
@@ -111,10 +113,10 @@ TEST_P(BamSortedness, FollowsTheRuleAndStopsEarlyOnlyWithOneOutput) {
     auto one = call("alignport", 1, args("baminfo", bam));
     ASSERT_TRUE(one.ok) << one.message;
     EXPECT_EQ(sorted_of(one), c.sorted);
-    EXPECT_EQ(one.polls.handle, c.pollsWithOneOutput);
+    EXPECT_EQ(one.polls.handle, c.polls_with_one_output);
     auto none = call("alignport", 0, args("baminfo", bam));
     ASSERT_TRUE(none.ok);
-    EXPECT_EQ(none.polls.handle, c.pollsWithOneOutput);
+    EXPECT_EQ(none.polls.handle, c.polls_with_one_output);
     auto two = call("alignport", 2, args("baminfo", bam));
     ASSERT_TRUE(two.ok);
     EXPECT_EQ(sorted_of(two), c.sorted);
@@ -128,25 +130,26 @@ TEST_P(BamSortedness, FollowsTheRuleAndStopsEarlyOnlyWithOneOutput) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, BamSortedness,
-    ::testing::Values(
-        SortCase{"back from reference 1 to 0",
-                 placed("a", "chr1", 5) + placed("b", "chr2", 7) + placed("c", "chr1", 9) +
-                     placed("d", "chr3", 1),
-                 false, 3},
-        SortCase{"first record of a reference larger than the second",
-                 placed("a", "chr1", 500) + placed("b", "chr1", 100) + placed("c", "chr1", 100) +
-                     placed("d", "chr2", 9000) + placed("e", "chr2", 1),
-                 true, 5},
-        SortCase{"position going back after the second record",
-                 placed("a", "chr1", 10) + placed("b", "chr1", 50) + placed("c", "chr1", 40) +
-                     placed("d", "chr1", 60),
-                 false, 3},
-        SortCase{"placed record after unplaced ones",
-                 placed("a", "chr1", 10) + unplaced("u") + placed("b", "chr2", 50), false, 3},
-        SortCase{"unplaced records in any order at the end",
-                 placed("a", "chr2", 10) + unplaced("u1") + unplaced("u2"), true, 3},
-        SortCase{"a reference skipped is still ascending",
-                 placed("a", "chr1", 10) + placed("b", "chr3", 10), true, 2}));
+    ::testing::Values(SortCase{"back from reference 1 to 0",
+                               placed("a", "chr1", 5) + placed("b", "chr2", 7) +
+                                   placed("c", "chr1", 9) + placed("d", "chr3", 1),
+                               false, 3},
+                      SortCase{"first record of a reference larger than the second",
+                               placed("a", "chr1", 500) + placed("b", "chr1", 100) +
+                                   placed("c", "chr1", 100) + placed("d", "chr2", 9000) +
+                                   placed("e", "chr2", 1),
+                               true, 5},
+                      SortCase{"position going back after the second record",
+                               placed("a", "chr1", 10) + placed("b", "chr1", 50) +
+                                   placed("c", "chr1", 40) + placed("d", "chr1", 60),
+                               false, 3},
+                      SortCase{"placed record after unplaced ones",
+                               placed("a", "chr1", 10) + unplaced("u") + placed("b", "chr2", 50),
+                               false, 3},
+                      SortCase{"unplaced records in any order at the end",
+                               placed("a", "chr2", 10) + unplaced("u1") + unplaced("u2"), true, 3},
+                      SortCase{"a reference skipped is still ascending",
+                               placed("a", "chr1", 10) + placed("b", "chr3", 10), true, 2}));
 
 // --- saminfo ------------------------------------------------------------------------------
 
@@ -229,19 +232,19 @@ TEST(SamInfo, ThreeHundredNamesGiveTwoHundredFiftySixRows) {
     ASSERT_EQ(counts.size(), 256u);
     EXPECT_EQ(names[1], "ref1");
     EXPECT_EQ(names[255], "ref255");
-    double lastSlot = 0;
+    double last_slot = 0;
     for (int k = 255; k <= 300; ++k)
-        lastSlot += k % 3 + 1;
-    EXPECT_EQ(counts[255], lastSlot);
+        last_slot += k % 3 + 1;
+    EXPECT_EQ(counts[255], last_slot);
     EXPECT_EQ(counts[254], 254 % 3 + 1);
 }
 
 TEST(SamInfo, LongReferenceNamesAreComparedWhole) {
     TempDir dir;
     const std::string stem(1500, 'n');
-    const std::string sam = dir.write_text(
-        "long.sam", placed("a", stem + "A", 1) + placed("b", stem + "A", 2) +
-                        placed("c", stem + "B", 1));
+    const std::string sam =
+        dir.write_text("long.sam", placed("a", stem + "A", 1) + placed("b", stem + "A", 2) +
+                                       placed("c", stem + "B", 1));
     auto r = call("alignport", 3, args("saminfo", sam));
     ASSERT_TRUE(r.ok) << r.message;
     EXPECT_EQ(names_of(r), (std::vector<std::string>{"*", stem + "A", stem + "B"}));
@@ -273,8 +276,9 @@ TEST(SamInfo, LongHeaderLinesAreHeaderLines) {
         TempDir dir;
         const std::string pg = "@PG\tID:aligner\tCL:" + std::string(length - 18, 'x');
         ASSERT_EQ(pg.size(), length);
-        const std::string sam = dir.write_text(
-            "pg.sam", "@HD\tVN:1.0\n" + pg + "\n" + placed("a", "chr1", 1) + placed("b", "chr1", 2));
+        const std::string sam =
+            dir.write_text("pg.sam", "@HD\tVN:1.0\n" + pg + "\n" + placed("a", "chr1", 1) +
+                                         placed("b", "chr1", 2));
         auto r = call("alignport", 2, args("saminfo", sam));
         ASSERT_TRUE(r.ok) << length << " " << r.message;
         EXPECT_EQ(counts_of(r), (std::vector<double>{0, 2})) << length;
@@ -290,7 +294,9 @@ struct HeaderCase {
     double chr1;
 };
 
-std::ostream& operator<<(std::ostream& os, const HeaderCase& c) { return os << c.label; }
+std::ostream& operator<<(std::ostream& os, const HeaderCase& c) {
+    return os << c.label;
+}
 
 class SamHeaderSkip : public ::testing::TestWithParam<HeaderCase> {};
 
@@ -317,29 +323,28 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         HeaderCase{"no header at all", kA + kB, false, 2},
         HeaderCase{"at sign and three letters with a line feed is damage", "@HD\n" + kA, true, 0},
-        HeaderCase{"at sign and four letters with a line feed is a header line",
-                   "@HDR\n" + kA, false, 1},
+        HeaderCase{"at sign and four letters with a line feed is a header line", "@HDR\n" + kA,
+                   false, 1},
         HeaderCase{"short line after leading spaces", "   @CO\n" + kA, true, 0},
         HeaderCase{"short line that is not a header line", "ab\n" + kA, true, 0},
-        HeaderCase{"short header line with a carriage return is five characters",
-                   "@HD\r\n" + kA, false, 1},
+        HeaderCase{"short header line with a carriage return is five characters", "@HD\r\n" + kA,
+                   false, 1},
         HeaderCase{"blank lines before and inside the header",
                    "\n   \n\r\n@HD\tVN:1.0\n\n@SQ\tSN:chr1\tLN:100\n" + kA + kB, false, 2},
-        HeaderCase{"blank lines between header and alignments",
-                   "@HD\tVN:1.0\n\n\n" + kA, false, 1},
+        HeaderCase{"blank lines between header and alignments", "@HD\tVN:1.0\n\n\n" + kA, false, 1},
         HeaderCase{"header lines later in the file are passed over",
                    "@HD\tVN:1.0\n" + kA + "@CO\tlate comment\nab\n" + kB, false, 2},
-        HeaderCase{"header line at the end without a line feed",
-                   "@HD\tVN:1.0\n@CO\tnothing else", false, 0},
-        HeaderCase{"last line without a line feed", "@HD\tVN:1.0\n" + kA + kB.substr(0, kB.size() - 1),
-                   false, 2},
+        HeaderCase{"header line at the end without a line feed", "@HD\tVN:1.0\n@CO\tnothing else",
+                   false, 0},
+        HeaderCase{"last line without a line feed",
+                   "@HD\tVN:1.0\n" + kA + kB.substr(0, kB.size() - 1), false, 2},
         HeaderCase{"unscannable position is passed over",
                    "@HD\tVN:1.0\n" + kA + "c\t0\tchr1\tx\t30\n", false, 1}));
 
 TEST(SamInfo, CountsUnsignedPositionsAndSignedFlagsAsTheScanFormatReadsThem) {
     TempDir dir;
-    const std::string sam = dir.write_text(
-        "f.sam", "q\t+3\tchr1\t-4\nq\t-1\tchr1\t+7\nq\tx3\tchr1\t9\nq 3 chr1 12\n");
+    const std::string sam =
+        dir.write_text("f.sam", "q\t+3\tchr1\t-4\nq\t-1\tchr1\t+7\nq\tx3\tchr1\t9\nq 3 chr1 12\n");
     auto r = call("alignport", 2, args("saminfo", sam));
     ASSERT_TRUE(r.ok) << r.message;
     EXPECT_TRUE(sorted_of(r));

@@ -6,8 +6,8 @@
 
 namespace clitest {
 
-pid_t start_program(const std::vector<std::string>& argv, const std::string& outPath,
-                    const std::string& errPath) {
+pid_t start_program(const std::vector<std::string>& argv, const std::string& out_path,
+                    const std::string& err_path) {
     std::vector<char*> raw;
     for (const std::string& a : argv)
         raw.push_back(const_cast<char*>(a.c_str()));
@@ -15,8 +15,8 @@ pid_t start_program(const std::vector<std::string>& argv, const std::string& out
     std::fflush(stdout);
     const pid_t pid = fork();
     if (pid == 0) {
-        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0)
             _exit(127);
         close(out);
@@ -58,11 +58,11 @@ Run hxrun(const std::vector<std::string>& args) {
     return run_program(argv);
 }
 
-pid_t start_hxrun(const std::vector<std::string>& args, const std::string& outPath,
-                  const std::string& errPath) {
+pid_t start_hxrun(const std::vector<std::string>& args, const std::string& out_path,
+                  const std::string& err_path) {
     std::vector<std::string> argv{hxrun_path()};
     argv.insert(argv.end(), args.begin(), args.end());
-    return start_program(argv, outPath, errPath);
+    return start_program(argv, out_path, err_path);
 }
 
 std::string echoed(const std::string& word) {

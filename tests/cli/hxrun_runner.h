@@ -23,8 +23,8 @@ Run run_program(const std::vector<std::string>& argv);
 Run hxrun(const std::vector<std::string>& args);
 
 // Starts hxrun without waiting, its standard output and error going to these files.
-pid_t start_hxrun(const std::vector<std::string>& args, const std::string& outPath,
-                  const std::string& errPath);
+pid_t start_hxrun(const std::vector<std::string>& args, const std::string& out_path,
+                  const std::string& err_path);
 int wait_status(pid_t pid);
 
 std::string hxrun_path();

@@ -63,7 +63,7 @@ TEST_P(IdxinfoOnFlatmarkIndex, NamesTheHeaderFieldsAndCopiesTheTable) {
     ASSERT_TRUE(made.ok) << made.identifier << ": " << made.message;
     const indexkit::IndexFile expected = indexkit::read_index(request.index);
     const std::string written = testkit::read_file(request.index);
-    const std::string table = written.substr(expected.tablePosition);
+    const std::string table = written.substr(expected.table_position);
     const std::string file = dir.write_text("in.idx", written + std::string(c.appended, '\x07'));
 
     const std::string copy = dir.file("table.bin");
@@ -74,8 +74,8 @@ TEST_P(IdxinfoOnFlatmarkIndex, NamesTheHeaderFieldsAndCopiesTheTable) {
     EXPECT_EQ(fields.at("magic"), "\"" + expected.magic + "\\x01\"");
     EXPECT_EQ(fields.at("version"), "\"" + expected.version + "\"");
     EXPECT_EQ(fields.at("entries"), std::to_string(expected.entries));
-    EXPECT_EQ(fields.at("keys_position"), std::to_string(expected.keysPosition));
-    EXPECT_EQ(fields.at("table_position"), std::to_string(expected.tablePosition));
+    EXPECT_EQ(fields.at("keys_position"), std::to_string(expected.keys_position));
+    EXPECT_EQ(fields.at("table_position"), std::to_string(expected.table_position));
     EXPECT_EQ(fields.at("layout"), expected.layout == 1 ? "consecutive" : "paired");
     EXPECT_EQ(fields.at("offset_size"),
               std::to_string(table.size() / std::max<std::size_t>(expected.offsets.size(), 1)));

@@ -186,13 +186,13 @@ TEST(MalformedFiles, SizeAndDtypeAreChecked) {
     testkit::TempDir dir;
     const std::string odd = dir.write_text("odd.bin", "12345");
     const std::string f8 = dir.write_text("f8.npy", npy("<f8", "(1,)", std::string(8, '\0')));
-    const std::string shortData =
+    const std::string short_data =
         dir.write_text("short.npy", npy("<u4", "(3,)", std::string(8, '\0')));
     const std::string text = dir.write_text("text.npy", "not numpy at all");
     const std::vector<std::pair<std::string, std::string>> cases{
         {"uint32@" + odd, "not a whole number of 4-byte values"},
         {"uint32@" + f8, "holds dtype '<f8', not uint32"},
-        {"uint32@" + shortData, "not the 3 values of its shape"},
+        {"uint32@" + short_data, "not the 3 values of its shape"},
         {"double@" + text, "is not a .npy file"}};
     for (const auto& [word, says] : cases) {
         const auto r = clitest::hxrun({clitest::probe_path(), "echo", word});

@@ -109,8 +109,9 @@ TEST(NpyWithNumpy, NumpyReadsWhatHxrunWritesAndHxrunReadsWhatNumpyWrites) {
     testkit::TempDir dir;
     if (numpy_run(dir.path(), "").status != 0)
         SKIP_OR_FAIL_WITHOUT_PEER("numpy is not installed for /usr/bin/python3");
-    const auto r = clitest::hxrun({"--nout", "3", "--npy", dir.path(), clitest::probe_path(), "echo",
-                                   "int16:[1,2,3;4,5,6]", "complex:double:[1.5,-2]", "A\xC3\xA9"});
+    const auto r =
+        clitest::hxrun({"--nout", "3", "--npy", dir.path(), clitest::probe_path(), "echo",
+                        "int16:[1,2,3;4,5,6]", "complex:double:[1.5,-2]", "A\xC3\xA9"});
     ASSERT_EQ(r.status, 0) << r.err;
     const auto check = numpy_run(dir.path(), R"(
 a = np.load(folder + "/out1.npy")

@@ -51,25 +51,25 @@ Corpus simulate(unsigned seed, const Shape& shape) {
     std::mt19937 rng(seed);
     std::vector<std::string> refs;
     Corpus c;
-    for (std::size_t k = 0; k < shape.referenceLengths.size(); ++k) {
-        refs.push_back(random_bases(rng, shape.referenceLengths[k]));
-        c.referenceFasta += ">chr" + std::string(1, static_cast<char>('A' + k)) + "\n" +
-                            refs.back() + "\n";
+    for (std::size_t k = 0; k < shape.reference_lengths.size(); ++k) {
+        refs.push_back(random_bases(rng, shape.reference_lengths[k]));
+        c.reference_fasta +=
+            ">chr" + std::string(1, static_cast<char>('A' + k)) + "\n" + refs.back() + "\n";
     }
     int n = 0;
     auto add_read = [&](const std::string& bases) {
         const char quality = static_cast<char>('!' + 5 + n % 30);
         c.names.push_back("read" + std::to_string(n));
         c.bases.push_back(bases);
-        c.readsFastq += "@" + c.names.back() + "\n" + bases + "\n+\n" +
-                        std::string(bases.size(), quality) + "\n";
+        c.reads_fastq += "@" + c.names.back() + "\n" + bases + "\n+\n" +
+                         std::string(bases.size(), quality) + "\n";
         ++n;
     };
-    const std::size_t lengthCount = shape.readLengths.size();
-    for (int k = 0; k < shape.mappedReads; ++k) {
+    const std::size_t length_count = shape.read_lengths.size();
+    for (int k = 0; k < shape.mapped_reads; ++k) {
         const std::string& ref = refs[static_cast<std::size_t>(k) % refs.size()];
-        const std::size_t length =
-            std::min(shape.readLengths[static_cast<std::size_t>(k) % lengthCount], ref.size() - 1);
+        const std::size_t length = std::min(
+            shape.read_lengths[static_cast<std::size_t>(k) % length_count], ref.size() - 1);
         const std::size_t start = rng() % (ref.size() - length);
         std::string read = with_errors(rng, ref.substr(start, length));
         add_read(k % 3 == 1 ? reverse_complement(read) : read);
@@ -94,12 +94,12 @@ bool minimap2_available() {
     return status == 0;
 }
 
-bool align(const std::string& referencePath, const std::string& readsPath, bool eqx,
-           const std::string& samPath) {
+bool align(const std::string& reference_path, const std::string& reads_path, bool eqx,
+           const std::string& sam_path) {
     int status = 0;
     testkit::run_command("minimap2 -t 1 -ax map-ont " + std::string(eqx ? "--eqx " : "") +
-                             quoted(referencePath) + " " + quoted(readsPath) + " 2>/dev/null > " +
-                             quoted(samPath),
+                             quoted(reference_path) + " " + quoted(reads_path) + " 2>/dev/null > " +
+                             quoted(sam_path),
                          &status);
     return status == 0;
 }

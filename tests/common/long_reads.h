@@ -13,14 +13,14 @@
 namespace longreads {
 
 struct Shape {
-    std::vector<std::size_t> referenceLengths; // one reference "chrA", "chrB", ... each
-    std::vector<std::size_t> readLengths;      // cycled through by the mapped reads
-    int mappedReads = 24;
+    std::vector<std::size_t> reference_lengths; // one reference "chrA", "chrB", ... each
+    std::vector<std::size_t> read_lengths;      // cycled through by the mapped reads
+    int mapped_reads = 24;
 };
 
 struct Corpus {
-    std::string referenceFasta;
-    std::string readsFastq;
+    std::string reference_fasta;
+    std::string reads_fastq;
     std::vector<std::string> names; // the reads in order
     std::vector<std::string> bases; // their sequences, as in the FASTQ
 };
@@ -33,8 +33,8 @@ std::string reads_fasta(const Corpus& corpus);
 bool minimap2_available();
 
 // Aligns the reads to the references with minimap2 (-t 1 -ax map-ont, --eqx when asked) into
-// the SAM file at samPath, in minimap2's order; false when minimap2 fails.
-bool align(const std::string& referencePath, const std::string& readsPath, bool eqx,
-           const std::string& samPath);
+// the SAM file at sam_path, in minimap2's order; false when minimap2 fails.
+bool align(const std::string& reference_path, const std::string& reads_path, bool eqx,
+           const std::string& sam_path);
 
 } // namespace longreads

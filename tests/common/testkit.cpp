@@ -17,7 +17,8 @@ namespace testkit {
 
 TempDir::TempDir() {
     const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp != nullptr && *tmp ? tmp : "/tmp") + "/helixo-test.XXXXXX";
+    std::string pattern =
+        std::string(tmp != nullptr && *tmp ? tmp : "/tmp") + "/helixo-test.XXXXXX";
     if (::mkdtemp(&pattern[0]) == nullptr)
         throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
@@ -111,8 +112,12 @@ std::set<std::string> exported_symbols(const std::string& library) {
     return names;
 }
 
-hxhost::ArrayPtr text(const std::string& utf8) { return hxhost::make_text(utf8); }
-hxhost::ArrayPtr num(double value) { return hxhost::make_double(value); }
+hxhost::ArrayPtr text(const std::string& utf8) {
+    return hxhost::make_text(utf8);
+}
+hxhost::ArrayPtr num(double value) {
+    return hxhost::make_double(value);
+}
 hxhost::ArrayPtr u32(const std::vector<std::uint32_t>& v) {
     return hxhost::make_numeric(haUINT32_CLASS, v);
 }
@@ -122,7 +127,9 @@ hxhost::ArrayPtr i32(const std::vector<std::int32_t>& v) {
 hxhost::ArrayPtr u64(const std::vector<std::uint64_t>& v) {
     return hxhost::make_numeric(haUINT64_CLASS, v);
 }
-hxhost::ArrayPtr dbl(const std::vector<double>& v) { return hxhost::make_numeric(haDOUBLE_CLASS, v); }
+hxhost::ArrayPtr dbl(const std::vector<double>& v) {
+    return hxhost::make_numeric(haDOUBLE_CLASS, v);
+}
 hxhost::ArrayPtr cell_of(const std::vector<std::string>& texts) {
     std::vector<hxhost::ArrayPtr> elements;
     for (const std::string& t : texts)
@@ -130,13 +137,25 @@ hxhost::ArrayPtr cell_of(const std::vector<std::string>& texts) {
     return hxhost::make_cell(std::move(elements));
 }
 
-Inputs inputs() { return Inputs(); }
+Inputs inputs() {
+    return Inputs();
+}
 
-hxhost::ArrayPtr to_array(const char* s) { return text(s); }
-hxhost::ArrayPtr to_array(const std::string& s) { return text(s); }
-hxhost::ArrayPtr to_array(hxhost::ArrayPtr a) { return a; }
-hxhost::ArrayPtr to_array(double v) { return num(v); }
-hxhost::ArrayPtr to_array(int v) { return num(v); }
+hxhost::ArrayPtr to_array(const char* s) {
+    return text(s);
+}
+hxhost::ArrayPtr to_array(const std::string& s) {
+    return text(s);
+}
+hxhost::ArrayPtr to_array(hxhost::ArrayPtr a) {
+    return a;
+}
+hxhost::ArrayPtr to_array(double v) {
+    return num(v);
+}
+hxhost::ArrayPtr to_array(int v) {
+    return num(v);
+}
 
 namespace {
 
@@ -153,21 +172,21 @@ long arrays_in(const haArray* a) {
 
 } // namespace
 
-hxhost::CallResult call(const std::string& pluginName, int outCount, const Inputs& in,
+hxhost::CallResult call(const std::string& plugin_name, int outCount, const Inputs& in,
                         const hxhost::CallOptions& options) {
-    const hxhost::Plugin& p = plugin(pluginName);
+    const hxhost::Plugin& p = plugin(plugin_name);
     std::vector<const haArray*> raw;
     for (const auto& a : in)
         raw.push_back(a.get());
-    const int fdsBefore = hxhost::open_fd_count();
-    const long liveBefore = hxhost::live_arrays();
+    const int fds_before = hxhost::open_fd_count();
+    const long live_before = hxhost::live_arrays();
     hxhost::CallResult r = p.call(outCount, raw, options);
-    const int fdsAfter = hxhost::open_fd_count();
+    const int fds_after = hxhost::open_fd_count();
     long returned = 0;
     for (const auto& out : r.outputs)
         returned += arrays_in(out.get());
-    EXPECT_EQ(fdsBefore, fdsAfter) << pluginName << ": descriptors left open by the call";
-    EXPECT_EQ(liveBefore + returned, hxhost::live_arrays()) << pluginName << ": arrays leaked";
+    EXPECT_EQ(fds_before, fds_after) << plugin_name << ": descriptors left open by the call";
+    EXPECT_EQ(live_before + returned, hxhost::live_arrays()) << plugin_name << ": arrays leaked";
     EXPECT_FALSE(r.foreign_exception) << "a foreign exception escaped: " << r.message;
     if (!r.ok) {
         EXPECT_TRUE(r.outputs.empty());

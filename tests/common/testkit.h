@@ -50,10 +50,10 @@ std::set<std::string> exported_symbols(const std::string& library);
 // Input builders.
 hxhost::ArrayPtr text(const std::string& utf8);
 hxhost::ArrayPtr num(double value);
-hxhost::ArrayPtr u32(const std::vector<std::uint32_t>& values); // n-by-1
-hxhost::ArrayPtr i32(const std::vector<std::int32_t>& values);  // n-by-1
-hxhost::ArrayPtr u64(const std::vector<std::uint64_t>& values); // n-by-1
-hxhost::ArrayPtr dbl(const std::vector<double>& values);        // n-by-1
+hxhost::ArrayPtr u32(const std::vector<std::uint32_t>& values);  // n-by-1
+hxhost::ArrayPtr i32(const std::vector<std::int32_t>& values);   // n-by-1
+hxhost::ArrayPtr u64(const std::vector<std::uint64_t>& values);  // n-by-1
+hxhost::ArrayPtr dbl(const std::vector<double>& values);         // n-by-1
 hxhost::ArrayPtr cell_of(const std::vector<std::string>& texts); // 1-by-n cell of texts
 
 using Inputs = std::vector<hxhost::ArrayPtr>;
@@ -61,7 +61,7 @@ Inputs inputs(); // empty list, then push_back
 
 // Calls the plug-in and checks what every call must leave behind: the same open file
 // descriptors as before, and no live array beyond the outputs it returned.
-hxhost::CallResult call(const std::string& pluginName, int outCount, const Inputs& in,
+hxhost::CallResult call(const std::string& plugin_name, int outCount, const Inputs& in,
                         const hxhost::CallOptions& options = {});
 
 hxhost::ArrayPtr to_array(const char* s);
@@ -78,12 +78,12 @@ template <class... A> Inputs args(A&&... a) {
 }
 
 // Expects an error with exactly this identifier and message.
-#define EXPECT_HX_ERROR(result, id, msg)                                                        \
-    do {                                                                                       \
-        const auto& r_ = (result);                                                             \
-        EXPECT_FALSE(r_.ok);                                                                   \
-        EXPECT_EQ(r_.identifier, id);                                                          \
-        EXPECT_EQ(r_.message, msg);                                                            \
+#define EXPECT_HX_ERROR(result, id, msg)                                                           \
+    do {                                                                                           \
+        const auto& r_ = (result);                                                                 \
+        EXPECT_FALSE(r_.ok);                                                                       \
+        EXPECT_EQ(r_.identifier, id);                                                              \
+        EXPECT_EQ(r_.message, msg);                                                                \
     } while (0)
 
 // True when HELIXO_REQUIRE_PEERS=1, as scripts/test (and so CI) sets it.
@@ -94,12 +94,12 @@ inline bool peers_required() {
 
 // For a test whose independent peer (samtools, pysam, numpy) cannot be run: a skip, or, where
 // peers are required, a failure, so that a comparison never falls away unseen.
-#define SKIP_OR_FAIL_WITHOUT_PEER(why)                                                         \
-    do {                                                                                       \
-        if (testkit::peers_required())                                                         \
-            GTEST_FAIL() << why << " (HELIXO_REQUIRE_PEERS=1)";                                \
-        else                                                                                   \
-            GTEST_SKIP() << why;                                                               \
+#define SKIP_OR_FAIL_WITHOUT_PEER(why)                                                             \
+    do {                                                                                           \
+        if (testkit::peers_required())                                                             \
+            GTEST_FAIL() << why << " (HELIXO_REQUIRE_PEERS=1)";                                    \
+        else                                                                                       \
+            GTEST_SKIP() << why;                                                                   \
     } while (0)
 
 } // namespace testkit

@@ -24,8 +24,8 @@ Bytes make_content(Content content, std::size_t size, unsigned seed) {
     std::mt19937 rng(seed);
     Bytes out;
     out.reserve(size);
-    static const char* const kWords[] = {"chr1", "read", "\tACGT", "60M", "*", "\t0\t", "qual",
-                                          "NM:i:0", "\n", "GATTACA", "16", "=", "1000"};
+    static const char* const kWords[] = {"chr1",   "read", "\tACGT",  "60M", "*", "\t0\t", "qual",
+                                         "NM:i:0", "\n",   "GATTACA", "16",  "=", "1000"};
     while (out.size() < size) {
         switch (content) {
         case Content::Text: {
@@ -63,9 +63,9 @@ Bytes make_content(Content content, std::size_t size, unsigned seed) {
 namespace {
 
 Coded finish(const z_stream& zs, Coded coded) {
-    coded.totalIn = zs.total_in;
-    coded.totalOut = zs.total_out;
-    coded.availIn = zs.avail_in;
+    coded.total_in = zs.total_in;
+    coded.total_out = zs.total_out;
+    coded.avail_in = zs.avail_in;
     coded.message = zs.msg != nullptr ? zs.msg : "";
     coded.bytes.resize(zs.total_out);
     return coded;
@@ -73,15 +73,15 @@ Coded finish(const z_stream& zs, Coded coded) {
 
 } // namespace
 
-Coded deflate_once(Via via, const Bytes& data, std::size_t outCap, int level, int windowBits,
+Coded deflate_once(Via via, const Bytes& data, std::size_t out_cap, int level, int windowBits,
                    int memLevel, int strategy) {
     Coded coded;
-    coded.bytes.assign(outCap, 0xA5);
+    coded.bytes.assign(out_cap, 0xA5);
     z_stream zs{};
     zs.next_in = const_cast<Bytef*>(data.data());
     zs.avail_in = static_cast<uInt>(data.size());
     zs.next_out = coded.bytes.data();
-    zs.avail_out = static_cast<uInt>(outCap);
+    zs.avail_out = static_cast<uInt>(out_cap);
     const bool shim = via == Via::Shim;
     coded.init = (shim ? deflateInit2_ : __real_deflateInit2_)(&zs, level, Z_DEFLATED, windowBits,
                                                                memLevel, strategy, ZLIB_VERSION,
@@ -90,18 +90,19 @@ Coded deflate_once(Via via, const Bytes& data, std::size_t outCap, int level, in
         return coded;
     coded.result = (shim ? deflate : __real_deflate)(&zs, Z_FINISH);
     coded = finish(zs, std::move(coded));
-    EXPECT_EQ((shim ? deflateEnd : __real_deflateEnd)(&zs), coded.result == Z_STREAM_END ? Z_OK : Z_DATA_ERROR);
+    EXPECT_EQ((shim ? deflateEnd : __real_deflateEnd)(&zs),
+              coded.result == Z_STREAM_END ? Z_OK : Z_DATA_ERROR);
     return coded;
 }
 
-Coded inflate_once(Via via, const Bytes& compressed, std::size_t outCap, int windowBits) {
+Coded inflate_once(Via via, const Bytes& compressed, std::size_t out_cap, int windowBits) {
     Coded coded;
-    coded.bytes.assign(outCap, 0x5A);
+    coded.bytes.assign(out_cap, 0x5A);
     z_stream zs{};
     zs.next_in = const_cast<Bytef*>(compressed.data());
     zs.avail_in = static_cast<uInt>(compressed.size());
     zs.next_out = coded.bytes.data();
-    zs.avail_out = static_cast<uInt>(outCap);
+    zs.avail_out = static_cast<uInt>(out_cap);
     const bool shim = via == Via::Shim;
     coded.init = (shim ? inflateInit2_ : __real_inflateInit2_)(&zs, windowBits, ZLIB_VERSION,
                                                                static_cast<int>(sizeof zs));
@@ -114,8 +115,8 @@ Coded inflate_once(Via via, const Bytes& compressed, std::size_t outCap, int win
 }
 
 Bytes zlib_compress(const Bytes& data, int level, int windowBits) {
-    const Coded coded = deflate_once(Via::Zlib, data, data.size() + data.size() / 100 + 1024, level,
-                                     windowBits);
+    const Coded coded =
+        deflate_once(Via::Zlib, data, data.size() + data.size() / 100 + 1024, level, windowBits);
     EXPECT_EQ(coded.result, Z_STREAM_END);
     return coded.bytes;
 }

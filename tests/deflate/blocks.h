@@ -24,21 +24,22 @@ Bytes make_content(Content content, std::size_t size, unsigned seed);
 struct Coded {
     int init = 0;
     int result = 0;
-    uLong totalIn = 0;
-    uLong totalOut = 0;
-    uInt availIn = 0;
+    uLong total_in = 0;
+    uLong total_out = 0;
+    uInt avail_in = 0;
     std::string message;
     Bytes bytes;
 };
 
 enum class Via { Shim, Zlib };
 
-// Compresses data in one deflate(Z_FINISH) call into an area of outCap bytes.
-Coded deflate_once(Via via, const Bytes& data, std::size_t outCap, int level = Z_DEFAULT_COMPRESSION,
-                   int windowBits = -15, int memLevel = 8, int strategy = Z_DEFAULT_STRATEGY);
+// Compresses data in one deflate(Z_FINISH) call into an area of out_cap bytes.
+Coded deflate_once(Via via, const Bytes& data, std::size_t out_cap,
+                   int level = Z_DEFAULT_COMPRESSION, int windowBits = -15, int memLevel = 8,
+                   int strategy = Z_DEFAULT_STRATEGY);
 
-// Decompresses in one inflate(Z_FINISH) call into an area of outCap bytes.
-Coded inflate_once(Via via, const Bytes& compressed, std::size_t outCap, int windowBits = -15);
+// Decompresses in one inflate(Z_FINISH) call into an area of out_cap bytes.
+Coded inflate_once(Via via, const Bytes& compressed, std::size_t out_cap, int windowBits = -15);
 
 // zlib's own raw (or zlib/gzip, by windowBits) encoding of data, large enough output area.
 Bytes zlib_compress(const Bytes& data, int level = Z_DEFAULT_COMPRESSION, int windowBits = -15);

@@ -80,8 +80,8 @@ protected:
         const auto before = alignport::deflate_shim_counts();
         fast_ = bamkit::make_bam(*dir_, "fast", sam);
         const auto after = alignport::deflate_shim_counts();
-        fastBlocks_ = after.fastDeflates - before.fastDeflates;
-        zlibBlocksWithShim_ = after.zlibDeflates - before.zlibDeflates;
+        fast_blocks_ = after.fast_deflated_blocks - before.fast_deflated_blocks;
+        zlib_blocks_with_shim_ = after.zlib_deflate_calls - before.zlib_deflate_calls;
         alignport::set_deflate_shim_enabled(false);
         zlib_ = bamkit::make_bam(*dir_, "zlib", sam);
         alignport::set_deflate_shim_enabled(true);
@@ -94,21 +94,21 @@ protected:
     static testkit::TempDir* dir_;
     static std::string fast_;
     static std::string zlib_;
-    static unsigned long long fastBlocks_;
-    static unsigned long long zlibBlocksWithShim_;
+    static unsigned long long fast_blocks_;
+    static unsigned long long zlib_blocks_with_shim_;
 };
 
 testkit::TempDir* LibdeflateBam::dir_ = nullptr;
 std::string LibdeflateBam::fast_;
 std::string LibdeflateBam::zlib_;
-unsigned long long LibdeflateBam::fastBlocks_ = 0;
-unsigned long long LibdeflateBam::zlibBlocksWithShim_ = 0;
+unsigned long long LibdeflateBam::fast_blocks_ = 0;
+unsigned long long LibdeflateBam::zlib_blocks_with_shim_ = 0;
 
 TEST_F(LibdeflateBam, EveryBlockIsWrittenByLibdeflate) {
     // About 2.6 MB of records: dozens of blocks, and only the empty end-of-file block left to
     // zlib, so that the file ends in the standard marker.
-    EXPECT_GE(fastBlocks_, 30u);
-    EXPECT_EQ(zlibBlocksWithShim_, 1u);
+    EXPECT_GE(fast_blocks_, 30u);
+    EXPECT_EQ(zlib_blocks_with_shim_, 1u);
     EXPECT_NE(testkit::read_file(fast_), testkit::read_file(zlib_));
 }
 
@@ -118,25 +118,28 @@ TEST_F(LibdeflateBam, SamtoolsReadsTheSameRecordsAsFromTheZlibFile) {
     EXPECT_EQ(samtools("view -c '" + fast_ + "'"),
               std::to_string(kReferences * kReadsPerReference) + "\n");
     EXPECT_EQ(run("samtools quickcheck '" + fast_ + "'").status, 0);
-    static const unsigned char kEofMarker[28] = {0x1f, 0x8b, 8, 4, 0, 0, 0, 0, 0, 0xff, 6, 0, 0x42, 0x43,
-                                                 2, 0, 0x1b, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    static const unsigned char kEofMarker[28] = {0x1f, 0x8b, 8,    4,    0, 0, 0,    0, 0, 0xff,
+                                                 6,    0,    0x42, 0x43, 2, 0, 0x1b, 0, 3, 0,
+                                                 0,    0,    0,    0,    0, 0, 0,    0};
     const std::string bytes = testkit::read_file(fast_);
     ASSERT_GE(bytes.size(), 28u);
-    EXPECT_EQ(bytes.substr(bytes.size() - 28), std::string(reinterpret_cast<const char*>(kEofMarker), 28));
+    EXPECT_EQ(bytes.substr(bytes.size() - 28),
+              std::string(reinterpret_cast<const char*>(kEofMarker), 28));
 }
 
 TEST_F(LibdeflateBam, LibraryReadsTheSameRecordsWithEitherDecoder) {
     const auto before = alignport::deflate_shim_counts();
     const LibraryRead fast = read_with_library(fast_);
-    EXPECT_GE(alignport::deflate_shim_counts().fastInflates - before.fastInflates, 30u);
+    EXPECT_GE(alignport::deflate_shim_counts().fast_inflated_blocks - before.fast_inflated_blocks,
+              30u);
     alignport::set_deflate_shim_enabled(false);
-    const LibraryRead fastByZlib = read_with_library(fast_);
+    const LibraryRead fast_by_zlib = read_with_library(fast_);
     const LibraryRead zlib = read_with_library(zlib_);
     alignport::set_deflate_shim_enabled(true);
     EXPECT_EQ(fast.last, -1);
     EXPECT_EQ(fast.records.size(), static_cast<std::size_t>(kReferences * kReadsPerReference));
     EXPECT_TRUE(fast.records == zlib.records);
-    EXPECT_TRUE(fastByZlib.records == zlib.records);
+    EXPECT_TRUE(fast_by_zlib.records == zlib.records);
 }
 
 TEST_F(LibdeflateBam, SamtoolsMatchesTheLibrarysRecordText) {
@@ -207,7 +210,8 @@ TEST(LibdeflateBgzf, ThreadedLibraryWriterRoundTripsThroughZlib) {
     ASSERT_EQ(bgzf_write(out, data.data(), static_cast<ssize_t>(data.size())),
               static_cast<ssize_t>(data.size()));
     ASSERT_EQ(bgzf_close(out), 0);
-    EXPECT_GT(alignport::deflate_shim_counts().fastDeflates - before.fastDeflates, 40u);
+    EXPECT_GT(alignport::deflate_shim_counts().fast_deflated_blocks - before.fast_deflated_blocks,
+              40u);
 
     alignport::set_deflate_shim_enabled(false);
     BGZF* in = bgzf_open(path.c_str(), "r");
@@ -232,7 +236,8 @@ TEST(LibdeflatePlugin, ReadsAHeaderOfManyBlocksWrittenByLibdeflate) {
     const auto before = alignport::deflate_shim_counts();
     const std::string bam = bamkit::make_bam(
         dir, "contigs", header + "r1\t0\tcontig_0\t10\t30\t5M\t*\t0\t0\tACGTA\tIIIII\n", false);
-    EXPECT_GE(alignport::deflate_shim_counts().fastDeflates - before.fastDeflates, 3u);
+    EXPECT_GE(alignport::deflate_shim_counts().fast_deflated_blocks - before.fast_deflated_blocks,
+              3u);
     const auto r = testkit::call("alignport", 1, testkit::args("getheader", bam));
     ASSERT_TRUE(r.ok) << r.identifier << " " << r.message;
     EXPECT_EQ(hxhost::text_of(r.outputs[0].get()), header);

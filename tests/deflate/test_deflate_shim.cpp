@@ -22,9 +22,9 @@ constexpr std::size_t kBgzfBlock = 0x10000; // a BGZF block's largest uncompress
 void expect_same_coding(const Coded& shim, const Coded& zlib) {
     EXPECT_EQ(shim.init, zlib.init);
     EXPECT_EQ(shim.result, zlib.result);
-    EXPECT_EQ(shim.totalIn, zlib.totalIn);
-    EXPECT_EQ(shim.totalOut, zlib.totalOut);
-    EXPECT_EQ(shim.availIn, zlib.availIn);
+    EXPECT_EQ(shim.total_in, zlib.total_in);
+    EXPECT_EQ(shim.total_out, zlib.total_out);
+    EXPECT_EQ(shim.avail_in, zlib.avail_in);
     EXPECT_EQ(shim.message, zlib.message);
     EXPECT_TRUE(shim.bytes == zlib.bytes) << "decoded bytes differ";
 }
@@ -32,16 +32,16 @@ void expect_same_coding(const Coded& shim, const Coded& zlib) {
 struct Counted {
     alignport::DeflateShimCounts before = alignport::deflate_shim_counts();
     unsigned long long fast_inflates() const {
-        return alignport::deflate_shim_counts().fastInflates - before.fastInflates;
+        return alignport::deflate_shim_counts().fast_inflated_blocks - before.fast_inflated_blocks;
     }
     unsigned long long zlib_inflates() const {
-        return alignport::deflate_shim_counts().zlibInflates - before.zlibInflates;
+        return alignport::deflate_shim_counts().zlib_inflate_calls - before.zlib_inflate_calls;
     }
     unsigned long long fast_deflates() const {
-        return alignport::deflate_shim_counts().fastDeflates - before.fastDeflates;
+        return alignport::deflate_shim_counts().fast_deflated_blocks - before.fast_deflated_blocks;
     }
     unsigned long long zlib_deflates() const {
-        return alignport::deflate_shim_counts().zlibDeflates - before.zlibDeflates;
+        return alignport::deflate_shim_counts().zlib_deflate_calls - before.zlib_deflate_calls;
     }
 };
 
@@ -88,7 +88,7 @@ TEST_P(BlockShapes, EncodeThroughLibdeflateAndReadBackWithZlib) {
     const std::size_t room = shape.size <= 0xff00 ? kBgzfBlock - 26 : kBgzfBlock + 1024;
     const Coded shim = blocks::deflate_once(Via::Shim, data, room, level);
     ASSERT_EQ(shim.result, Z_STREAM_END);
-    EXPECT_EQ(shim.totalIn, data.size());
+    EXPECT_EQ(shim.total_in, data.size());
     if (data.empty()) {
         // The library's end-of-file marker is an empty block: zlib writes it, byte for byte.
         expect_same_coding(shim, blocks::deflate_once(Via::Zlib, data, room, level));
@@ -102,19 +102,19 @@ TEST_P(BlockShapes, EncodeThroughLibdeflateAndReadBackWithZlib) {
     EXPECT_TRUE(back.bytes == data);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Levels, BlockShapes,
-    ::testing::Combine(::testing::ValuesIn(kShapes), ::testing::Values(Z_DEFAULT_COMPRESSION, 0, 1, 9)),
-    [](const auto& param) {
-        const int level = std::get<1>(param.param);
-        return std::string(std::get<0>(param.param).name) + "Level" +
-               (level < 0 ? std::string("Default") : std::to_string(level));
-    });
+INSTANTIATE_TEST_SUITE_P(Levels, BlockShapes,
+                         ::testing::Combine(::testing::ValuesIn(kShapes),
+                                            ::testing::Values(Z_DEFAULT_COMPRESSION, 0, 1, 9)),
+                         [](const auto& param) {
+                             const int level = std::get<1>(param.param);
+                             return std::string(std::get<0>(param.param).name) + "Level" +
+                                    (level < 0 ? std::string("Default") : std::to_string(level));
+                         });
 
 TEST(SeededBlocks, DecodeByteForByteAsZlib) {
     const Content contents[] = {Content::Text, Content::Random, Content::Runs, Content::Records};
     const Counted counted;
-    int blocksCoded = 0;
+    int blocks_coded = 0;
     for (unsigned seed = 0; seed < 160; ++seed) {
         const Content content = contents[seed % 4];
         const std::size_t size = (seed * 2654435761u) % (kBgzfBlock + 1);
@@ -124,9 +124,9 @@ TEST(SeededBlocks, DecodeByteForByteAsZlib) {
         const Coded shim = blocks::inflate_once(Via::Shim, compressed, kBgzfBlock);
         expect_same_coding(shim, blocks::inflate_once(Via::Zlib, compressed, kBgzfBlock));
         EXPECT_TRUE(shim.bytes == data);
-        ++blocksCoded;
+        ++blocks_coded;
     }
-    EXPECT_EQ(counted.fast_inflates(), static_cast<unsigned long long>(blocksCoded));
+    EXPECT_EQ(counted.fast_inflates(), static_cast<unsigned long long>(blocks_coded));
 }
 
 TEST(SeededBlocks, Crc32IsZlibsForEveryLengthAndRunningValue) {
@@ -152,7 +152,8 @@ TEST(SeededBlocks, DamagedBlocksGiveZlibsErrorAndMessage) {
         if (seed % 3 == 0)
             compressed.resize(compressed.size() * (seed % 7 + 1) / 8);
         else
-            compressed[(seed * 7919u) % compressed.size()] ^= static_cast<unsigned char>(1u << (seed % 8));
+            compressed[(seed * 7919u) % compressed.size()] ^=
+                static_cast<unsigned char>(1u << (seed % 8));
         SCOPED_TRACE("seed " + std::to_string(seed));
         const Coded shim = blocks::inflate_once(Via::Shim, compressed, kBgzfBlock);
         expect_same_coding(shim, blocks::inflate_once(Via::Zlib, compressed, kBgzfBlock));
@@ -187,14 +188,15 @@ TEST(SeededBlocks, BytesAfterTheStreamAreLeftUnreadAsZlibDoes) {
     const Counted counted;
     const Coded shim = blocks::inflate_once(Via::Shim, compressed, kBgzfBlock);
     expect_same_coding(shim, blocks::inflate_once(Via::Zlib, compressed, kBgzfBlock));
-    EXPECT_EQ(shim.availIn, 7u);
+    EXPECT_EQ(shim.avail_in, 7u);
     EXPECT_EQ(counted.fast_inflates(), 1u);
 }
 
 TEST(SeededBlocks, EncodeAtEveryLevelAndReadBackWithZlib) {
     for (int level = -1; level <= 9; ++level) {
         for (unsigned seed = 0; seed < 6; ++seed) {
-            const Bytes data = blocks::make_content(static_cast<Content>(seed % 4), 1000 + seed * 9000, seed);
+            const Bytes data =
+                blocks::make_content(static_cast<Content>(seed % 4), 1000 + seed * 9000, seed);
             const Coded shim = blocks::deflate_once(Via::Shim, data, kBgzfBlock);
             ASSERT_EQ(shim.result, Z_STREAM_END);
             EXPECT_TRUE(blocks::inflate_once(Via::Zlib, shim.bytes, kBgzfBlock).bytes == data)
@@ -217,12 +219,12 @@ TEST(SeededBlocks, EncodingThatDoesNotFitEndsAsZlibDoes) {
 class WrappedStreams : public ::testing::TestWithParam<std::pair<int, int>> {};
 
 TEST_P(WrappedStreams, DecodeThroughZlib) {
-    const auto [encodeBits, decodeBits] = GetParam();
+    const auto [encode_bits, decode_bits] = GetParam();
     const Bytes data = blocks::make_content(Content::Text, 30000, 13);
-    const Bytes compressed = blocks::zlib_compress(data, Z_DEFAULT_COMPRESSION, encodeBits);
+    const Bytes compressed = blocks::zlib_compress(data, Z_DEFAULT_COMPRESSION, encode_bits);
     const Counted counted;
-    const Coded shim = blocks::inflate_once(Via::Shim, compressed, kBgzfBlock, decodeBits);
-    expect_same_coding(shim, blocks::inflate_once(Via::Zlib, compressed, kBgzfBlock, decodeBits));
+    const Coded shim = blocks::inflate_once(Via::Shim, compressed, kBgzfBlock, decode_bits);
+    expect_same_coding(shim, blocks::inflate_once(Via::Zlib, compressed, kBgzfBlock, decode_bits));
     EXPECT_TRUE(shim.bytes == data);
     EXPECT_EQ(counted.fast_inflates(), 0u);
     EXPECT_EQ(counted.zlib_inflates(), 1u);
@@ -244,10 +246,13 @@ INSTANTIATE_TEST_SUITE_P(ZlibGzipAndSmallWindows, WrappedStreams,
 TEST(OtherStreams, OtherStrategiesAndMemoryLevelsEncodeThroughZlib) {
     const Bytes data = blocks::make_content(Content::Runs, 30000, 19);
     const Counted counted;
-    for (const auto& [memLevel, strategy] : {std::pair{8, Z_HUFFMAN_ONLY}, std::pair{8, Z_RLE},
-                                            std::pair{8, Z_FIXED}, std::pair{9, Z_DEFAULT_STRATEGY}}) {
-        const Coded shim = blocks::deflate_once(Via::Shim, data, kBgzfBlock, 6, -15, memLevel, strategy);
-        expect_same_coding(shim, blocks::deflate_once(Via::Zlib, data, kBgzfBlock, 6, -15, memLevel, strategy));
+    for (const auto& [memLevel, strategy] :
+         {std::pair{8, Z_HUFFMAN_ONLY}, std::pair{8, Z_RLE}, std::pair{8, Z_FIXED},
+          std::pair{9, Z_DEFAULT_STRATEGY}}) {
+        const Coded shim =
+            blocks::deflate_once(Via::Shim, data, kBgzfBlock, 6, -15, memLevel, strategy);
+        expect_same_coding(
+            shim, blocks::deflate_once(Via::Zlib, data, kBgzfBlock, 6, -15, memLevel, strategy));
     }
     EXPECT_EQ(counted.fast_deflates(), 0u);
 }
@@ -255,7 +260,7 @@ TEST(OtherStreams, OtherStrategiesAndMemoryLevelsEncodeThroughZlib) {
 // Inflates a raw stream in several calls, feeding step bytes at a time.
 Bytes inflate_in_steps(int (*init)(z_streamp, int, const char*, int), int (*run)(z_streamp, int),
                        int (*end)(z_streamp), const Bytes& compressed, std::size_t step,
-                       int* lastResult) {
+                       int* last_result) {
     Bytes out(kBgzfBlock);
     z_stream zs{};
     EXPECT_EQ(init(&zs, -15, ZLIB_VERSION, static_cast<int>(sizeof zs)), Z_OK);
@@ -271,7 +276,7 @@ Bytes inflate_in_steps(int (*init)(z_streamp, int, const char*, int), int (*run)
         result = run(&zs, fed == compressed.size() ? Z_FINISH : Z_NO_FLUSH);
         fed -= zs.avail_in;
     }
-    *lastResult = result;
+    *last_result = result;
     out.resize(zs.total_out);
     EXPECT_EQ(end(&zs), Z_OK);
     return out;
@@ -282,7 +287,8 @@ TEST(OtherStreams, StreamedRawInflateRunsThroughZlib) {
     const Bytes compressed = blocks::zlib_compress(data);
     const Counted counted;
     int result = 0;
-    const Bytes out = inflate_in_steps(inflateInit2_, inflate, inflateEnd, compressed, 997, &result);
+    const Bytes out =
+        inflate_in_steps(inflateInit2_, inflate, inflateEnd, compressed, 997, &result);
     EXPECT_EQ(result, Z_STREAM_END);
     EXPECT_TRUE(out == data);
     EXPECT_EQ(counted.fast_inflates(), 0u);
@@ -390,7 +396,8 @@ TEST(Threads, ConcurrentBlocksEachDecodeAndEncodeCorrectly) {
         workers.emplace_back([w, &failures] {
             for (unsigned k = 0; k < 40; ++k) {
                 const unsigned seed = static_cast<unsigned>(w) * 1000 + k;
-                const Bytes data = blocks::make_content(static_cast<Content>(k % 4), 3000 + k * 500, seed);
+                const Bytes data =
+                    blocks::make_content(static_cast<Content>(k % 4), 3000 + k * 500, seed);
                 const Coded encoded = blocks::deflate_once(Via::Shim, data, kBgzfBlock);
                 const Coded decoded = blocks::inflate_once(Via::Shim, encoded.bytes, kBgzfBlock);
                 failures[static_cast<std::size_t>(w)] += !(decoded.bytes == data);

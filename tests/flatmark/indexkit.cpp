@@ -14,8 +14,8 @@ Request& Request::set(int position, std::function<hxhost::ArrayPtr()> make) {
 
 testkit::Inputs Request::inputs() const {
     testkit::Inputs in =
-        testkit::args(type, input, index, wide, consecutive, keys, keyFields, keyToken,
-                      commentPrefix, headerPrefix, fieldDelimiter, entryDelimiter);
+        testkit::args(type, input, index, wide, consecutive, keys, key_fields, key_token,
+                      comment_prefix, header_prefix, field_delimiter, entryDelimiter);
     for (const auto& [k, make] : overrides)
         in.at(static_cast<std::size_t>(k - 1)) = make();
     return in;
@@ -51,35 +51,35 @@ IndexFile parse_index(const std::string& bytes) {
         throw std::runtime_error("index file shorter than its header");
     IndexFile f;
     f.magic = bytes.substr(kMagicAt, kMagicSize - 1);
-    f.magicByte = static_cast<unsigned char>(bytes[kMagicAt + kMagicSize - 1]);
+    f.magic_byte = static_cast<unsigned char>(bytes[kMagicAt + kMagicSize - 1]);
     f.version = bytes.substr(kVersionAt, kVersionSize);
     f.reserved = static_cast<unsigned char>(bytes[kReservedAt]);
     f.entries = static_cast<std::uint32_t>(get_le(bytes, kEntriesAt, kEntriesSize));
-    f.keysPosition = get_le(bytes, kKeysPositionAt, kPositionSize);
-    f.tablePosition = get_le(bytes, kTablePositionAt, kPositionSize);
+    f.keys_position = get_le(bytes, kKeysPositionAt, kPositionSize);
+    f.table_position = get_le(bytes, kTablePositionAt, kPositionSize);
     f.layout = static_cast<unsigned char>(bytes[kLayoutAt]);
-    f.widthByte = static_cast<unsigned char>(bytes[kWidthAt]);
+    f.width_byte = static_cast<unsigned char>(bytes[kWidthAt]);
     const std::size_t tab = bytes.find('\t', kDelimiterAt);
     if (tab == std::string::npos || tab >= kHeaderSize - 1)
         throw std::runtime_error("no TAB after the entry delimiter");
     f.entryDelimiter = bytes.substr(kDelimiterAt, tab - kDelimiterAt);
-    f.zeroAfterTab = true;
+    f.zero_after_tab = true;
     for (std::size_t i = tab + 1; i < kHeaderSize; ++i)
-        f.zeroAfterTab = f.zeroAfterTab && bytes[i] == '\0';
-    if (f.keysPosition != 0) {
-        std::size_t at = f.keysPosition;
-        while (at < f.tablePosition) {
+        f.zero_after_tab = f.zero_after_tab && bytes[i] == '\0';
+    if (f.keys_position != 0) {
+        std::size_t at = f.keys_position;
+        while (at < f.table_position) {
             const std::size_t lf = bytes.find('\n', at);
-            if (lf == std::string::npos || lf >= f.tablePosition)
+            if (lf == std::string::npos || lf >= f.table_position)
                 throw std::runtime_error("key line without line feed");
             f.keys.push_back(bytes.substr(at, lf - at));
             at = lf + 1;
         }
     }
-    const std::size_t width = offset_size(static_cast<std::uint8_t>(f.widthByte));
-    if ((bytes.size() - f.tablePosition) % width != 0)
+    const std::size_t width = offset_size(static_cast<std::uint8_t>(f.width_byte));
+    if ((bytes.size() - f.table_position) % width != 0)
         throw std::runtime_error("offset table is not a whole number of offsets");
-    for (std::size_t at = f.tablePosition; at < bytes.size(); at += width)
+    for (std::size_t at = f.table_position; at < bytes.size(); at += width)
         f.offsets.push_back(get_le(bytes, at, width));
     return f;
 }
@@ -115,15 +115,16 @@ std::vector<std::uint64_t> line_starts(const std::string& text) {
     return starts;
 }
 
-std::string with_endings(const std::string& lfText, const std::string& ending, bool finalNewline) {
+std::string with_endings(const std::string& lf_text, const std::string& ending,
+                         bool final_newline) {
     std::string out;
-    for (char c : lfText) {
+    for (char c : lf_text) {
         if (c == '\n')
             out += ending;
         else
             out.push_back(c);
     }
-    if (!finalNewline && !lfText.empty() && lfText.back() == '\n')
+    if (!final_newline && !lf_text.empty() && lf_text.back() == '\n')
         out.resize(out.size() - ending.size());
     return out;
 }

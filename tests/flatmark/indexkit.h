@@ -19,11 +19,11 @@ struct Request {
     double wide = 0;        // input 4
     double consecutive = 1; // input 5
     double keys = 1;        // input 6
-    double keyFields = 0;   // input 7
-    std::string keyToken;
-    std::string commentPrefix;
-    std::string headerPrefix;
-    std::string fieldDelimiter = "\t";
+    double key_fields = 0;  // input 7
+    std::string key_token;
+    std::string comment_prefix;
+    std::string header_prefix;
+    std::string field_delimiter = "\t";
     std::string entryDelimiter;
     // Input k (1-based) made by this function instead of from the field above.
     std::vector<std::pair<int, std::function<hxhost::ArrayPtr()>>> overrides;
@@ -54,16 +54,16 @@ double output(const hxhost::CallResult& result, int k);
 // The index file as the format describes it, read without any of the plug-in's code.
 struct IndexFile {
     std::string magic;   // bytes 0..5
-    int magicByte = -1;  // byte 6
+    int magic_byte = -1; // byte 6
     std::string version; // bytes 7..10
     int reserved = -1;   // byte 11
     std::uint32_t entries = 0;
-    std::uint64_t keysPosition = 0;
-    std::uint64_t tablePosition = 0;
+    std::uint64_t keys_position = 0;
+    std::uint64_t table_position = 0;
     int layout = -1;
-    int widthByte = -1;
+    int width_byte = -1;
     std::string entryDelimiter;         // from byte 34 up to the TAB
-    bool zeroAfterTab = false;          // the terminator after the TAB, then zero padding to 511
+    bool zero_after_tab = false;        // the terminator after the TAB, then zero padding to 511
     std::vector<std::string> keys;      // the key lines, without their line feeds
     std::vector<std::uint64_t> offsets; // the offset table, in the width the header gives
 };
@@ -79,7 +79,7 @@ std::string le64(std::uint64_t value);
 std::vector<std::uint64_t> line_starts(const std::string& text);
 
 // The text with every "\n" turned into the given line ending, and the final one dropped when
-// finalNewline is false.
-std::string with_endings(const std::string& lfText, const std::string& ending, bool finalNewline);
+// final_newline is false.
+std::string with_endings(const std::string& lf_text, const std::string& ending, bool final_newline);
 
 } // namespace indexkit

@@ -72,13 +72,13 @@ const ValidationCase kValidation[] = {
      "helixo:flatmark:CannotOpenIdxFile", "Could not open output index file.", Left::Untouched},
     {"KeyTokenNotText", [](R& r, D&) { r.set(8, number); }, "helixo:flatmark:InvalidCommentPrefix",
      "Invalid comment prefix.", Left::Empty},
-    {"KeyTokenOf32768Characters", [](R& r, D&) { r.keyToken = std::string(32768, 'k'); },
+    {"KeyTokenOf32768Characters", [](R& r, D&) { r.key_token = std::string(32768, 'k'); },
      "helixo:flatmark:InvalidCommentPrefix", "Invalid comment prefix.", Left::Empty},
     {"CommentPrefixNotText", [](R& r, D&) { r.set(9, number); },
      "helixo:flatmark:InvalidCommentPrefix", "Invalid comment prefix.", Left::Empty},
     {"HeaderPrefixNotText", [](R& r, D&) { r.set(10, number); },
      "helixo:flatmark:InvalidHeaderPrefix", "Invalid header prefix.", Left::Empty},
-    {"HeaderPrefixOf32768Characters", [](R& r, D&) { r.headerPrefix = std::string(32768, '#'); },
+    {"HeaderPrefixOf32768Characters", [](R& r, D&) { r.header_prefix = std::string(32768, '#'); },
      "helixo:flatmark:InvalidHeaderPrefix", "Invalid header prefix.", Left::Empty},
     {"FieldDelimiterNotText", [](R& r, D&) { r.set(11, number); },
      "helixo:flatmark:InvalidFieldDelimiter", "Invalid field delimiter.", Left::Empty},
@@ -199,9 +199,9 @@ TEST_F(Entry, FastaStillRejectsInputsItDoesNotUse) {
 
 TEST_F(Entry, TextsOneShortOfTheirBuffersAreAccepted) {
     Request r = request();
-    r.keyToken = std::string(32767, 'k');
-    r.commentPrefix = std::string(32767, 'c');
-    r.headerPrefix = std::string(32767, 'h');
+    r.key_token = std::string(32767, 'k');
+    r.comment_prefix = std::string(32767, 'c');
+    r.header_prefix = std::string(32767, 'h');
     r.entryDelimiter = std::string(476, 'e');
     auto result = run(r);
     ASSERT_TRUE(result.ok) << result.message;
@@ -211,7 +211,7 @@ TEST_F(Entry, TextsOneShortOfTheirBuffersAreAccepted) {
 struct WidthCase {
     const char* name;
     std::function<hxhost::ArrayPtr()> make;
-    int widthByte;
+    int width_byte;
 };
 
 class OffsetWidthInput : public ::testing::TestWithParam<WidthCase> {};
@@ -224,9 +224,9 @@ TEST_P(OffsetWidthInput, SelectsTheInstanceByTheLowEightBits) {
     r.set(4, GetParam().make);
     ASSERT_TRUE(run(r).ok);
     const IndexFile f = read_index(r.index);
-    EXPECT_EQ(f.widthByte, GetParam().widthByte);
+    EXPECT_EQ(f.width_byte, GetParam().width_byte);
     EXPECT_EQ(f.offsets, (std::vector<std::uint64_t>{0, 6, 12}));
-    const long width = GetParam().widthByte == 0 ? 4 : 8;
+    const long width = GetParam().width_byte == 0 ? 4 : 8;
     EXPECT_EQ(testkit::file_size(r.index), 512 + 4 + 3 * width);
 }
 
@@ -258,7 +258,7 @@ TEST_F(Entry, NaNLayoutAndKeyFlagsCountAsSet) {
 TEST_F(Entry, KeyFieldCountKeepsItsLowEightBits) {
     Request r = request("a\tb\tc\n");
     r.type = "table";
-    r.keyFields = 257.7; // 257 -> 1
+    r.key_fields = 257.7; // 257 -> 1
     ASSERT_TRUE(run(r).ok);
     EXPECT_EQ(read_index(r.index).keys, (std::vector<std::string>{"b"}));
 }
@@ -266,7 +266,7 @@ TEST_F(Entry, KeyFieldCountKeepsItsLowEightBits) {
 TEST_F(Entry, FieldDelimiterIsTheLowByteOfTheFirstCharacter) {
     Request r = request("a;b|c\n");
     r.type = "table";
-    r.keyFields = 1;
+    r.key_fields = 1;
     r.set(11, [] { return hxhost::make_char({0x013B, 'x'}, {1, 2}); }); // low byte ';'
     ASSERT_TRUE(run(r).ok);
     EXPECT_EQ(read_index(r.index).keys, (std::vector<std::string>{"b|c"}));

@@ -18,10 +18,10 @@ using Scan = void (*)(ScanCore&, OffsetTable<std::uint64_t>&);
 struct LimitCase {
     const char* label;
     Scan scan;
-    const char* text;       // two entries
-    const char* delimiter;  // entry delimiter ("flat")
-    std::uint64_t second;   // where the second entry begins
-    std::uint64_t lines;    // the lines the scan counts
+    const char* text;      // two entries
+    const char* delimiter; // entry delimiter ("flat")
+    std::uint64_t second;  // where the second entry begins
+    std::uint64_t lines;   // the lines the scan counts
 };
 
 struct Outcome {
@@ -30,7 +30,7 @@ struct Outcome {
     std::string message;
     std::uint32_t entries = 0;
     std::uint64_t lines = 0;
-    bool filesClosed = false;
+    bool files_closed = false;
 };
 
 // Scans the case's text with the counters starting at the given values.
@@ -42,7 +42,7 @@ Outcome scan_from(const LimitCase& c, std::uint32_t entries, std::uint64_t lines
     files.index = std::fopen(dir.file("out.idx").c_str(), "wb");
     EXPECT_TRUE(files.input != nullptr && files.index != nullptr);
     Settings settings;
-    settings.fieldDelimiter = '\t';
+    settings.field_delimiter = '\t';
     settings.entryDelimiter = c.delimiter;
     LineReader reader(files.input);
     ScanCore core(settings, files, reader);
@@ -59,7 +59,7 @@ Outcome scan_from(const LimitCase& c, std::uint32_t entries, std::uint64_t lines
     }
     out.entries = core.entries;
     out.lines = core.lines;
-    out.filesClosed = files.input == nullptr && files.index == nullptr;
+    out.files_closed = files.input == nullptr && files.index == nullptr;
     return out;
 }
 
@@ -77,9 +77,10 @@ TEST_P(EntryLimit, TheEntryBeyondIsRefusedAtItsByte) {
     const Outcome out = scan_from(c, kMaxEntries - 1, 0);
     ASSERT_TRUE(out.raised);
     EXPECT_EQ(out.identifier, "helixo:flatmark:TooManyEntries");
-    EXPECT_EQ(out.message, "More than 4294967295 entries at byte " + std::to_string(c.second) + ".");
+    EXPECT_EQ(out.message,
+              "More than 4294967295 entries at byte " + std::to_string(c.second) + ".");
     EXPECT_EQ(out.entries, kMaxEntries);
-    EXPECT_TRUE(out.filesClosed);
+    EXPECT_TRUE(out.files_closed);
 }
 
 TEST_P(EntryLimit, TheLineCountGoesOnPastThirtyTwoBits) {

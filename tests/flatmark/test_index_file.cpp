@@ -38,8 +38,8 @@ TEST_F(IndexFileFormat, KeysOffPairedNarrowTableIs512Plus8NBytes) {
     ASSERT_TRUE(run(r).ok);
     EXPECT_EQ(testkit::file_size(r.index), 512 + 8 * 3);
     const IndexFile f = read_index(r.index);
-    EXPECT_EQ(f.keysPosition, 0u);
-    EXPECT_EQ(f.tablePosition, 512u);
+    EXPECT_EQ(f.keys_position, 0u);
+    EXPECT_EQ(f.table_position, 512u);
     EXPECT_EQ(f.layout, 0);
     EXPECT_EQ(f.offsets, (std::vector<std::uint64_t>{0, 4, 4, 8, 8, 12}));
 }
@@ -47,8 +47,8 @@ TEST_F(IndexFileFormat, KeysOffPairedNarrowTableIs512Plus8NBytes) {
 TEST_F(IndexFileFormat, KeysMoveTheOffsetTableByTheirLength) {
     Request r = request("table", "alpha\t1\nbe\t2\n");
     const IndexFile f = (run(r), read_index(r.index));
-    EXPECT_EQ(f.keysPosition, 512u);
-    EXPECT_EQ(f.tablePosition, 512u + 6 + 3);
+    EXPECT_EQ(f.keys_position, 512u);
+    EXPECT_EQ(f.table_position, 512u + 6 + 3);
     EXPECT_EQ(f.keys, (std::vector<std::string>{"alpha", "be"}));
     EXPECT_EQ(f.offsets, (std::vector<std::uint64_t>{0, 8, 13}));
 }
@@ -65,10 +65,10 @@ TEST_F(IndexFileFormat, WideOffsetsAreEightBytesWithTheSameHeaderFields) {
     EXPECT_EQ(w.size(), n.size() + 3 * 4);
     const IndexFile fn = parse_index(n);
     const IndexFile fw = parse_index(w);
-    EXPECT_EQ(fw.widthByte, 1);
-    EXPECT_EQ(fn.widthByte, 0);
+    EXPECT_EQ(fw.width_byte, 1);
+    EXPECT_EQ(fn.width_byte, 0);
     EXPECT_EQ(fw.offsets, fn.offsets);
-    EXPECT_EQ(fw.tablePosition, fn.tablePosition);
+    EXPECT_EQ(fw.table_position, fn.table_position);
     EXPECT_EQ(w.substr(0, 33), n.substr(0, 33)); // everything before the width byte
 }
 
@@ -85,13 +85,13 @@ TEST_F(IndexFileFormat, HeaderFieldsForEveryLayoutAndWidth) {
             SCOPED_TRACE("wide " + std::to_string(wide) + " consecutive " +
                          std::to_string(consecutive));
             EXPECT_EQ(f.magic, "QZRidx");
-            EXPECT_EQ(f.magicByte, 1);
+            EXPECT_EQ(f.magic_byte, 1);
             EXPECT_EQ(f.version, " 2.0");
             EXPECT_EQ(f.reserved, 0);
             EXPECT_EQ(f.entries, 2u);
             EXPECT_EQ(f.layout, consecutive);
-            EXPECT_EQ(f.widthByte, wide);
-            EXPECT_TRUE(f.zeroAfterTab);
+            EXPECT_EQ(f.width_byte, wide);
+            EXPECT_TRUE(f.zero_after_tab);
             if (consecutive)
                 EXPECT_EQ(f.offsets, (std::vector<std::uint64_t>{0, 10, 15}));
             else
@@ -153,15 +153,15 @@ TEST_F(IndexFileFormat, NoEntriesGiveTheSingleValuePerType) {
     };
     for (const Case& c : cases) {
         Request r = request(c.type, c.text);
-        r.headerPrefix = "#";
+        r.header_prefix = "#";
         r.entryDelimiter = "//";
         auto result = run(r);
         ASSERT_TRUE(result.ok) << c.type << ": " << result.message;
         EXPECT_EQ(output(result, 0), 0) << c.type;
         const IndexFile f = read_index(r.index);
         EXPECT_EQ(f.entries, 0u);
-        EXPECT_EQ(f.keysPosition, 512u);
-        EXPECT_EQ(f.tablePosition, 512u);
+        EXPECT_EQ(f.keys_position, 512u);
+        EXPECT_EQ(f.table_position, 512u);
         EXPECT_EQ(f.offsets, (std::vector<std::uint64_t>{c.value})) << c.type;
     }
 }

@@ -11,12 +11,12 @@ struct InterruptCase {
     const char* name;
     const char* type;
     std::string text;
-    long pollK;
-    std::vector<std::string> keysBefore;
+    long poll_k;
+    std::vector<std::string> keys_before;
 };
 
 std::ostream& operator<<(std::ostream& os, const InterruptCase& c) {
-    return os << c.name << " at poll " << c.pollK;
+    return os << c.name << " at poll " << c.poll_k;
 }
 
 class StopRequest : public ::testing::TestWithParam<InterruptCase> {};
@@ -28,15 +28,15 @@ TEST_P(StopRequest, EndsTheCallWithThePlaceholderAndTheKeysSoFar) {
     r.type = c.type;
     r.input = dir.write_text("in.txt", c.text);
     r.index = dir.write_text("out.idx", "previous content");
-    r.keyToken = "ID";
+    r.key_token = "ID";
     r.entryDelimiter = "//";
     hxhost::CallOptions options;
-    options.interrupt_at = c.pollK;
+    options.interrupt_at = c.poll_k;
     auto result = run(r, 2, options);
     EXPECT_HX_ERROR(result, "helixo:flatmark:IterruptedByUser", "Operation terminated by user.");
-    EXPECT_EQ(result.polls.handle, c.pollK);
+    EXPECT_EQ(result.polls.handle, c.poll_k);
     std::string expected(512, '\0');
-    for (const std::string& key : c.keysBefore)
+    for (const std::string& key : c.keys_before)
         expected += key + "\n";
     EXPECT_EQ(testkit::read_file(r.index), expected);
 }

@@ -15,20 +15,19 @@ struct StretchCase {
     const char* name;
     const char* type;
     const char* text;
-    double keyFields = 0;
-    const char* fieldDelimiter = "\t";
-    const char* commentPrefix = "";
-    const char* headerPrefix = "";
+    double key_fields = 0;
+    const char* field_delimiter = "\t";
+    const char* comment_prefix = "";
+    const char* header_prefix = "";
     const char* entryDelimiter = "";
-    const char* keyToken = "";
+    const char* key_token = "";
 };
 
 const StretchCase kStretchCases[] = {
     // SAM-like lines keyed on the name, and on a tag after the long SEQ and QUAL fields.
     {"TableOnName", "table", "@HD\tVN:1.6\nr1\t0\tc\t1\t60\t~\t~\tXK:Z:a\nr2\t16\tc\t9\t60\t~\t~\n",
      0, "\t", "", "@"},
-    {"TableOnTagAfterLongFields", "table",
-     "r1\t0\t~\t~\tXK:Z:a\n_\nr2\t0\t~\t~\tXK:Z:b\t~\n", 4},
+    {"TableOnTagAfterLongFields", "table", "r1\t0\t~\t~\tXK:Z:a\n_\nr2\t0\t~\t~\tXK:Z:b\t~\n", 4},
     // Long leading spaces before a comment, on a blank line and before a key.
     {"TableLeadingSpaces", "table", "_#c ~\n_\n_k1\tv~\n_\r\nk2\t~\n", 0, "\t", "#"},
     {"TableSpaceDelimiter", "table", "a~ _ k1 ~\nb _k2\n", 1, " "},
@@ -80,12 +79,12 @@ Outcome index_text(const TempDir& dir, const StretchCase& c, const std::string& 
     r.index = dir.file("out.idx");
     r.wide = 1;
     r.consecutive = consecutive;
-    r.keyFields = c.keyFields;
-    r.fieldDelimiter = c.fieldDelimiter;
-    r.commentPrefix = c.commentPrefix;
-    r.headerPrefix = c.headerPrefix;
+    r.key_fields = c.key_fields;
+    r.field_delimiter = c.field_delimiter;
+    r.comment_prefix = c.comment_prefix;
+    r.header_prefix = c.header_prefix;
     r.entryDelimiter = c.entryDelimiter;
-    r.keyToken = c.keyToken;
+    r.key_token = c.key_token;
     Outcome out{run(r), {}};
     if (out.result.ok)
         out.index = read_index(r.index);
@@ -98,22 +97,22 @@ TEST_P(StretchedLines, GiveTheShortFilesIndexMovedByTheStretch) {
     const StretchCase& c = GetParam();
     TempDir dir;
     for (double consecutive : {1.0, 0.0}) {
-        const Outcome shortFile = index_text(dir, c, stretched(c.text, 1), consecutive);
-        ASSERT_TRUE(shortFile.result.ok) << shortFile.result.message;
-        ASSERT_GT(shortFile.index.keys.size(), 0u);
+        const Outcome short_file = index_text(dir, c, stretched(c.text, 1), consecutive);
+        ASSERT_TRUE(short_file.result.ok) << short_file.result.message;
+        ASSERT_GT(short_file.index.keys.size(), 0u);
         // Around the old 65,534-character piece, the reader's 256 KiB block, several blocks.
         for (std::size_t stretch : {65535, 262144, 600001}) {
             SCOPED_TRACE("stretch " + std::to_string(stretch));
-            const Outcome longFile = index_text(dir, c, stretched(c.text, stretch), consecutive);
-            ASSERT_TRUE(longFile.result.ok) << longFile.result.message;
-            EXPECT_EQ(output(longFile.result, 0), output(shortFile.result, 0));
-            EXPECT_EQ(output(longFile.result, 1), output(shortFile.result, 1));
-            EXPECT_EQ(longFile.result.polls.handle, shortFile.result.polls.handle);
-            EXPECT_EQ(longFile.index.keys, shortFile.index.keys);
+            const Outcome long_file = index_text(dir, c, stretched(c.text, stretch), consecutive);
+            ASSERT_TRUE(long_file.result.ok) << long_file.result.message;
+            EXPECT_EQ(output(long_file.result, 0), output(short_file.result, 0));
+            EXPECT_EQ(output(long_file.result, 1), output(short_file.result, 1));
+            EXPECT_EQ(long_file.result.polls.handle, short_file.result.polls.handle);
+            EXPECT_EQ(long_file.index.keys, short_file.index.keys);
             std::vector<std::uint64_t> expected;
-            for (std::uint64_t p : shortFile.index.offsets)
+            for (std::uint64_t p : short_file.index.offsets)
                 expected.push_back(moved(c.text, p, stretch));
-            EXPECT_EQ(longFile.index.offsets, expected);
+            EXPECT_EQ(long_file.index.offsets, expected);
         }
     }
 }
@@ -128,7 +127,7 @@ TEST(LongLineKeys, KeyLongerThan255CharactersPastTheWindowNamesItsLine) {
     TempDir dir;
     Request r;
     r.type = "table";
-    r.keyFields = 1;
+    r.key_fields = 1;
     r.input = dir.write_text("in.tsv", "a\tk\n" + std::string(700000, 'x') + "\t" +
                                            std::string(256, 'k') + "\n");
     r.index = dir.file("out.idx");

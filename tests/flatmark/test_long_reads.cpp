@@ -33,10 +33,10 @@ Expected scan_sam(const std::string& text) {
 }
 
 // Records of lines records at a time (FASTQ 4, one-line FASTA 2), keyed by their name.
-Expected scan_records(const std::string& text, std::size_t linesPerRecord) {
+Expected scan_records(const std::string& text, std::size_t lines_per_record) {
     Expected e;
     const std::vector<std::uint64_t> starts = line_starts(text);
-    for (std::size_t k = 0; k < starts.size(); k += linesPerRecord) {
+    for (std::size_t k = 0; k < starts.size(); k += lines_per_record) {
         e.keys.push_back(text.substr(starts[k] + 1, text.find('\n', starts[k]) - starts[k] - 1));
         e.offsets.push_back(starts[k]);
     }
@@ -51,8 +51,8 @@ protected:
         available_ = longreads::minimap2_available();
         dir_ = new TempDir();
         corpus_ = new longreads::Corpus(longreads::simulate(2026, kShape));
-        dir_->write_text("ref.fa", corpus_->referenceFasta);
-        dir_->write_text("reads.fq", corpus_->readsFastq);
+        dir_->write_text("ref.fa", corpus_->reference_fasta);
+        dir_->write_text("reads.fq", corpus_->reads_fastq);
         if (available_)
             for (bool eqx : {false, true})
                 available_ = longreads::align(dir_->file("ref.fa"), dir_->file("reads.fq"), eqx,
@@ -65,13 +65,13 @@ protected:
     }
 
     static void expect_index(const std::string& type, const std::string& text,
-                             const Expected& expected, const std::string& headerPrefix = "") {
+                             const Expected& expected, const std::string& header_prefix = "") {
         TempDir work;
         Request r;
         r.type = type;
         r.input = work.write_text("in.txt", text);
         r.index = work.file("out.idx");
-        r.headerPrefix = headerPrefix;
+        r.header_prefix = header_prefix;
         auto result = run(r);
         ASSERT_TRUE(result.ok) << result.identifier << ": " << result.message;
         EXPECT_EQ(output(result, 0), static_cast<double>(expected.keys.size()));
@@ -106,7 +106,7 @@ TEST_F(LongReadFiles, SamTextIsOneTableEntryPerAlignmentLine) {
 }
 
 TEST_F(LongReadFiles, ReadsAreOneEntryEachAsFastqAndAsFasta) {
-    expect_index("fastq", corpus_->readsFastq, scan_records(corpus_->readsFastq, 4));
+    expect_index("fastq", corpus_->reads_fastq, scan_records(corpus_->reads_fastq, 4));
     const std::string fasta = longreads::reads_fasta(*corpus_);
     expect_index("fasta", fasta, scan_records(fasta, 2));
 }

@@ -25,9 +25,9 @@ std::vector<Piece> pieces_of(const std::string& text) {
     std::size_t at = 0;
     while (at < text.size()) {
         const std::size_t feed = text.find('\n', at);
-        const std::size_t lineEnd = feed == std::string::npos ? text.size() : feed + 1;
-        out.push_back({at, text.substr(at, lineEnd - at)});
-        at = lineEnd;
+        const std::size_t line_end = feed == std::string::npos ? text.size() : feed + 1;
+        out.push_back({at, text.substr(at, line_end - at)});
+        at = line_end;
     }
     return out;
 }
@@ -48,24 +48,24 @@ struct Model {
     std::vector<std::uint64_t> offsets;
     long lines = 0;
     long polls = 0;
-    std::vector<std::size_t> keysBeforePoll; // keys written before poll j + 1
+    std::vector<std::size_t> keys_before_poll; // keys written before poll j + 1
 };
 
 Model fasta_model(const std::string& text) {
     Model m;
     std::string key;
-    std::uint64_t lineStart = 0;
+    std::uint64_t line_start = 0;
     for (const Piece& p : pieces_of(text)) {
-        m.keysBeforePoll.push_back(m.keys.size());
+        m.keys_before_poll.push_back(m.keys.size());
         if (p.text[0] == '>') {
             word_after_mark(p.text, key); // no word: the previous key again
             m.keys.push_back(key);
-            m.offsets.push_back(lineStart);
+            m.offsets.push_back(line_start);
         }
         ++m.lines;
-        lineStart = p.start + p.text.size();
+        line_start = p.start + p.text.size();
     }
-    m.offsets.push_back(lineStart);
+    m.offsets.push_back(line_start);
     m.polls = m.lines;
     return m;
 }
@@ -74,23 +74,23 @@ Model fastq_model(const std::string& text) {
     Model m;
     std::string key;
     const std::vector<Piece> pieces = pieces_of(text);
-    std::uint64_t lineStart = 0;
+    std::uint64_t line_start = 0;
     for (std::size_t i = 0; i < pieces.size(); ++i) {
         ++m.polls;
-        m.keysBeforePoll.push_back(m.keys.size());
+        m.keys_before_poll.push_back(m.keys.size());
         std::uint64_t after = pieces[i].start + pieces[i].text.size();
         if (pieces[i].text[0] == '@') {
             word_after_mark(pieces[i].text, key);
             m.keys.push_back(key);
-            m.offsets.push_back(lineStart);
+            m.offsets.push_back(line_start);
             i = std::min(i + 3, pieces.size() - 1);
             after = std::min<std::uint64_t>(pieces[i].start + pieces[i].text.size(), text.size());
             m.lines += 3;
         }
         ++m.lines;
-        lineStart = after;
+        line_start = after;
     }
-    m.offsets.push_back(lineStart);
+    m.offsets.push_back(line_start);
     return m;
 }
 
@@ -179,7 +179,7 @@ TEST_P(ReadBlocks, StopRequestAfterManyBlocksKeepsTheKeysSoFar) {
                         "Operation terminated by user.");
         EXPECT_EQ(result.polls.handle, k);
         std::string expected(512, '\0');
-        for (std::size_t i = 0; i < whole.keysBeforePoll.at(static_cast<std::size_t>(k - 1)); ++i)
+        for (std::size_t i = 0; i < whole.keys_before_poll.at(static_cast<std::size_t>(k - 1)); ++i)
             expected += whole.keys[i] + "\n";
         const std::string index = testkit::read_file(r.index);
         EXPECT_TRUE(index == expected) << "stop request at poll " << k << ": " << index.size()

@@ -26,7 +26,7 @@ std::vector<std::uint64_t> starts_of_lines_beginning_with(const std::string& tex
 struct Ending {
     const char* name;
     const char* ending;
-    bool finalNewline;
+    bool final_newline;
 };
 
 const Ending kEndings[] = {
@@ -39,11 +39,11 @@ const Ending kEndings[] = {
 class SequenceEndings : public ::testing::TestWithParam<Ending> {
 protected:
     TempDir dir;
-    Request request(const std::string& type, const std::string& lfText) {
+    Request request(const std::string& type, const std::string& lf_text) {
         Request r;
         r.type = type;
-        r.input = dir.write_text("in.txt",
-                                 with_endings(lfText, GetParam().ending, GetParam().finalNewline));
+        r.input = dir.write_text(
+            "in.txt", with_endings(lf_text, GetParam().ending, GetParam().final_newline));
         r.index = dir.file("out.idx");
         return r;
     }
@@ -100,8 +100,8 @@ TEST_F(SequenceScan, KeysOffWritesNoKeysSection) {
     r.keys = 0;
     ASSERT_TRUE(run(r).ok);
     const IndexFile f = read_index(r.index);
-    EXPECT_EQ(f.keysPosition, 0u);
-    EXPECT_EQ(f.tablePosition, 512u);
+    EXPECT_EQ(f.keys_position, 0u);
+    EXPECT_EQ(f.table_position, 512u);
     EXPECT_TRUE(f.keys.empty());
     EXPECT_EQ(testkit::file_size(r.index), 512 + 12);
 }
@@ -134,9 +134,9 @@ TEST_F(SequenceScan, FastaOffsetsAgreeWithSamtoolsFaidx) {
     while (std::getline(fai, line)) {
         std::istringstream fields(line);
         std::string name;
-        std::uint64_t length = 0, sequenceOffset = 0;
-        fields >> name >> length >> sequenceOffset;
-        expected.push_back(sequenceOffset - (name.size() + 2)); // back over ">name\n"
+        std::uint64_t length = 0, sequence_offset = 0;
+        fields >> name >> length >> sequence_offset;
+        expected.push_back(sequence_offset - (name.size() + 2)); // back over ">name\n"
     }
     expected.push_back(text.size());
     EXPECT_EQ(f.offsets, expected);

@@ -26,7 +26,7 @@ protected:
 struct Ending {
     const char* name;
     const char* ending;
-    bool finalNewline;
+    bool final_newline;
 };
 
 class FlatEndings : public ::testing::TestWithParam<Ending> {};
@@ -34,7 +34,7 @@ class FlatEndings : public ::testing::TestWithParam<Ending> {};
 TEST_P(FlatEndings, EntriesEndAtDelimiterLinesInBothLayouts) {
     TempDir dir;
     const std::string lf = "ID a\nxx\n//\nID b\n//\n";
-    const std::string text = with_endings(lf, GetParam().ending, GetParam().finalNewline);
+    const std::string text = with_endings(lf, GetParam().ending, GetParam().final_newline);
     const Offsets lines = line_starts(text);
     for (int consecutive : {1, 0}) {
         Request r;
@@ -42,7 +42,7 @@ TEST_P(FlatEndings, EntriesEndAtDelimiterLinesInBothLayouts) {
         r.input = dir.write_text("in.txt", text);
         r.index = dir.file("out.idx");
         r.entryDelimiter = "//";
-        r.keyToken = "ID";
+        r.key_token = "ID";
         r.consecutive = consecutive;
         auto result = run(r);
         ASSERT_TRUE(result.ok) << result.message;
@@ -68,7 +68,7 @@ INSTANTIATE_TEST_SUITE_P(Flatmark, FlatEndings, ::testing::ValuesIn(kEndings),
 
 TEST_F(FlatScan, DelimiterWithTextStartsTheNextEntryAtThatText) {
     Request r = request("ID a\n// ID b\nzz\n");
-    r.keyToken = "ID";
+    r.key_token = "ID";
     r.consecutive = 0;
     auto result = run(r);
     ASSERT_TRUE(result.ok) << result.message;
@@ -91,7 +91,7 @@ TEST_F(FlatScan, BlankLineAfterADelimiterStartsTheNextEntry) {
 
 TEST_F(FlatScan, KeyTokenEndingItsLineTakesTheNextLinesFirstWord) {
     Request r = request("DE x\nAC\n\n   key1 more\n//\nAC key2 AC other\n");
-    r.keyToken = "AC";
+    r.key_token = "AC";
     EXPECT_EQ((run(r), read_index(r.index).keys), (Keys{"key1", "key2"}));
 }
 
@@ -102,20 +102,20 @@ TEST_F(FlatScan, EmptyKeyTokenTakesTheEntrysFirstWord) {
 
 TEST_F(FlatScan, EntryWithoutTheTokenFailsWhenTheNextEntryStarts) {
     Request r = request("AC one\n//\nno token here\n//\nAC three\n");
-    r.keyToken = "AC";
+    r.key_token = "AC";
     EXPECT_HX_ERROR(run(r), "helixo:flatmark:KeyNotFound", "Cannot find key.");
     EXPECT_EQ(testkit::read_file(r.index), std::string(512, '\0') + "one\n");
 }
 
 TEST_F(FlatScan, LastEntryWithoutTheTokenFailsAtTheEnd) {
     Request r = request("AC one\n//\nno token\n");
-    r.keyToken = "AC";
+    r.key_token = "AC";
     EXPECT_HX_ERROR(run(r), "helixo:flatmark:KeyNotFound", "Cannot find key.");
 }
 
 TEST_F(FlatScan, MissingTokenIsFineWithoutKeys) {
     Request r = request("AC one\n//\nno token\n");
-    r.keyToken = "AC";
+    r.key_token = "AC";
     r.keys = 0;
     EXPECT_EQ((run(r), read_index(r.index).entries), 2u);
 }
@@ -123,7 +123,7 @@ TEST_F(FlatScan, MissingTokenIsFineWithoutKeys) {
 TEST_F(FlatScan, EmptyOrHeaderOnlyFileHasNoEntries) {
     for (const std::string text : {"", "#h1\n\n#h2\n"}) {
         Request r = request(text);
-        r.headerPrefix = "#";
+        r.header_prefix = "#";
         auto result = run(r);
         ASSERT_TRUE(result.ok) << result.message;
         EXPECT_EQ(output(result, 0), 0);
@@ -134,7 +134,7 @@ TEST_F(FlatScan, EmptyOrHeaderOnlyFileHasNoEntries) {
 
 TEST_F(FlatScan, HeaderLinesAreNeitherCountedNorPolled) {
     Request r = request("#h1\n\n #h2\nx\n#not header\n");
-    r.headerPrefix = "#";
+    r.header_prefix = "#";
     r.keys = 0;
     auto result = run(r);
     EXPECT_EQ(output(result, 0), 1);
@@ -154,7 +154,7 @@ TEST_F(FlatScan, DelimiterAfterBlanksAndWithCarriageReturnIsAWholeLine) {
 
 TEST_F(FlatScan, KeyLongerThan255CharactersNamesItsLine) {
     Request r = request("x a\n//\nx\n" + std::string(256, 'k') + "\n");
-    r.keyToken = "x";
+    r.key_token = "x";
     EXPECT_HX_ERROR(run(r), "helixo:flatmark:KeyTooLong",
                     "Key longer than 255 characters at line 4.");
 }

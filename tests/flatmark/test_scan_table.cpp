@@ -22,7 +22,7 @@ using Offsets = std::vector<std::uint64_t>;
 struct Ending {
     const char* name;
     const char* ending;
-    bool finalNewline;
+    bool final_newline;
 };
 
 class TableEndings : public ::testing::TestWithParam<Ending> {};
@@ -30,7 +30,7 @@ class TableEndings : public ::testing::TestWithParam<Ending> {};
 TEST_P(TableEndings, EveryDataLineIsOneEntryInBothLayouts) {
     TempDir dir;
     const std::string lf = "#comment\n\nk1\tv1\n  \nk2\tv2\n#another\nk3\tv3\n";
-    const std::string text = with_endings(lf, GetParam().ending, GetParam().finalNewline);
+    const std::string text = with_endings(lf, GetParam().ending, GetParam().final_newline);
     // Independently: data lines are those of the text that begin with "k".
     Offsets starts, ends;
     for (std::uint64_t at : line_starts(text)) {
@@ -45,7 +45,7 @@ TEST_P(TableEndings, EveryDataLineIsOneEntryInBothLayouts) {
         r.type = "table";
         r.input = dir.write_text("in.tsv", text);
         r.index = dir.file("out.idx");
-        r.commentPrefix = "#";
+        r.comment_prefix = "#";
         r.consecutive = consecutive;
         auto result = run(r);
         ASSERT_TRUE(result.ok) << result.message;
@@ -65,7 +65,7 @@ TEST_P(TableEndings, EveryDataLineIsOneEntryInBothLayouts) {
 TEST_P(TableEndings, RunsOfOneKeyAreOneEntry) {
     TempDir dir;
     const std::string lf = "chr10\t1\nchr10\t2\nchr1\t3\n";
-    const std::string text = with_endings(lf, GetParam().ending, GetParam().finalNewline);
+    const std::string text = with_endings(lf, GetParam().ending, GetParam().final_newline);
     const Offsets lines = line_starts(text);
     Request r;
     r.type = "mrtab";
@@ -91,9 +91,9 @@ INSTANTIATE_TEST_SUITE_P(Flatmark, TableEndings, ::testing::ValuesIn(kEndings),
 
 TEST_F(TableScan, MrtabEmptyKeyFieldExtendsTheCurrentRun) {
     Request r = request("mrtab", "x\ta\n\tb\ny\tc\n");
-    r.keyFields = 0;
+    r.key_fields = 0;
     r.consecutive = 0;
-    r.fieldDelimiter = "\t";
+    r.field_delimiter = "\t";
     const IndexFile f = index_of(r);
     EXPECT_EQ(f.keys, (Keys{"x", "y"}));
     EXPECT_EQ(f.offsets, (Offsets{0, 7, 7, 11}));
@@ -101,7 +101,7 @@ TEST_F(TableScan, MrtabEmptyKeyFieldExtendsTheCurrentRun) {
 
 TEST_F(TableScan, MrtabCommentInsideARunNeitherSplitsNorExtendsIt) {
     Request r = request("mrtab", "a\t1\n#note\na\t2\n#tail\nb\t3\n#end\n");
-    r.commentPrefix = "#";
+    r.comment_prefix = "#";
     r.consecutive = 0;
     auto result = run(r);
     EXPECT_EQ(output(result, 0), 2);
@@ -111,7 +111,7 @@ TEST_F(TableScan, MrtabCommentInsideARunNeitherSplitsNorExtendsIt) {
 
 TEST_F(TableScan, MrtabMissingFieldIsAnErrorEvenWithoutKeys) {
     Request r = request("mrtab", "a\tx\tk\nb\n");
-    r.keyFields = 2;
+    r.key_fields = 2;
     r.keys = 0;
     EXPECT_HX_ERROR(run(r), "helixo:flatmark:KeyNotFound", "Cannot find key.");
     EXPECT_EQ(testkit::read_file(r.index), std::string(512, '\0'));
@@ -127,8 +127,8 @@ TEST_F(TableScan, MrtabNoEntryWhenOnlyEmptyKeys) {
 
 TEST_F(TableScan, TableMissingFieldWithKeysIsAnError) {
     Request r = request("table", "a,b,k\nc,d\n");
-    r.keyFields = 2;
-    r.fieldDelimiter = ",";
+    r.key_fields = 2;
+    r.field_delimiter = ",";
     EXPECT_HX_ERROR(run(r), "helixo:flatmark:KeyNotFound", "Cannot find key.");
     // The placeholder and the key of the first entry.
     EXPECT_EQ(testkit::read_file(r.index), std::string(512, '\0') + "k\n");
@@ -136,8 +136,8 @@ TEST_F(TableScan, TableMissingFieldWithKeysIsAnError) {
 
 TEST_F(TableScan, TableMissingFieldWithoutKeysIsAnOrdinaryEntry) {
     Request r = request("table", "a,b,k\nc,d\n");
-    r.keyFields = 2;
-    r.fieldDelimiter = ",";
+    r.key_fields = 2;
+    r.field_delimiter = ",";
     r.keys = 0;
     const IndexFile f = index_of(r);
     EXPECT_EQ(f.entries, 2u);
@@ -146,35 +146,35 @@ TEST_F(TableScan, TableMissingFieldWithoutKeysIsAnOrdinaryEntry) {
 
 TEST_F(TableScan, BlankDelimiterSkipsRunsOfBlanks) {
     Request r = request("table", "a   b\n  c d\n");
-    r.keyFields = 1;
-    r.fieldDelimiter = " ";
+    r.key_fields = 1;
+    r.field_delimiter = " ";
     EXPECT_EQ(index_of(r).keys, (Keys{"b", "d"}));
 }
 
 TEST_F(TableScan, CommaAfterTheKeyEndsIt) {
     Request r = request("table", "x,key,rest\ny,other\n");
-    r.keyFields = 1;
-    r.fieldDelimiter = ",";
+    r.key_fields = 1;
+    r.field_delimiter = ",";
     EXPECT_EQ(index_of(r).keys, (Keys{"key", "other"}));
 }
 
 TEST_F(TableScan, TabEndsAKeyAndCarriageReturnIsNoPartOfIt) {
     Request r = request("table", "a\tb\tc\r\nd\te\r\n");
-    r.keyFields = 1;
+    r.key_fields = 1;
     EXPECT_EQ(index_of(r).keys, (Keys{"b", "e"}));
 }
 
 TEST_F(TableScan, CommentAndHeaderTogetherDisableHeaderLines) {
     Request r = request("table", "@h\n#c\nk\n");
-    r.commentPrefix = "#";
-    r.headerPrefix = "@";
+    r.comment_prefix = "#";
+    r.header_prefix = "@";
     const IndexFile f = index_of(r);
     EXPECT_EQ(f.keys, (Keys{"@h", "k"}));
 }
 
 TEST_F(TableScan, HeaderPrefixOnlyCountsAtTheTop) {
     Request r = request("table", "@h1\n\n  @h2\nk1\n@late\n");
-    r.headerPrefix = "@";
+    r.header_prefix = "@";
     auto result = run(r);
     EXPECT_EQ(output(result, 1), 5);
     const IndexFile f = read_index(r.index);
@@ -185,13 +185,13 @@ TEST_F(TableScan, HeaderPrefixOnlyCountsAtTheTop) {
 TEST_F(TableScan, LineFeedInsideThePrefixStillMatches) {
     // Comment prefix "##": a line of one "#" ends before the prefix does, and counts.
     Request r = request("table", "#\nk\n#x\n");
-    r.commentPrefix = "##";
+    r.comment_prefix = "##";
     EXPECT_EQ(index_of(r).keys, (Keys{"k", "#x"}));
 }
 
 TEST_F(TableScan, LastLineWithoutLineFeedMustHoldTheWholePrefix) {
     Request r = request("table", "k\n#");
-    r.commentPrefix = "##";
+    r.comment_prefix = "##";
     EXPECT_EQ(index_of(r).keys, (Keys{"k", "#"}));
 }
 
@@ -203,7 +203,7 @@ TEST_F(TableScan, KeyOf255CharactersIsAccepted) {
 
 TEST_F(TableScan, KeyOf256CharactersIsRejectedWithItsLine) {
     Request r = request("table", "#c\nshort\n" + std::string(256, 'k') + "\n");
-    r.commentPrefix = "#";
+    r.comment_prefix = "#";
     EXPECT_HX_ERROR(run(r), "helixo:flatmark:KeyTooLong",
                     "Key longer than 255 characters at line 3.");
     EXPECT_EQ(testkit::read_file(r.index), std::string(512, '\0') + "short\n");
@@ -224,7 +224,7 @@ TEST_F(TableScan, TableWithoutKeysIgnoresLongFields) {
 
 TEST_F(TableScan, EveryLineIsPolledAndCounted) {
     Request r = request("mrtab", "#c\na\t1\n\na\t2\nb\t3\n");
-    r.commentPrefix = "#";
+    r.comment_prefix = "#";
     auto result = run(r);
     EXPECT_EQ(output(result, 1), 5);
     EXPECT_EQ(result.polls.handle, 5);

@@ -23,9 +23,9 @@ std::string seen_by(const hxhost::CallResult& r) {
     return seen;
 }
 
-hxhost::CallResult polls(const std::string& pattern, long interruptAt) {
+hxhost::CallResult polls(const std::string& pattern, long poll_to_stop_at) {
     hxhost::CallOptions options;
-    options.interrupt_at = interruptAt;
+    options.interrupt_at = poll_to_stop_at;
     return testkit::call("hxprobe", 1, testkit::args("polls", pattern), options);
 }
 

@@ -52,8 +52,12 @@ public:
 
 } // namespace
 
-void* operator new(std::size_t size) { return allocate(size); }
-void* operator new[](std::size_t size) { return allocate(size); }
+void* operator new(std::size_t size) {
+    return allocate(size);
+}
+void* operator new[](std::size_t size) {
+    return allocate(size);
+}
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
     try {
         return allocate(size);
@@ -64,10 +68,18 @@ void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
 void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
     return operator new(size, tag);
 }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}
 
 namespace {
 
@@ -97,7 +109,7 @@ const std::string kLongWhat(300, 'w'); // past any small-string buffer, and past
 }
 
 struct Outcome {
-    bool hostError = false;
+    bool host_error = false;
     bool foreign = false;
     std::string identifier;
     std::string message;
@@ -118,7 +130,7 @@ Outcome through_firewall(const OomCase& c, long budget) {
             });
         } catch (const hx::HostError& e) {
             out.allocations = counter.stop();
-            out.hostError = true;
+            out.host_error = true;
             out.identifier = e.identifier();
             out.message = e.message();
         } catch (...) {
@@ -150,7 +162,7 @@ TEST_P(FirewallOutOfMemory, AllocatesNothingOfItsOwnOnTheWayToTheHost) {
     const OomCase& c = GetParam();
     const long host = host_allocations(c, expected_message(c));
     const Outcome out = through_firewall(c, -1);
-    ASSERT_TRUE(out.hostError);
+    ASSERT_TRUE(out.host_error);
     EXPECT_EQ(out.identifier, c.identifier);
     EXPECT_EQ(out.message, expected_message(c));
     EXPECT_EQ(out.allocations, host) << "the firewall allocated besides the host";
@@ -162,7 +174,7 @@ TEST_P(FirewallOutOfMemory, DeliversTheHostErrorWhileEveryOtherAllocationFails) 
     // would use up the budget and the host's own would then fail with a second bad_alloc.
     const Outcome out = through_firewall(c, host_allocations(c, expected_message(c)));
     EXPECT_FALSE(out.foreign) << "a bad_alloc escaped the firewall";
-    ASSERT_TRUE(out.hostError);
+    ASSERT_TRUE(out.host_error);
     EXPECT_EQ(out.identifier, c.identifier);
     EXPECT_EQ(out.message, expected_message(c));
 }

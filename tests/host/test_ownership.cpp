@@ -69,13 +69,13 @@ TEST_F(Ownership, ArrayAlreadyInACellCannotJoinAnother) {
 
 TEST_F(Ownership, EchoedInputsAreCopiesAndInputsStayTheCallers) {
     auto in = args("echo", testkit::cell_of({"a", "b"}), testkit::u32({1, 2, 3}));
-    const long withInputs = alive_now();
+    const long with_inputs = alive_now();
     auto r = call(2, std::move(in));
     ASSERT_TRUE(r.ok) << r.message;
     EXPECT_EQ(hxhost::text_of(haGetCell(r.outputs[0].get(), 1)), "b");
     EXPECT_EQ(hxhost::values_of<std::uint32_t>(r.outputs[1].get()),
               (std::vector<std::uint32_t>{1, 2, 3}));
-    EXPECT_EQ(alive_now(), withInputs - 5 + 4); // inputs gone with `in`; 4 arrays returned
+    EXPECT_EQ(alive_now(), with_inputs - 5 + 4); // inputs gone with `in`; 4 arrays returned
 }
 
 } // namespace

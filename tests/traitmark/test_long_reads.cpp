@@ -31,8 +31,8 @@ protected:
             SKIP_OR_FAIL_WITHOUT_PEER("/usr/bin/python3 with pysam is not available");
         corpus = longreads::simulate(2026, kShape);
         const std::string sam = dir.file("aligned.sam");
-        ASSERT_TRUE(longreads::align(dir.write_text("ref.fa", corpus.referenceFasta),
-                                     dir.write_text("reads.fq", corpus.readsFastq), GetParam(),
+        ASSERT_TRUE(longreads::align(dir.write_text("ref.fa", corpus.reference_fasta),
+                                     dir.write_text("reads.fq", corpus.reads_fastq), GetParam(),
                                      sam));
         text = testkit::read_file(sam);
         std::string printed;
@@ -43,7 +43,7 @@ protected:
     }
 
     struct Row {
-        std::uint32_t flag, position, end, queryLength;
+        std::uint32_t flag, position, end, query_length;
     };
     TempDir dir;
     longreads::Corpus corpus;
@@ -70,21 +70,21 @@ TEST_P(LongReadFeatures, QueryLengthAgreesWithPysamOrIsOutOfRange) {
     ASSERT_EQ(starts.size(), rows.size());
     std::vector<std::uint64_t> fitting;
     std::vector<std::uint32_t> lengths;
-    std::size_t firstWide = 0;
+    std::size_t first_wide = 0;
     for (std::size_t k = 0; k < rows.size(); ++k) {
-        if (rows[k].queryLength <= 0xFFFF) {
+        if (rows[k].query_length <= 0xFFFF) {
             fitting.push_back(starts[k]);
-            lengths.push_back(rows[k].queryLength);
-        } else if (firstWide == 0) {
-            firstWide = k + 1;
+            lengths.push_back(rows[k].query_length);
+        } else if (first_wide == 0) {
+            first_wide = k + 1;
         }
     }
-    ASSERT_GT(firstWide, 0u) << "some alignment longer than 65535 bases";
+    ASSERT_GT(first_wide, 0u) << "some alignment longer than 65535 bases";
     EXPECT_EQ(values_of_feature("sam", "QueryLength", text, fitting, 2), lengths);
     const auto out = tmkit::run_feature(dir, "sam", "QueryLength", text, starts);
     EXPECT_HX_ERROR(out.result, "helixo:traitmark:ValueOutOfRange",
-                    "Value " + std::to_string(rows[firstWide - 1].queryLength) + " of entry " +
-                        std::to_string(firstWide) + " does not fit 2 bytes.");
+                    "Value " + std::to_string(rows[first_wide - 1].query_length) + " of entry " +
+                        std::to_string(first_wide) + " does not fit 2 bytes.");
     EXPECT_TRUE(out.prefix_kept);
     EXPECT_EQ(out.block, "");
 }
@@ -94,27 +94,28 @@ TEST(LongReadLengths, AsFastqAndFastaAreTheSimulatorsOwn) {
     const longreads::Corpus corpus = longreads::simulate(2026, kShape);
     const std::string fasta = longreads::reads_fasta(corpus);
     std::vector<std::uint32_t> all, fitting;
-    std::vector<std::uint64_t> fastqFitting;
-    std::size_t firstWide = 0;
-    const auto fastqStarts = tmkit::starts_of_lines_beginning(corpus.readsFastq, "@");
-    ASSERT_EQ(fastqStarts.size(), corpus.bases.size());
+    std::vector<std::uint64_t> fastq_fitting;
+    std::size_t first_wide = 0;
+    const auto fastq_starts = tmkit::starts_of_lines_beginning(corpus.reads_fastq, "@");
+    ASSERT_EQ(fastq_starts.size(), corpus.bases.size());
     for (std::size_t k = 0; k < corpus.bases.size(); ++k) {
         all.push_back(static_cast<std::uint32_t>(corpus.bases[k].size()));
         if (corpus.bases[k].size() <= 0xFFFF) {
             fitting.push_back(all.back());
-            fastqFitting.push_back(fastqStarts[k]);
-        } else if (firstWide == 0) {
-            firstWide = k + 1;
+            fastq_fitting.push_back(fastq_starts[k]);
+        } else if (first_wide == 0) {
+            first_wide = k + 1;
         }
     }
-    std::vector<std::uint64_t> fastaOffsets = tmkit::starts_of_lines_beginning(fasta, ">");
-    fastaOffsets.push_back(fasta.size());
-    EXPECT_EQ(values_of_feature("fasta", "Length", fasta, fastaOffsets, 4), all);
-    EXPECT_EQ(values_of_feature("fastq", "Length", corpus.readsFastq, fastqFitting, 2), fitting);
-    EXPECT_HX_ERROR(tmkit::run_feature(dir, "fastq", "Length", corpus.readsFastq, fastqStarts).result,
-                    "helixo:traitmark:ValueOutOfRange",
-                    "Value " + std::to_string(all.at(firstWide - 1)) + " of entry " +
-                        std::to_string(firstWide) + " does not fit 2 bytes.");
+    std::vector<std::uint64_t> fasta_offsets = tmkit::starts_of_lines_beginning(fasta, ">");
+    fasta_offsets.push_back(fasta.size());
+    EXPECT_EQ(values_of_feature("fasta", "Length", fasta, fasta_offsets, 4), all);
+    EXPECT_EQ(values_of_feature("fastq", "Length", corpus.reads_fastq, fastq_fitting, 2), fitting);
+    EXPECT_HX_ERROR(
+        tmkit::run_feature(dir, "fastq", "Length", corpus.reads_fastq, fastq_starts).result,
+        "helixo:traitmark:ValueOutOfRange",
+        "Value " + std::to_string(all.at(first_wide - 1)) + " of entry " +
+            std::to_string(first_wide) + " does not fit 2 bytes.");
 }
 
 INSTANTIATE_TEST_SUITE_P(Minimap2, LongReadFeatures, ::testing::Bool(),

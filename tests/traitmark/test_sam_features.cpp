@@ -82,8 +82,7 @@ INSTANTIATE_TEST_SUITE_P(
                       CigarCase{"*", "100", 0, 100}, CigarCase{"*", "0", 0, 0},
                       CigarCase{"10S", "100", 10, 99}, CigarCase{"10S", "0", 10, 0xFFFFFFFFu},
                       CigarCase{"4M100N6M", "100", 10, 209}, CigarCase{"2P3M1H", "100", 3, 102},
-                      CigarCase{"M", "100", 0, 99},
-                      CigarCase{"65535M", "100", 65535, 65634},
+                      CigarCase{"M", "100", 0, 99}, CigarCase{"65535M", "100", 65535, 65634},
                       CigarCase{"5M", "4294967296", 5, 4}, CigarCase{"10M", "4294967295", 10, 8},
                       CigarCase{"5=3X2=", "100", 10, 109}, CigarCase{"2S3=1X4D2I1=", "100", 9, 108},
                       CigarCase{"1X", "1", 1, 1}));
@@ -103,8 +102,9 @@ class ValueOutOfRange : public ::testing::TestWithParam<TooWide> {};
 
 TEST_P(ValueOutOfRange, EndsTheCallWithTheIndexFileBackToItsSize) {
     const TooWide& c = GetParam();
-    const std::vector<std::uint64_t> starts =
-        std::string(c.indexer) == "sam" ? line_starts(c.text) : starts_of_lines_beginning(c.text, "@");
+    const std::vector<std::uint64_t> starts = std::string(c.indexer) == "sam"
+                                                  ? line_starts(c.text)
+                                                  : starts_of_lines_beginning(c.text, "@");
     ASSERT_EQ(starts.size(), 3u);
     for (bool wide : {false, true}) {
         TempDir dir;
@@ -346,10 +346,12 @@ INSTANTIATE_TEST_SUITE_P(Traitmark, FieldTooLong, ::testing::Values("MateIndex",
 
 // A CIGAR is walked as it is read: a long read's CIGAR of any length gives its values.
 TEST(SamFeatures, CigarsOfAnyLengthAreWalkedWhole) {
-    for (const std::size_t characters : {std::size_t{65535}, std::size_t{65536}, std::size_t{300001}}) {
+    for (const std::size_t characters :
+         {std::size_t{65535}, std::size_t{65536}, std::size_t{300001}}) {
         const std::size_t ops = characters / 2; // the first of them 11M when characters is odd
         const std::uint32_t bases = static_cast<std::uint32_t>(ops + (characters % 2 ? 10 : 0));
-        const std::string text = kLine + "r\t0\tchr1\t100\t0\t" + long_cigar(characters) + "\t*\t0\n";
+        const std::string text =
+            kLine + "r\t0\tchr1\t100\t0\t" + long_cigar(characters) + "\t*\t0\n";
         const auto starts = line_starts(text);
         if (bases <= 65535) {
             EXPECT_EQ(values_of_feature("sam", "QueryLength", text, starts, 2),
