@@ -127,7 +127,11 @@ def local_cluster(n_workers: Optional[int] = None) -> Tuple[Any, distributed.Cli
                           "distributed.scheduler.worker-saturation": LOCAL_WORKER_SATURATION}):
         cluster = distributed.LocalCluster(
             n_workers=n, threads_per_worker=1, processes=True, host="127.0.0.1",
-            dashboard_address=None, silence_logs=logging.ERROR)
+            dashboard_address=None, silence_logs=logging.ERROR,
+            # The scheduler serves HTTP even without a dashboard, on port 8787 unless told
+            # otherwise; a second session would warn that the port is taken. Any free port on
+            # loopback instead.
+            scheduler_kwargs={"dashboard": False, "dashboard_address": "127.0.0.1:0"})
     try:
         # Results come straight from the worker that holds them, not relayed by the scheduler.
         client = distributed.Client(cluster, set_as_default=False, direct_to_workers=True)
@@ -281,6 +285,7 @@ class _Progress:
 
     def __init__(self, client: distributed.Client, futures: list) -> None:
         self._listening: Optional[concurrent.futures.Future] = None
+        self._interval = 0.0
         self._timer: Optional[threading.Timer] = None
         mode = _display()
         if mode is None or not futures:
@@ -298,6 +303,7 @@ class _Progress:
             else:
                 bar = TextProgressBar(futures, scheduler=client.scheduler.address,
                                       loop=client.loop, start=False)
+                self._interval = float(bar.interval)
                 self._listening = asyncio.run_coroutine_threadsafe(
                     bar.listen(), client.loop.asyncio_loop)
         except Exception:  # a bar that cannot be drawn (no widgets, say) is left out
@@ -312,6 +318,10 @@ class _Progress:
                 self._listening.result(timeout=2.0)
             except Exception:
                 self._listening.cancel()
+            # The scheduler's end of the bar's stream sees the stream closed only at its next
+            # update, one interval later; a cluster closed before then (the process ending)
+            # would log that update's cancellation as an error.
+            time.sleep(2 * self._interval)
 
 
 def _failure(future: Any, item: Any, position: int, count: int) -> BaseException:
