@@ -48,7 +48,7 @@ static_assert(sizeof(bam1_core_t) == 32, "the fixed part of a record is 32 bytes
 struct StreamState {
     const BGZF* stream;
     std::int32_t n_ref;
-    unsigned long endOfFileReads;
+    unsigned long end_of_file_count;
 };
 std::vector<StreamState> streams;
 constexpr std::size_t kNoStream = static_cast<std::size_t>(-1);
@@ -189,7 +189,7 @@ unsigned long library_read_errors() {
 unsigned long end_of_file_reads(const BGZF* stream) {
 #if HELIXO_CHECKED_READER
     const StreamState* entry = find_stream(stream);
-    return entry != nullptr ? entry->endOfFileReads : 0;
+    return entry != nullptr ? entry->end_of_file_count : 0;
 #else
     (void)stream;
     return 0;
@@ -210,7 +210,7 @@ int __wrap_bam_read1(BGZF* fp, bam1_t* b) {
     if (result < -1)
         ++alignport::read_errors;
     else if (result == -1)
-        ++alignport::stream_state(fp).endOfFileReads;
+        ++alignport::stream_state(fp).end_of_file_count;
     return result;
 }
 

@@ -67,7 +67,7 @@ void buildindex(int outCount, haArray* outSlots[], const haArray* inArgs[]) {
     header.layout = settings.consecutive ? hxb::index_format::kLayoutConsecutive
                                          : hxb::index_format::kLayoutPaired;
     header.width_byte = settings.width_byte;
-    header.entryDelimiter = settings.entryDelimiter;
+    header.entry_delimiter = settings.entry_delimiter;
     write_offset_table(files, table.starts, table.ends, core.entries, settings.consecutive);
     write_header(files, header);
 

@@ -32,8 +32,8 @@ std::array<unsigned char, kHeaderSize> header_image(const HeaderFields& fields) 
     put_le<std::uint64_t>(at + fmt::kTablePositionAt, fields.table_position);
     at[fmt::kLayoutAt] = fields.layout;
     at[fmt::kWidthAt] = fields.width_byte;
-    const std::size_t k = std::min(fields.entryDelimiter.size(), kMaxEntryDelimiter);
-    std::memcpy(at + fmt::kDelimiterAt, fields.entryDelimiter.data(), k);
+    const std::size_t k = std::min(fields.entry_delimiter.size(), kMaxEntryDelimiter);
+    std::memcpy(at + fmt::kDelimiterAt, fields.entry_delimiter.data(), k);
     unsigned char* out = at + fmt::kDelimiterAt + k;
     *out++ = '\t';
     *out = 0;

@@ -22,7 +22,7 @@ struct HeaderFields {
     std::uint64_t table_position = 0; // where the offset table begins in the index file
     std::uint8_t layout = hxb::index_format::kLayoutConsecutive;
     std::uint8_t width_byte = 0; // 0: 4-byte offsets, other: 8-byte offsets
-    std::string entryDelimiter;  // at most kMaxEntryDelimiter bytes
+    std::string entry_delimiter; // at most kMaxEntryDelimiter bytes
 };
 
 // The full 512-byte header image for these fields.

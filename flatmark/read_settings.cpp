@@ -39,10 +39,10 @@ void read_settings(const haArray* inArgs[], const IndexerType& type, IndexFiles&
     settings.field_delimiter = static_cast<char>(static_cast<unsigned char>(code & 0xFFu));
 
     read_long_text(inArgs[11], buffer, files, Error::InvalidEntryDelimiter,
-                   settings.entryDelimiter);
+                   settings.entry_delimiter);
     // It must fit the header, and "flat" cannot progress without one.
-    if (settings.entryDelimiter.size() > kMaxEntryDelimiter ||
-        (type.needs_entry_delimiter && settings.entryDelimiter.empty()))
+    if (settings.entry_delimiter.size() > kMaxEntryDelimiter ||
+        (type.needs_entry_delimiter && settings.entry_delimiter.empty()))
         files.fail(Error::InvalidEntryDelimiter);
 }
 

@@ -117,7 +117,7 @@ template <class Offset> void scan_flat(ScanCore& core, OffsetTable<Offset>& tabl
     Line line;
     while (next_line(core, line)) {
         with_line_access(core, line, [&](const auto& text) {
-            const std::size_t after_delimiter = prefix_end(text, settings.entryDelimiter);
+            const std::size_t after_delimiter = prefix_end(text, settings.entry_delimiter);
             if (after_delimiter != kNoMatch) {
                 const std::size_t rest = skip_blanks(text, after_delimiter);
                 state = EntryState::Pending;

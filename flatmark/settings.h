@@ -18,7 +18,7 @@ struct Settings {
     std::string comment_prefix;       // input 9
     std::string header_prefix;        // input 10
     char field_delimiter = '\t';      // input 11
-    std::string entryDelimiter;       // input 12
+    std::string entry_delimiter;      // input 12
 };
 
 } // namespace flatmark

@@ -36,7 +36,7 @@ struct Options {
     bool consecutive;
     bool keys;
     double key_fields;
-    std::string key_token, comment, header, entryDelimiter;
+    std::string key_token, comment, header, entry_delimiter;
     const char* field_delimiter;
     long stop_at_poll;
 };
@@ -54,7 +54,7 @@ Options options_from(fuzzkit::Bytes& in) {
     o.comment = kComments[b & 1];
     o.header = kHeaders[b >> 1 & 3];
     o.field_delimiter = kFieldDelimiters[b >> 3 & 3];
-    o.entryDelimiter = kEntryDelimiters[b >> 5 & 3];
+    o.entry_delimiter = kEntryDelimiters[b >> 5 & 3];
     o.stop_at_poll = c < 32 ? c : 0;
     return o;
 }
@@ -89,7 +89,7 @@ void check_index(const std::string& type, const Options& o, double entries, doub
     const auto width_byte = static_cast<unsigned char>(f[33]);
     if (width_byte != (static_cast<long long>(o.wide) & 0xff))
         broken("offset width byte");
-    const std::string delimiter = o.entryDelimiter + "\t" + std::string(1, '\0');
+    const std::string delimiter = o.entry_delimiter + "\t" + std::string(1, '\0');
     if (f.compare(34, delimiter.size(), delimiter) != 0)
         broken("entry delimiter");
     if (keys_at != (o.keys ? 512u : 0u) || table_at < 512 || table_at > f.size())
@@ -133,7 +133,7 @@ void index_once(const std::string& type, const Options& o, std::size_t text_size
     owned.push_back(text(o.header));
     owned.push_back(o.field_delimiter != nullptr ? text(o.field_delimiter)
                                                  : hxhost::make_char({}, {0, 0}));
-    owned.push_back(text(o.entryDelimiter));
+    owned.push_back(text(o.entry_delimiter));
     std::vector<const haArray*> inputs;
     for (const auto& a : owned)
         inputs.push_back(a.get());

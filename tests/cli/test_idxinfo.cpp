@@ -58,7 +58,7 @@ TEST_P(IdxinfoOnFlatmarkIndex, NamesTheHeaderFieldsAndCopiesTheTable) {
     request.wide = c.wide;
     request.consecutive = c.consecutive;
     request.keys = c.keys;
-    request.entryDelimiter = c.entry_delimiter;
+    request.entry_delimiter = c.entry_delimiter;
     const hxhost::CallResult made = indexkit::run(request);
     ASSERT_TRUE(made.ok) << made.identifier << ": " << made.message;
     const indexkit::IndexFile expected = indexkit::read_index(request.index);
@@ -79,7 +79,7 @@ TEST_P(IdxinfoOnFlatmarkIndex, NamesTheHeaderFieldsAndCopiesTheTable) {
     EXPECT_EQ(fields.at("layout"), expected.layout == 1 ? "consecutive" : "paired");
     EXPECT_EQ(fields.at("offset_size"),
               std::to_string(table.size() / std::max<std::size_t>(expected.offsets.size(), 1)));
-    EXPECT_EQ(fields.at("entry_delimiter"), "\"" + expected.entryDelimiter + "\"");
+    EXPECT_EQ(fields.at("entry_delimiter"), "\"" + expected.entry_delimiter + "\"");
     EXPECT_EQ(fields.at("table_end"), std::to_string(written.size()));
     EXPECT_EQ(fields.at("file_size"), std::to_string(written.size() + c.appended));
     EXPECT_EQ(fields.size(), 10u) << r.out;

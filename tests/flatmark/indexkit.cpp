@@ -15,7 +15,7 @@ Request& Request::set(int position, std::function<hxhost::ArrayPtr()> make) {
 testkit::Inputs Request::inputs() const {
     testkit::Inputs in =
         testkit::args(type, input, index, wide, consecutive, keys, key_fields, key_token,
-                      comment_prefix, header_prefix, field_delimiter, entryDelimiter);
+                      comment_prefix, header_prefix, field_delimiter, entry_delimiter);
     for (const auto& [k, make] : overrides)
         in.at(static_cast<std::size_t>(k - 1)) = make();
     return in;
@@ -62,7 +62,7 @@ IndexFile parse_index(const std::string& bytes) {
     const std::size_t tab = bytes.find('\t', kDelimiterAt);
     if (tab == std::string::npos || tab >= kHeaderSize - 1)
         throw std::runtime_error("no TAB after the entry delimiter");
-    f.entryDelimiter = bytes.substr(kDelimiterAt, tab - kDelimiterAt);
+    f.entry_delimiter = bytes.substr(kDelimiterAt, tab - kDelimiterAt);
     f.zero_after_tab = true;
     for (std::size_t i = tab + 1; i < kHeaderSize; ++i)
         f.zero_after_tab = f.zero_after_tab && bytes[i] == '\0';

@@ -24,7 +24,7 @@ struct Request {
     std::string comment_prefix;
     std::string header_prefix;
     std::string field_delimiter = "\t";
-    std::string entryDelimiter;
+    std::string entry_delimiter;
     // Input k (1-based) made by this function instead of from the field above.
     std::vector<std::pair<int, std::function<hxhost::ArrayPtr()>>> overrides;
 
@@ -62,7 +62,7 @@ struct IndexFile {
     std::uint64_t table_position = 0;
     int layout = -1;
     int width_byte = -1;
-    std::string entryDelimiter;         // from byte 34 up to the TAB
+    std::string entry_delimiter;        // from byte 34 up to the TAB
     bool zero_after_tab = false;        // the terminator after the TAB, then zero padding to 511
     std::vector<std::string> keys;      // the key lines, without their line feeds
     std::vector<std::uint64_t> offsets; // the offset table, in the width the header gives

@@ -86,12 +86,12 @@ const ValidationCase kValidation[] = {
      "helixo:flatmark:InvalidFieldDelimiter", "Invalid field delimiter.", Left::Empty},
     {"EntryDelimiterNotText", [](R& r, D&) { r.set(12, number); },
      "helixo:flatmark:InvalidEntryDelimiter", "Invalidentry delimiter.", Left::Empty},
-    {"EntryDelimiterOf477Bytes", [](R& r, D&) { r.entryDelimiter = std::string(477, '/'); },
+    {"EntryDelimiterOf477Bytes", [](R& r, D&) { r.entry_delimiter = std::string(477, '/'); },
      "helixo:flatmark:InvalidEntryDelimiter", "Invalidentry delimiter.", Left::Empty},
     {"EntryDelimiterEmptyForFlat",
      [](R& r, D&) {
          r.type = "flat";
-         r.entryDelimiter = "";
+         r.entry_delimiter = "";
      },
      "helixo:flatmark:InvalidEntryDelimiter", "Invalidentry delimiter.", Left::Empty},
 };
@@ -202,7 +202,7 @@ TEST_F(Entry, TextsOneShortOfTheirBuffersAreAccepted) {
     r.key_token = std::string(32767, 'k');
     r.comment_prefix = std::string(32767, 'c');
     r.header_prefix = std::string(32767, 'h');
-    r.entryDelimiter = std::string(476, 'e');
+    r.entry_delimiter = std::string(476, 'e');
     auto result = run(r);
     ASSERT_TRUE(result.ok) << result.message;
     EXPECT_EQ(output(result, 0), 1);

@@ -43,7 +43,7 @@ Outcome scan_from(const LimitCase& c, std::uint32_t entries, std::uint64_t lines
     EXPECT_TRUE(files.input != nullptr && files.index != nullptr);
     Settings settings;
     settings.field_delimiter = '\t';
-    settings.entryDelimiter = c.delimiter;
+    settings.entry_delimiter = c.delimiter;
     LineReader reader(files.input);
     ScanCore core(settings, files, reader);
     core.entries = entries;

@@ -122,7 +122,7 @@ TEST_F(IndexFileFormat, EmptyEntryDelimiterPutsTheTabAt34AndTheZeroAt35) {
 TEST_F(IndexFileFormat, EntryDelimiterIsRecordedForEveryType) {
     for (const char* type : {"mrtab", "table", "fasta", "fastq", "flat"}) {
         Request r = request(type, "");
-        r.entryDelimiter = "//";
+        r.entry_delimiter = "//";
         ASSERT_TRUE(run(r).ok) << type;
         const std::string bytes = testkit::read_file(r.index);
         EXPECT_EQ(bytes.substr(34, 4), std::string("//\t\0", 4)) << type;
@@ -131,11 +131,11 @@ TEST_F(IndexFileFormat, EntryDelimiterIsRecordedForEveryType) {
 
 TEST_F(IndexFileFormat, LongestEntryDelimiterEndsTheHeaderAtByte511) {
     Request r = request("flat", "x\n");
-    r.entryDelimiter = std::string(476, '=');
+    r.entry_delimiter = std::string(476, '=');
     r.keys = 0;
     ASSERT_TRUE(run(r).ok);
     const std::string bytes = testkit::read_file(r.index);
-    EXPECT_EQ(bytes.substr(34, 476), r.entryDelimiter);
+    EXPECT_EQ(bytes.substr(34, 476), r.entry_delimiter);
     EXPECT_EQ(bytes[510], '\t');
     EXPECT_EQ(bytes[511], '\0');
     EXPECT_EQ(read_index(r.index).offsets, (std::vector<std::uint64_t>{0, 2}));
@@ -154,7 +154,7 @@ TEST_F(IndexFileFormat, NoEntriesGiveTheSingleValuePerType) {
     for (const Case& c : cases) {
         Request r = request(c.type, c.text);
         r.header_prefix = "#";
-        r.entryDelimiter = "//";
+        r.entry_delimiter = "//";
         auto result = run(r);
         ASSERT_TRUE(result.ok) << c.type << ": " << result.message;
         EXPECT_EQ(output(result, 0), 0) << c.type;

@@ -29,7 +29,7 @@ TEST_P(StopRequest, EndsTheCallWithThePlaceholderAndTheKeysSoFar) {
     r.input = dir.write_text("in.txt", c.text);
     r.index = dir.write_text("out.idx", "previous content");
     r.key_token = "ID";
-    r.entryDelimiter = "//";
+    r.entry_delimiter = "//";
     hxhost::CallOptions options;
     options.interrupt_at = c.poll_k;
     auto result = run(r, 2, options);

@@ -19,7 +19,7 @@ struct StretchCase {
     const char* field_delimiter = "\t";
     const char* comment_prefix = "";
     const char* header_prefix = "";
-    const char* entryDelimiter = "";
+    const char* entry_delimiter = "";
     const char* key_token = "";
 };
 
@@ -83,7 +83,7 @@ Outcome index_text(const TempDir& dir, const StretchCase& c, const std::string& 
     r.field_delimiter = c.field_delimiter;
     r.comment_prefix = c.comment_prefix;
     r.header_prefix = c.header_prefix;
-    r.entryDelimiter = c.entryDelimiter;
+    r.entry_delimiter = c.entry_delimiter;
     r.key_token = c.key_token;
     Outcome out{run(r), {}};
     if (out.result.ok)

@@ -18,7 +18,7 @@ protected:
         r.type = "flat";
         r.input = dir.write_text("in.txt", text);
         r.index = dir.file("out.idx");
-        r.entryDelimiter = "//";
+        r.entry_delimiter = "//";
         return r;
     }
 };
@@ -41,7 +41,7 @@ TEST_P(FlatEndings, EntriesEndAtDelimiterLinesInBothLayouts) {
         r.type = "flat";
         r.input = dir.write_text("in.txt", text);
         r.index = dir.file("out.idx");
-        r.entryDelimiter = "//";
+        r.entry_delimiter = "//";
         r.key_token = "ID";
         r.consecutive = consecutive;
         auto result = run(r);
