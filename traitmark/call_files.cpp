@@ -1,7 +1,6 @@
 #include "call_files.h"
 
 #include "contract.h"
-#include "file_owner.h"
 
 #include <sys/types.h>
 #include <unistd.h>
@@ -18,7 +17,7 @@ CallFiles::~CallFiles() {
 }
 
 bool CallFiles::open_input(const char* path) {
-    input_ = std::fopen(path, "rb");
+    input_.reset(std::fopen(path, "rb"));
     return input_ != nullptr;
 }
 
@@ -41,25 +40,19 @@ bool CallFiles::open_index_for_appending(const char* path) {
     if (size < 0)
         return false;
     starting_size_ = static_cast<std::uint64_t>(size);
-    index_ = std::fopen(path, "a+b");
-    if (index_ == nullptr)
+    index_.reset(std::fopen(path, "a+b"));
+    if (!index_)
         return false;
     appending_ = true;
     return true;
 }
 
 void CallFiles::close_input() {
-    if (input_ != nullptr)
-        std::fclose(input_);
-    input_ = nullptr;
+    input_.reset();
 }
 
 bool CallFiles::close_index() {
-    if (index_ == nullptr)
-        return true;
-    const bool closed = std::fclose(index_) == 0;
-    index_ = nullptr;
-    return closed;
+    return hxb::close_file(index_);
 }
 
 bool CallFiles::cut_back() {

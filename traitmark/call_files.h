@@ -4,6 +4,8 @@
 // of feature values.
 #pragma once
 
+#include "file_owner.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -25,8 +27,8 @@ public:
     // CannotOpenIndex (the input file closed first) when either fails. Never creates it.
     void open_index(const char* path);
 
-    std::FILE* input() const { return input_; }
-    std::FILE* index() const { return index_; }
+    std::FILE* input() const { return input_.get(); }
+    std::FILE* index() const { return index_.get(); }
 
     void close_input();
     // Closes the input file, then the index file, before anything was appended.
@@ -45,8 +47,8 @@ private:
     // for appending.
     bool open_index_for_appending(const char* path);
 
-    std::FILE* input_ = nullptr;
-    std::FILE* index_ = nullptr;
+    hxb::FilePtr input_;
+    hxb::FilePtr index_;
     std::string index_path_;
     std::uint64_t starting_size_ = 0;
     bool appending_ = false; // the index file may hold values that a failure must take back
