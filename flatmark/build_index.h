@@ -32,24 +32,24 @@ void buildindex(int outCount, haArray* outSlots[], const haArray* inArgs[]) {
     if (!hxb::read_text(inArgs[1], input_name, sizeof input_name))
         raise_error(Error::InvalidInputName);
     IndexFiles files;
-    files.input = std::fopen(input_name, "rb");
-    if (files.input == nullptr)
+    files.input.reset(std::fopen(input_name, "rb"));
+    if (!files.input)
         raise_error(Error::CannotOpenInput);
     // Lines are read through the reader's own block buffer.
-    std::setvbuf(files.input, nullptr, _IONBF, 0);
+    std::setvbuf(files.input.get(), nullptr, _IONBF, 0);
 
     char index_name[kFileNameBuffer];
     if (!hxb::read_text(inArgs[2], index_name, sizeof index_name))
         files.fail(Error::InvalidIndexName);
-    files.index = std::fopen(index_name, "wb");
-    if (files.index == nullptr)
+    files.index.reset(std::fopen(index_name, "wb"));
+    if (!files.index)
         files.fail(Error::CannotOpenIndex);
 
     Settings settings;
     read_settings(inArgs, *type, files, settings);
 
     write_placeholder(files);
-    LineReader reader(files.input);
+    LineReader reader(files.input.get());
     ScanCore core(settings, files, reader);
     OffsetTable<Offset> table(files, !settings.consecutive);
     const ScanFunction<Offset> scan = scanner_for<Offset>(*type);

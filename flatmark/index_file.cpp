@@ -86,7 +86,7 @@ template void write_offset_table<std::uint64_t>(IndexFiles&, const GrowingArray<
                                                 bool);
 
 void write_header(IndexFiles& files, const HeaderFields& fields) {
-    if (std::fseek(files.index, 0, SEEK_SET) != 0)
+    if (std::fseek(files.index.get(), 0, SEEK_SET) != 0)
         files.fail(Error::CannotWriteIndex);
     const auto image = header_image(fields);
     files.write_index(image.data(), image.size());

@@ -5,28 +5,25 @@
 namespace flatmark {
 
 void IndexFiles::close_input() {
-    if (input != nullptr) {
-        std::fclose(input);
-        input = nullptr;
-    }
+    input.reset();
 }
 
 bool IndexFiles::flush_pending() {
     if (pending_size_ == 0)
         return true;
-    const bool written = std::fwrite(pending_.get(), 1, pending_size_, index) == pending_size_;
+    const bool written =
+        std::fwrite(pending_.get(), 1, pending_size_, index.get()) == pending_size_;
     index_bytes_ += pending_size_;
     pending_size_ = 0;
     return written;
 }
 
 bool IndexFiles::close_index() {
-    if (index == nullptr)
+    if (!index)
         return true;
     // The keys gathered so far reach the file on every path, errors included.
     const bool flushed = flush_pending();
-    const bool closed = std::fclose(index) == 0;
-    index = nullptr;
+    const bool closed = hxb::close_file(index);
     return flushed && closed;
 }
 
@@ -50,7 +47,7 @@ void IndexFiles::write_index(const void* data, std::size_t size) {
         fail(Error::CannotWriteIndex);
     if (size == 0)
         return;
-    if (std::fwrite(data, 1, size, index) != size)
+    if (std::fwrite(data, 1, size, index.get()) != size)
         fail(Error::CannotWriteIndex);
     index_bytes_ += size;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "contract.h"
+#include "file_owner.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -22,8 +23,8 @@ public:
     IndexFiles(const IndexFiles&) = delete;
     IndexFiles& operator=(const IndexFiles&) = delete;
 
-    std::FILE* input = nullptr;
-    std::FILE* index = nullptr;
+    hxb::FilePtr input;
+    hxb::FilePtr index;
 
     // Each close is done once; a file already closed is skipped.
     void close_input();

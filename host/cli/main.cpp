@@ -187,7 +187,7 @@ void write_npy_outputs(const std::string& dir, const std::vector<hxhost::ArrayPt
         FilePtr f(std::fopen((base + ".json").c_str(), "w"));
         const std::string text = hxrun::json_array(a) + "\n";
         if (!f || std::fwrite(text.data(), 1, text.size(), f.get()) != text.size() ||
-            std::fclose(f.release()) != 0)
+            !hxb::close_file(f))
             throw std::runtime_error("cannot write '" + base + ".json'");
     }
 }
@@ -239,7 +239,7 @@ int run(const Options& o, const char* argv0) {
             const std::string doc = hxrun::json_document(result, fds_before, fds_after);
             std::FILE* out = json_file ? json_file.get() : stdout;
             if (std::fwrite(doc.data(), 1, doc.size(), out) != doc.size() ||
-                (json_file && std::fclose(json_file.release()) != 0))
+                !hxb::close_file(json_file))
                 throw std::runtime_error("cannot write '" + o.json + "'");
         }
         if (!o.npy.empty())

@@ -38,13 +38,13 @@ Outcome scan_from(const LimitCase& c, std::uint32_t entries, std::uint64_t lines
     testkit::TempDir dir;
     const std::string input = dir.write_text("in.txt", c.text);
     IndexFiles files;
-    files.input = std::fopen(input.c_str(), "rb");
-    files.index = std::fopen(dir.file("out.idx").c_str(), "wb");
+    files.input.reset(std::fopen(input.c_str(), "rb"));
+    files.index.reset(std::fopen(dir.file("out.idx").c_str(), "wb"));
     EXPECT_TRUE(files.input != nullptr && files.index != nullptr);
     Settings settings;
     settings.field_delimiter = '\t';
     settings.entry_delimiter = c.delimiter;
-    LineReader reader(files.input);
+    LineReader reader(files.input.get());
     ScanCore core(settings, files, reader);
     core.entries = entries;
     core.lines = lines;
